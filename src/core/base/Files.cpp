@@ -1,0 +1,106 @@
+#include "base/Files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace marrowbell::files {
+
+namespace fs = std::filesystem;
+
+static std::system_error lastError(const std::string& what) {
+    return std::system_error(errno, std::generic_category(), what);
+}
+
+namespace {
+// Closes the descriptor and removes the temporary file unless released.
+struct TemporaryFile {
+    int fd = -1;
+    std::string path;
+    ~TemporaryFile() {
+        if (fd >= 0)
+            ::close(fd);
+        if (!path.empty())
+            ::unlink(path.c_str());
+    }
+};
+} // namespace
+
+void writeAtomically(const fs::path& path, std::string_view bytes, mode_t mode) {
+    fs::path folder = path.parent_path();
+    if (folder.empty())
+        folder = ".";
+    TemporaryFile temp;
+    temp.path = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    // mkstemp creates the file 0600, so it is never readable by others before the
+    // chosen mode is set.
+    temp.fd = ::mkostemp(temp.path.data(), O_CLOEXEC);
+    if (temp.fd < 0) {
+        temp.path.clear();
+        throw lastError("cannot create a file in " + folder.string());
+    }
+    if (::fchmod(temp.fd, mode) != 0)
+        throw lastError("cannot set the mode of " + temp.path);
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(temp.fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw lastError("cannot write " + temp.path);
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(temp.fd) != 0)
+        throw lastError("cannot sync " + temp.path);
+    if (::rename(temp.path.c_str(), path.c_str()) != 0)
+        throw lastError("cannot replace " + path.string());
+    temp.path.clear();
+    // Make the rename itself durable; a failure here loses nothing already written.
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+std::optional<std::string> read(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return std::nullopt; // includes EISDIR for a folder
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return content;
+}
+
+const fs::path& executableDirectory() {
+    static const fs::path directory = [] {
+        std::error_code error;
+        fs::path exe = fs::read_symlink("/proc/self/exe", error);
+        return error ? fs::current_path() : exe.parent_path();
+    }();
+    return directory;
+}
+
+fs::path resource(std::string_view name) {
+    return executableDirectory().parent_path() / "share" / "marrowbell" / fs::path(name);
+}
+
+} // namespace marrowbell::files

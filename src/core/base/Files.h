@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace marrowbell::files {
+
+// Replaces `path` whole: writes a temporary file in the same folder with `mode`,
+// syncs it and renames it over the target, so the file is at every instant either
+// the old or the new complete content. Throws std::system_error; on failure the
+// target is untouched and no temporary file is left behind.
+void writeAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode = 0644);
+
+// The whole content of a regular file; none when it cannot be opened or read.
+std::optional<std::string> read(const std::filesystem::path& path);
+
+// The folder holding the running executable (resolved through /proc/self/exe).
+const std::filesystem::path& executableDirectory();
+
+// A resource shipped with the binaries: <bin>/../share/marrowbell/<name>, the same
+// relative place in the build tree and in an installed tree.
+std::filesystem::path resource(std::string_view name);
+
+} // namespace marrowbell::files

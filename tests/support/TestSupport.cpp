@@ -1,0 +1,143 @@
+#include "support/TestSupport.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <poll.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace marrowbell::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/marrowbell-test.XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = fs::canonical(pattern);
+}
+
+TempDir::~TempDir() {
+    std::error_code error;
+    // Tests may leave read-only folders behind; make them writable first.
+    for (auto it = fs::recursive_directory_iterator(path_, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error))
+        if (it->is_directory(error))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(path_, error);
+}
+
+void writeFile(const fs::path& path, const std::string& content, bool executable) {
+    fs::create_directories(path.parent_path());
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << content;
+        if (!out)
+            throw std::runtime_error("cannot write " + path.string());
+    }
+    fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
+}
+
+ProcessResult runProcess(const std::vector<std::string>& arguments, const std::string& input,
+                         const std::vector<std::string>& environment) {
+    ::signal(SIGPIPE, SIG_IGN); // a child that exits before reading its input
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        env[entry.substr(0, entry.find('='))] = entry;
+    }
+    for (const auto& entry : environment)
+        env[entry.substr(0, entry.find('='))] = entry;
+    std::vector<char*> envp, argv;
+    for (auto& [name, entry] : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = arguments;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    ProcessResult result;
+    if (spawned != 0) {
+        ::close(in[1]);
+        ::close(out[0]);
+        ::close(err[0]);
+        result.err = "cannot start " + arguments.at(0);
+        return result;
+    }
+    std::size_t written = 0;
+    if (input.empty()) {
+        ::close(in[1]);
+        in[1] = -1;
+    } else {
+        ::fcntl(in[1], F_SETFL, O_NONBLOCK);
+    }
+    bool outOpen = true, errOpen = true;
+    char buffer[65536];
+    while (outOpen || errOpen) {
+        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+        fds[0].fd = outOpen ? out[0] : -1;
+        fds[1].fd = errOpen ? err[0] : -1;
+        if (::poll(fds, 3, -1) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents == 0)
+                continue;
+            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                (i == 0 ? outOpen : errOpen) = false;
+            }
+        }
+        if (in[1] >= 0 && fds[2].revents) {
+            ssize_t n = ::write(in[1], input.data() + written, input.size() - written);
+            if (n > 0)
+                written += static_cast<std::size_t>(n);
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                written = input.size();
+            if (written == input.size()) {
+                ::close(in[1]);
+                in[1] = -1;
+            }
+        }
+    }
+    if (in[1] >= 0)
+        ::close(in[1]);
+    ::close(out[0]);
+    ::close(err[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+fs::path builtBinary(const std::string& name) {
+    return fs::path(MARROWBELL_BIN_DIR) / name;
+}
+
+} // namespace marrowbell::test

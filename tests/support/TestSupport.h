@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace marrowbell::test {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes a file, creating its folders; `executable` sets mode 0755.
+void writeFile(const std::filesystem::path& path, const std::string& content,
+               bool executable = false);
+
+struct ProcessResult {
+    int exitStatus = -1; // the exit code, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to completion with `input` on standard input. `environment`
+// entries ("NAME=value") are added to (or replace) the test's own environment.
+ProcessResult runProcess(const std::vector<std::string>& arguments, const std::string& input = "",
+                         const std::vector<std::string>& environment = {});
+
+// Path of a binary built by this project (marrowbellctl, marrowbell-sandbox…).
+std::filesystem::path builtBinary(const std::string& name);
+
+} // namespace marrowbell::test
