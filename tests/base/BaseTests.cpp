@@ -88,3 +88,17 @@ TEST(Json, StrictReadsRejectWrongTypesAndTolerateMissingOptionals) {
     EXPECT_EQ(*json::optionalStrings(o, "l"), std::vector<std::string>{"x"});
     EXPECT_FALSE(json::parse("{"));
 }
+
+#include "run/DurationText.h"
+
+TEST(DurationText, SecondsBelowAMinuteThenMinutesAndSeconds) {
+    EXPECT_EQ(readable(0), "0s");
+    EXPECT_EQ(readable(0.4), "0s");
+    EXPECT_EQ(readable(41.6), "42s");
+    EXPECT_EQ(readable(60), "1m 0s");
+    EXPECT_EQ(readable(303.9), "5m 3s");
+    EXPECT_EQ(readable(3600), "60m 0s");
+    EXPECT_EQ(readable(7510), "125m 10s");
+    EXPECT_EQ(readable(-5), "0s");
+    EXPECT_EQ(readable(std::nan("")), "0s");
+}
