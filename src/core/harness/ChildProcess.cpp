@@ -78,8 +78,8 @@ ChildProcess::Result ChildProcess::run() const {
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETSIGMASK);
 
     std::vector<std::string> argvStrings{executable.string()};
     argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
@@ -109,8 +109,8 @@ ChildProcess::Result ChildProcess::run() const {
     ::close(writeEnd.fd);
     writeEnd.fd = -1;
 
-    auto deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(timeout));
     std::string output;
     char buffer[65536];
     bool drained = false;
@@ -119,7 +119,8 @@ ChildProcess::Result ChildProcess::run() const {
         if (left.count() <= 0)
             break;
         pollfd entry{readEnd.fd, POLLIN, 0};
-        int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
+        int ready =
+            ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)

@@ -17,8 +17,8 @@ std::filesystem::path CommandBuilder::discoveryDirectory() {
     return folder;
 }
 
-std::map<std::string, std::string> CommandBuilder::environment(
-    const std::filesystem::path& executable) {
+std::map<std::string, std::string>
+CommandBuilder::environment(const std::filesystem::path& executable) {
     std::map<std::string, std::string> environment;
     environment["PATH"] = executable.parent_path().string() + ":" + baselinePath;
     for (const char* name : {"HOME", "USER", "LANG", "TMPDIR", "SHELL"})

@@ -10,7 +10,9 @@ HarnessError::HarnessError(Kind kind, std::string identifier, std::vector<std::s
     , searched_(std::move(searched)) {}
 
 HarnessError HarnessError::unknownHarness(const std::string& id) {
-    return {Kind::unknownHarness, id, {},
+    return {Kind::unknownHarness,
+            id,
+            {},
             "No harness called \"" + id + "\" is described in the manifest."};
 }
 

@@ -34,8 +34,7 @@ HarnessManifest HarnessManifest::decode(const Json& document) {
                                    json::requiredString(suggestion, "baseURL"),
                                    EndpointKind::openAICompatible};
         // Lenient like stored endpoints: an unknown kind is an OpenAI-compatible server.
-        endpoint.kind = endpointKindFromRaw(json::requiredString(suggestion, "kind"))
-                            .value_or(EndpointKind::openAICompatible);
+        endpoint.kind = decodedEndpointKind(json::requiredString(suggestion, "kind"));
         manifest.suggestedEndpoints.push_back(endpoint);
     }
     if (json::has(document, "defaults")) {

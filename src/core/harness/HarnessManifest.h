@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Json.h"
+#include "endpoint/EndpointKind.h"
 #include "harness/HarnessSpec.h"
 
 #include <string>

@@ -73,9 +73,8 @@ HarnessRegistry HarnessRegistry::load(const std::filesystem::path& file) {
         throw DecodeError("The harness manifest is not valid JSON");
     HarnessManifest manifest = HarnessManifest::decode(*document);
     return HarnessRegistry(std::move(manifest.harnesses), std::move(manifest.searchPaths),
-                           std::move(manifest.shimManagers),
-                           std::move(manifest.suggestedEndpoints), std::move(manifest.defaults),
-                           ShellPath::shared());
+                           std::move(manifest.shimManagers), std::move(manifest.suggestedEndpoints),
+                           std::move(manifest.defaults), ShellPath::shared());
 }
 
 const HarnessSpec& HarnessRegistry::spec(const std::string& id) const {
@@ -89,8 +88,8 @@ std::vector<std::string> HarnessRegistry::expandedSearchPaths() const {
     return cache_->paths(searchPaths_, *environment_);
 }
 
-bool HarnessRegistry::isInstalled(const HarnessSpec& spec,
-                                  const std::optional<std::vector<std::string>>& searchPaths) const {
+bool HarnessRegistry::isInstalled(
+    const HarnessSpec& spec, const std::optional<std::vector<std::string>>& searchPaths) const {
     std::vector<std::string> folders = searchPaths ? *searchPaths : expandedSearchPaths();
     for (const std::string& name : spec.executableNames)
         for (const std::string& folder : folders)
@@ -99,8 +98,8 @@ bool HarnessRegistry::isInstalled(const HarnessSpec& spec,
     return false;
 }
 
-std::vector<HarnessSpec> HarnessRegistry::installedSpecs(
-    const std::optional<std::vector<std::string>>& searchPaths) const {
+std::vector<HarnessSpec>
+HarnessRegistry::installedSpecs(const std::optional<std::vector<std::string>>& searchPaths) const {
     std::vector<std::string> folders = searchPaths ? *searchPaths : expandedSearchPaths();
     std::vector<HarnessSpec> installed;
     for (const HarnessSpec& spec : specs_)
@@ -116,6 +115,14 @@ std::optional<std::string> HarnessRegistry::preferredHarnessID() const {
     if (!specs_.empty())
         return specs_.front().id;
     return std::nullopt;
+}
+
+std::optional<CronExpression> HarnessRegistry::defaultSchedule() const {
+    try {
+        return CronExpression::parse(defaults_.schedule);
+    } catch (const CronError&) {
+        return std::nullopt;
+    }
 }
 
 std::filesystem::path HarnessRegistry::resolveExecutable(

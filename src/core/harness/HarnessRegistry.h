@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cron/CronExpression.h"
 #include "harness/HarnessError.h"
 #include "harness/HarnessManifest.h"
 #include "harness/ShellPath.h"
@@ -49,10 +50,13 @@ public:
 
     // Specs with an executable file under one of their names in one of the folders
     // (`searchPaths`, else the expanded list). Shims are not followed for this.
-    std::vector<HarnessSpec> installedSpecs(
-        const std::optional<std::vector<std::string>>& searchPaths = std::nullopt) const;
-    bool isInstalled(const HarnessSpec& spec,
-                     const std::optional<std::vector<std::string>>& searchPaths = std::nullopt) const;
+    std::vector<HarnessSpec>
+    installedSpecs(const std::optional<std::vector<std::string>>& searchPaths = std::nullopt) const;
+    bool
+    isInstalled(const HarnessSpec& spec,
+                const std::optional<std::vector<std::string>>& searchPaths = std::nullopt) const;
+    // The manifest's default schedule for new jobs; none when it does not parse.
+    std::optional<CronExpression> defaultSchedule() const;
     // The first installed harness, else the manifest's first; none for an empty one.
     std::optional<std::string> preferredHarnessID() const;
 

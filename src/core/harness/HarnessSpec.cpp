@@ -91,10 +91,10 @@ HarnessSpec HarnessSpec::decode(const Json& value) {
     if (json::has(value, "apiKeyVariables"))
         for (const auto& [raw, variable] : manifest::stringMap(
                  manifest::requiredObject(value, "apiKeyVariables"), "apiKeyVariables"))
-            if (auto protocol = endpointProtocolFromRaw(raw))
+            if (auto protocol = marrowbell::endpointProtocol(raw))
                 spec.apiKeyVariables[*protocol] = variable;
     if (auto raw = json::optionalString(value, "endpointProtocol")) {
-        spec.endpointProtocol = endpointProtocolFromRaw(*raw);
+        spec.endpointProtocol = marrowbell::endpointProtocol(*raw);
         if (!spec.endpointProtocol)
             throw unknownValue("endpointProtocol", *raw);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Json.h"
+#include "endpoint/EndpointProtocol.h"
 #include "harness/EventFormat.h"
 #include "harness/LocalEndpointStyle.h"
 #include "harness/ModelSource.h"

@@ -69,8 +69,8 @@ std::vector<std::string> ShellPath::extract(std::string_view output) {
     std::size_t start = 0;
     while (start <= output.size()) {
         std::size_t end = output.find('\n', start);
-        std::string_view line =
-            output.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string_view line = output.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (line.starts_with("PATH=")) {
             found = line.substr(5);
             any = true;
