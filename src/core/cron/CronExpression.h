@@ -40,6 +40,11 @@ public:
     // Up to `count` successive fire times, each searched from the one before.
     std::vector<Instant> nextDates(std::int64_t count, Instant after, const TimeZone& zone) const;
 
+    // Descriptions in words ("Every weekday at 9:00 AM", "Weekdays 9:00 AM"); any
+    // shape they do not recognise is shown as `text()`.
+    std::string plainEnglish() const;
+    std::string compactEnglish() const;
+
     friend bool operator==(const CronExpression& a, const CronExpression& b) {
         return a.text_ == b.text_ && a.minute_ == b.minute_ && a.hour_ == b.hour_ &&
                a.dayOfMonth_ == b.dayOfMonth_ && a.month_ == b.month_ && a.weekday_ == b.weekday_;
