@@ -1,27 +1,29 @@
 #include "harness/EventFormat.h"
 
+#include <array>
+#include <utility>
+
 namespace marrowbell {
 
+static constexpr std::array<std::pair<EventFormat, std::string_view>, 4> names{{
+    {EventFormat::claudeStreamJSON, "claudeStreamJSON"},
+    {EventFormat::codexJSONL, "codexJSONL"},
+    {EventFormat::opencodeJSON, "opencodeJSON"},
+    {EventFormat::piJSON, "piJSON"},
+}};
+
 std::optional<EventFormat> eventFormatFromRaw(std::string_view raw) {
-    for (EventFormat format : {EventFormat::claudeStreamJSON, EventFormat::codexJSONL,
-                               EventFormat::opencodeJSON, EventFormat::piJSON})
-        if (rawValue(format) == raw)
+    for (const auto& [format, name] : names)
+        if (name == raw)
             return format;
     return std::nullopt;
 }
 
 std::string_view rawValue(EventFormat format) {
-    switch (format) {
-    case EventFormat::claudeStreamJSON:
-        return "claudeStreamJSON";
-    case EventFormat::codexJSONL:
-        return "codexJSONL";
-    case EventFormat::opencodeJSON:
-        return "opencodeJSON";
-    case EventFormat::piJSON:
-        return "piJSON";
-    }
-    return "";
+    for (const auto& [candidate, name] : names)
+        if (candidate == format)
+            return name;
+    return "claudeStreamJSON"; // unreachable for a valid enumerator
 }
 
 } // namespace marrowbell

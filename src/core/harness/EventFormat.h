@@ -5,10 +5,11 @@
 
 namespace marrowbell {
 
-// The four event-stream formats a harness can print, one JSON value per line.
+// The event-stream format a harness prints on standard output, one JSON value per
+// line. Stored in the manifest as the case name ("claudeStreamJSON").
 enum class EventFormat { claudeStreamJSON, codexJSONL, opencodeJSON, piJSON };
 
-// From the raw text stored in the manifest ("claudeStreamJSON"…); none for any other text.
+// The case name as stored; none for any other text.
 std::optional<EventFormat> eventFormatFromRaw(std::string_view raw);
 std::string_view rawValue(EventFormat format);
 
