@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <atomic>
+#include <gtest/gtest.h>
 #include <thread>
 
 namespace marrowbell {
