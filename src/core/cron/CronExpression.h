@@ -40,6 +40,11 @@ public:
     // Up to `count` successive fire times, each searched from the one before.
     std::vector<Instant> nextDates(std::int64_t count, Instant after, const TimeZone& zone) const;
 
+    // Descriptions in words ("Every weekday at 9:00 AM", "Weekdays 9:00 AM"); any
+    // shape they do not recognise is shown as `text()`.
+    std::string plainEnglish() const;
+    std::string compactEnglish() const;
+
     friend bool operator==(const CronExpression& a, const CronExpression& b) {
         return a.text_ == b.text_ && a.minute_ == b.minute_ && a.hour_ == b.hour_ &&
                a.dayOfMonth_ == b.dayOfMonth_ && a.month_ == b.month_ && a.weekday_ == b.weekday_;
@@ -48,9 +53,6 @@ public:
 private:
     std::string text_;
     Field minute_, hour_, dayOfMonth_, month_, weekday_;
-    // Derived once for the search.
-    std::vector<int> minutes_, hours_;
-    std::uint64_t dayOfMonthBits_ = 0, monthBits_ = 0, weekdayBits_ = 0;
 };
 
 } // namespace marrowbell
