@@ -139,3 +139,25 @@ TEST(EndpointStore, IgnoresWriteFailuresAndKeepsTheChangeInMemory) {
 
 } // namespace
 } // namespace marrowbell
+
+#include "../job/JobTestSupport.h"
+
+namespace marrowbell {
+namespace {
+
+TEST(EndpointStore, JobsDependingKeepsTheGivenOrder) {
+    Uuid studio = Uuid::random(), other = Uuid::random();
+    std::vector<Job> jobs = {test::makeJob("A"), test::makeJob("B"), test::makeJob("C"),
+                             test::makeJob("D")};
+    jobs[0].endpointID = studio;
+    jobs[1].endpointID = other;
+    jobs[3].endpointID = studio;
+    auto depending = EndpointStore::jobsDepending(studio, jobs);
+    ASSERT_EQ(depending.size(), 2u);
+    EXPECT_EQ(depending[0], jobs[0]);
+    EXPECT_EQ(depending[1], jobs[3]);
+    EXPECT_TRUE(EndpointStore::jobsDepending(Uuid::random(), jobs).empty());
+}
+
+} // namespace
+} // namespace marrowbell

@@ -59,6 +59,14 @@ void EndpointStore::remove(const Uuid& id) {
     });
 }
 
+std::vector<Job> EndpointStore::jobsDepending(const Uuid& id, const std::vector<Job>& jobs) {
+    std::vector<Job> depending;
+    for (const Job& job : jobs)
+        if (job.endpointID == id)
+            depending.push_back(job);
+    return depending;
+}
+
 std::string EndpointStore::encode(const std::vector<Endpoint>& endpoints) {
     Json array = Json::array();
     for (const Endpoint& endpoint : endpoints)

@@ -2,6 +2,7 @@
 
 #include "base/Uuid.h"
 #include "endpoint/Endpoint.h"
+#include "job/Job.h"
 #include "settings/StoredValue.h"
 
 #include <filesystem>
@@ -36,6 +37,9 @@ public:
     // Removes every endpoint with that identifier and rewrites the file even when
     // there was none. The endpoint's key and the jobs using it are left alone.
     void remove(const Uuid& id);
+
+    // The jobs of `jobs` whose endpoint is `id`, in the given order.
+    static std::vector<Job> jobsDepending(const Uuid& id, const std::vector<Job>& jobs);
 
     static std::string encode(const std::vector<Endpoint>& endpoints);
     // Throws DecodeError when the document is not an array of endpoints.

@@ -1,4 +1,5 @@
 #include "settings/EndpointStore.h"
+#include "settings/SettingsStore.h"
 
 #include "base/Files.h"
 #include "support/TestSupport.h"
@@ -30,6 +31,25 @@ TEST(EndpointStoreConcurrency, ConcurrentSavesLoseNothingAndTheFileEndsWithTheLa
         worker.join();
     EXPECT_EQ(store.endpoints().size(), std::size_t(threads * perThread));
     EXPECT_EQ(EndpointStore(file).endpoints(), store.endpoints());
+}
+
+TEST(SettingsStoreConcurrency, ConcurrentUpdatesAllApplyAndTheFileEndsWithTheLastState) {
+    test::TempDir dir;
+    auto file = dir / "settings.json";
+    SettingsStore store(file);
+    store.update([](AppSettings& s) { s.catchUpGraceSeconds = 0; });
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 8; ++t)
+        workers.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                store.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
+                (void)store.settings();
+            }
+        });
+    for (auto& worker : workers)
+        worker.join();
+    EXPECT_EQ(store.settings().catchUpGraceSeconds, 200);
+    EXPECT_EQ(SettingsStore(file).settings(), store.settings());
 }
 
 } // namespace
