@@ -5,6 +5,7 @@
 #include "JobArgument.h"
 #include "SchedulerNotice.h"
 
+#include "harness/CommandBuilder.h"
 #include "harness/HarnessRegistry.h"
 #include "settings/EndpointStore.h"
 
@@ -156,7 +157,7 @@ bool looksInstalled(const HarnessRegistry& registry, const HarnessSpec& spec) {
     return registry.isInstalled(spec, folders);
 }
 
-Endpoint endpoint(const std::string& argument) {
+Endpoint endpointNamed(const std::string& argument) {
     std::vector<Endpoint> endpoints;
     // Reading only: the store would create the support folder.
     const fs::path file = EndpointStore::defaultFileURL();
@@ -179,6 +180,18 @@ Endpoint endpoint(const std::string& argument) {
     for (const Endpoint& endpoint : named)
         message += "\n  " + endpoint.id.text() + "  " + endpoint.name;
     throw BadArgument(message);
+}
+
+// The endpoint, which the harness must be able to read: the editor offers no other.
+Endpoint endpoint(const std::string& argument, const HarnessSpec& spec) {
+    const Endpoint found = endpointNamed(argument);
+    const auto compatibility = CommandBuilder::compatibility(spec, found, std::nullopt);
+    if (const auto* wrong = std::get_if<EndpointCompatibility::WrongProtocol>(&compatibility.value))
+        throw BadArgument(spec.displayName + " cannot use " + inQuotes(found.name) +
+                          ": it speaks the " + std::string(displayName(wrong->harness)) +
+                          " protocol and the endpoint answers in " +
+                          std::string(displayName(wrong->endpoint)));
+    return found;
 }
 
 PermissionLevel permission(const std::string& text) {
@@ -250,7 +263,7 @@ Job newJob(const Options& options, const HarnessRegistry& registry, Instant now)
     const HarnessSpec& spec = harness(registry, options.values.at("harness"));
     std::optional<Uuid> endpointID;
     if (const auto text = value(options, "endpoint"))
-        endpointID = endpoint(*text).id;
+        endpointID = endpoint(*text, spec).id;
     LimitOverrides overrides;
     if (const auto text = value(options, "timeout"))
         overrides.timeoutSeconds = timeout(*text);

@@ -17,9 +17,9 @@ protected:
                 "--harness", "claude", "--schedule", "0 9 * * 1-5"};
     }
 
-    Endpoint endpoint(const std::string& name) const {
+    Endpoint endpoint(const std::string& name, EndpointKind kind = EndpointKind::lmStudio) const {
         Endpoint endpoint{Uuid::random(), name, *Endpoint::validated("http://127.0.0.1:1234/v1"),
-                          EndpointKind::lmStudio};
+                          kind};
         EndpointStore(supportFolder() / "endpoints.json").save(endpoint);
         return endpoint;
     }
@@ -103,8 +103,8 @@ TEST_F(CtlAdd, EveryOptionReachesTheJob) {
 }
 
 TEST_F(CtlAdd, EndpointByIdentifierInAnyCase) {
-    const Endpoint first = endpoint("Twin");
-    endpoint("Twin");
+    const Endpoint first = endpoint("Twin", EndpointKind::anthropicCompatible);
+    endpoint("Twin", EndpointKind::anthropicCompatible);
     std::string id = first.id.text();
     for (char& c : id)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -121,6 +121,19 @@ TEST_F(CtlAdd, EndpointByIdentifierInAnyCase) {
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_NE(result.err.find(first.id.text()), std::string::npos) << result.err;
     EXPECT_EQ(storedJobs().size(), 1u);
+}
+
+TEST_F(CtlAdd, EndpointTheHarnessCannotReadIsRefused) {
+    endpoint("Local");
+    auto arguments = minimal();
+    arguments.insert(arguments.end(), {"--endpoint", "Local"});
+    auto result = ctl(arguments, "p");
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.err.find("Claude Code cannot use \u201CLocal\u201D: it speaks the Anthropic "
+                              "protocol and the endpoint answers in OpenAI"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(storedJobs().empty());
 }
 
 TEST_F(CtlAdd, FolderIsStoredAbsoluteAndLexicallyNormal) {
