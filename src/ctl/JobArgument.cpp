@@ -1,6 +1,7 @@
 #include "JobArgument.h"
 
 #include <filesystem>
+#include <optional>
 #include <unicode/unistr.h>
 
 namespace marrowbell::ctl {
@@ -50,6 +51,19 @@ Job resolveJob(const std::vector<Job>& jobs, const std::string& argument) {
 
 Job resolveJob(const JobStore& store, const std::string& argument) {
     return resolveJob(store.jobs(), argument);
+}
+
+int withJobArgument(Arguments arguments, const char* command,
+                    const std::function<int(Job)>& action) {
+    if (arguments.size() != 1)
+        return usage(std::string(command) + " needs exactly one JOB (a job's name or identifier)");
+    std::optional<Job> found;
+    try {
+        found = resolveJob(storedJobs(), arguments[0]);
+    } catch (const JobArgumentError& error) {
+        return usage(error.what());
+    }
+    return action(std::move(*found));
 }
 
 } // namespace marrowbell::ctl

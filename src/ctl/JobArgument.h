@@ -1,7 +1,10 @@
 #pragma once
 
+#include "Command.h"
 #include "job/Job.h"
 #include "job/JobStore.h"
+
+#include <functional>
 
 #include <stdexcept>
 #include <string>
@@ -24,5 +27,10 @@ std::vector<Job> storedJobs();
 // ignoring letter case. Throws JobArgumentError when no job matches or several do.
 Job resolveJob(const std::vector<Job>& jobs, const std::string& argument);
 Job resolveJob(const JobStore& store, const std::string& argument);
+
+// For commands taking exactly one JOB: runs `action` with the stored job it names, or
+// answers a missing, unknown or ambiguous JOB with a usage error (exit status 2).
+int withJobArgument(Arguments arguments, const char* command,
+                    const std::function<int(Job)>& action);
 
 } // namespace marrowbell::ctl

@@ -9,16 +9,7 @@
 namespace marrowbell::ctl {
 namespace {
 
-int run(Arguments arguments) {
-    if (arguments.size() != 1)
-        return usage("pause needs exactly one JOB (a job's name or identifier)");
-    std::optional<Job> found;
-    try {
-        found = resolveJob(storedJobs(), arguments[0]);
-    } catch (const JobArgumentError& error) {
-        return usage(error.what());
-    }
-    Job job = *found;
+int pauseJob(Job job) {
     if (job.isPaused) {
         std::cout << "\u201C" << job.name << "\u201D is already paused.\n";
         return success;
@@ -30,7 +21,8 @@ int run(Arguments arguments) {
     return success;
 }
 
-const Command command{"pause", "pause JOB", &run};
+const Command command{"pause", "pause JOB",
+                      [](Arguments a) { return withJobArgument(a, "pause", &pauseJob); }};
 
 } // namespace
 } // namespace marrowbell::ctl

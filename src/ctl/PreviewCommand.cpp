@@ -24,16 +24,7 @@ std::optional<Endpoint> storedEndpoint(const std::optional<Uuid>& id) {
     return EndpointStore(file).endpoint(id);
 }
 
-int preview(Arguments arguments) {
-    if (arguments.size() != 1)
-        return usage("preview takes one JOB (its name or identifier)");
-    std::optional<Job> found;
-    try {
-        found = resolveJob(storedJobs(), arguments[0]);
-    } catch (const JobArgumentError& error) {
-        return usage(error.what());
-    }
-    const Job& job = *found;
+int previewJob(Job job) {
     HarnessRegistry registry = HarnessRegistry::bundled();
     registry.environment()->prime(5);
     const HarnessSpec& spec = registry.spec(job.harnessID);
@@ -64,7 +55,8 @@ int preview(Arguments arguments) {
     return success;
 }
 
-const Command command{"preview", "preview JOB", &preview};
+const Command command{"preview", "preview JOB",
+                      [](Arguments a) { return withJobArgument(a, "preview", &previewJob); }};
 
 } // namespace
 

@@ -11,16 +11,7 @@
 namespace marrowbell::ctl {
 namespace {
 
-int run(Arguments arguments) {
-    if (arguments.size() != 1)
-        return usage("resume needs exactly one JOB (a job's name or identifier)");
-    std::optional<Job> found;
-    try {
-        found = resolveJob(storedJobs(), arguments[0]);
-    } catch (const JobArgumentError& error) {
-        return usage(error.what());
-    }
-    Job job = *found;
+int resumeJob(Job job) {
     if (!job.isPaused) {
         // Left as it is: resuming would also move its resume time and so drop a run
         // it may still be owed.
@@ -38,7 +29,8 @@ int run(Arguments arguments) {
     return success;
 }
 
-const Command command{"resume", "resume JOB", &run};
+const Command command{"resume", "resume JOB",
+                      [](Arguments a) { return withJobArgument(a, "resume", &resumeJob); }};
 
 } // namespace
 } // namespace marrowbell::ctl

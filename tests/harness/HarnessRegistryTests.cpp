@@ -276,8 +276,24 @@ TEST(CommandBuilderEnvironmentTest, PassesOnlyThePathAndFiveVariables) {
     ::unsetenv("MARROWBELL_SECRET_TEST");
 }
 
-TEST(CommandBuilderEnvironmentTest, DiscoveryDirectoryLivesInTheTemporaryFolder) {
+TEST(CommandBuilderEnvironmentTest, DiscoveryDirectoryIsPrivateToTheUser) {
+    test::TempDir tmp;
+    const char* before = std::getenv("TMPDIR");
+    std::string saved = before ? before : "";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    std::string name = "MarrowbellDiscovery-" + std::to_string(::getuid());
     fs::path folder = CommandBuilder::discoveryDirectory();
-    EXPECT_EQ(folder.filename(), "MarrowbellDiscovery");
-    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(folder, tmp / name);
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // A folder that others may write (as one planted in a shared /tmp would be) is
+    // passed over for a fresh private one.
+    fs::permissions(folder, fs::perms(0777));
+    fs::path fresh = CommandBuilder::discoveryDirectory();
+    EXPECT_NE(fresh, folder);
+    EXPECT_EQ(fs::status(fresh).permissions() & fs::perms::all, fs::perms::owner_all);
+    if (before)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
 }

@@ -1,23 +1,32 @@
 #include "harness/CommandBuilder.h"
 
+#include "base/HomeFolder.h"
+
 #include "harness/ListingText.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace marrowbell {
 
-static std::filesystem::path temporaryFolder() {
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
-        return tmp;
-    return "/tmp";
-}
-
+// The name carries the user id, and the folder must be a real folder of this user's
+// that nobody else may write: listing commands run inside it, and some tools read
+// their configuration from the folder they run in, so a folder another user planted
+// in a shared /tmp must never be used. Such a folder is passed over for a fresh one.
 std::filesystem::path CommandBuilder::discoveryDirectory() {
-    std::filesystem::path folder = temporaryFolder() / "MarrowbellDiscovery";
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    std::filesystem::path folder = std::filesystem::path(temporaryFolder()) /
+                                   ("MarrowbellDiscovery-" + std::to_string(::getuid()));
+    ::mkdir(folder.c_str(), 0700);
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+        status.st_uid == ::getuid() && (status.st_mode & 022) == 0)
+        return folder;
+    std::string fresh = folder.string() + ".XXXXXX";
+    if (::mkdtemp(fresh.data()))
+        return fresh;
     return folder;
 }
 

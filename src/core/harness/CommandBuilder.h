@@ -22,8 +22,8 @@ class CommandBuilder {
 public:
     static constexpr const char* baselinePath = "/usr/bin:/bin:/usr/sbin:/sbin";
 
-    // "MarrowbellDiscovery" in the temporary folder ($TMPDIR, else /tmp), created on
-    // use (a failure to create it is ignored): the working folder of listing commands.
+    // "MarrowbellDiscovery-{uid}" in the temporary folder ($TMPDIR, else /tmp), created
+    // on use, private to this user: the working folder of listing commands.
     static std::filesystem::path discoveryDirectory();
 
     // The minimal child environment: PATH is the executable's folder then

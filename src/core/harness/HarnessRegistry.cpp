@@ -1,7 +1,7 @@
 #include "harness/HarnessRegistry.h"
 
 #include "base/Files.h"
-#include "harness/HomeFolder.h"
+#include "base/HomeFolder.h"
 #include "harness/ShimResolver.h"
 
 #include <cerrno>

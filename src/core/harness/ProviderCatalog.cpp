@@ -1,8 +1,8 @@
 #include "harness/ProviderCatalog.h"
 
 #include "base/Files.h"
+#include "base/HomeFolder.h"
 #include "base/Json.h"
-#include "harness/HomeFolder.h"
 
 #include <algorithm>
 

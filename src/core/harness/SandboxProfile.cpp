@@ -1,6 +1,7 @@
 #include "harness/SandboxProfile.h"
 
 #include "base/Files.h"
+#include "base/HomeFolder.h"
 #include "harness/SandboxPolicy.h"
 
 #include <algorithm>
@@ -60,32 +61,6 @@ const char* const linuxCandidates[] = {
     "/media",
     "/run/media",
 };
-
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return "/";
-}
-
-std::string temporaryFolder() {
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
-        return tmp;
-    return "/tmp";
-}
-
-std::string expandingTilde(const std::string& path) {
-    if (path == "~")
-        return homeFolder();
-    if (path.starts_with("~/")) {
-        std::string home = homeFolder();
-        if (home.ends_with('/'))
-            home.pop_back();
-        return home + path.substr(1);
-    }
-    return path;
-}
 
 std::string replacingUid(std::string path) {
     const std::string placeholder = "{uid}";

@@ -1,7 +1,7 @@
 #include "harness/ShellPath.h"
 
+#include "base/HomeFolder.h"
 #include "harness/ChildProcess.h"
-#include "harness/HomeFolder.h"
 
 #include <cstdlib>
 #include <pwd.h>

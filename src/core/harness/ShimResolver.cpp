@@ -1,8 +1,8 @@
 #include "harness/ShimResolver.h"
 
+#include "base/HomeFolder.h"
 #include "harness/ChildProcess.h"
 #include "harness/CommandBuilder.h"
-#include "harness/HomeFolder.h"
 
 namespace marrowbell {
 

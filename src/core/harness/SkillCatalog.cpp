@@ -1,9 +1,9 @@
 #include "harness/SkillCatalog.h"
 
 #include "base/Files.h"
+#include "base/HomeFolder.h"
 #include "harness/ChildProcess.h"
 #include "harness/CommandBuilder.h"
-#include "harness/HomeFolder.h"
 #include "harness/ListingText.h"
 
 #include <algorithm>

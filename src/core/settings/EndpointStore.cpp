@@ -7,23 +7,9 @@
 
 namespace marrowbell {
 
-static std::vector<Endpoint> load(const std::filesystem::path& file) {
-    std::filesystem::create_directories(file.parent_path());
-    auto bytes = files::read(file);
-    if (!bytes)
-        return {};
-    auto document = json::parse(*bytes);
-    if (!document)
-        return {};
-    try {
-        return EndpointStore::decode(*document);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
 EndpointStore::EndpointStore(std::filesystem::path file)
-    : stored_(file, load(file), &EndpointStore::encode) {}
+    : stored_(file, decltype(stored_)::load(file, &EndpointStore::decode), &EndpointStore::encode) {
+}
 
 std::filesystem::path EndpointStore::defaultFileURL() {
     return SupportDirectory::file("endpoints.json");

@@ -5,23 +5,9 @@
 
 namespace marrowbell {
 
-static AppSettings load(const std::filesystem::path& file) {
-    std::filesystem::create_directories(file.parent_path());
-    auto bytes = files::read(file);
-    if (!bytes)
-        return {};
-    auto document = json::parse(*bytes);
-    if (!document)
-        return {};
-    try {
-        return AppSettings::fromJson(*document);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
 SettingsStore::SettingsStore(std::filesystem::path file)
-    : stored_(file, load(file), &SettingsStore::encode) {}
+    : stored_(file, decltype(stored_)::load(file, &AppSettings::fromJson), &SettingsStore::encode) {
+}
 
 std::filesystem::path SettingsStore::defaultFileURL() {
     return SupportDirectory::file("settings.json");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Files.h"
+#include "base/Json.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -33,6 +34,25 @@ public:
     StoredValue& operator=(const StoredValue&) = delete;
 
     const std::filesystem::path& file() const { return file_; }
+
+    // The value decoded from `file` (its folder is created on the way), or `fallback`
+    // when the file is missing, unreadable, not JSON or rejected by `decode`. The file
+    // itself is left untouched until the next change.
+    template <class Decode>
+    static Value load(const std::filesystem::path& file, Decode&& decode, Value fallback = {}) {
+        std::filesystem::create_directories(file.parent_path());
+        auto bytes = files::read(file);
+        if (!bytes)
+            return fallback;
+        auto document = json::parse(*bytes);
+        if (!document)
+            return fallback;
+        try {
+            return decode(*document);
+        } catch (const std::exception&) {
+            return fallback;
+        }
+    }
 
     Value get() const {
         std::lock_guard lock(mutex_);

@@ -12,6 +12,9 @@ std::string homeFolder();
 // "~" or a leading "~/" replaced by the home folder; any other text unchanged.
 std::string expandingTilde(std::string_view path);
 
+// $TMPDIR, else /tmp.
+std::string temporaryFolder();
+
 // A regular file (after links) this user may execute.
 bool isExecutableFile(const std::filesystem::path& path);
 

@@ -1,4 +1,4 @@
-#include "harness/HomeFolder.h"
+#include "base/HomeFolder.h"
 
 #include <cstdlib>
 #include <pwd.h>
@@ -24,6 +24,12 @@ std::string expandingTilde(std::string_view path) {
         return home + std::string(path.substr(1));
     }
     return std::string(path);
+}
+
+std::string temporaryFolder() {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
+        return tmp;
+    return "/tmp";
 }
 
 bool isExecutableFile(const std::filesystem::path& path) {
