@@ -1,0 +1,18 @@
+#pragma once
+
+#include "base/Json.h"
+#include "run/RunSummary.h"
+
+#include <optional>
+#include <string_view>
+
+namespace marrowbell::OutputLine {
+
+// Decodes one line of an event stream. Horizontal white space around it is ignored
+// and a blank line yields nothing. A JSON object is returned (wrap it in a
+// JSONObject to read it); anything else a harness prints (plain text, an array, a
+// number) is recorded in `summary` as a `message` event with the trimmed line, so it
+// still reaches the event list. Never throws on odd input.
+std::optional<Json> decode(std::string_view line, RunSummary& summary);
+
+} // namespace marrowbell::OutputLine

@@ -1,0 +1,96 @@
+#include "run/OutputSink.h"
+
+#include "run/Utf8.h"
+
+#include <cstring>
+#include <vector>
+
+namespace marrowbell {
+
+OutputSink::OutputSink(LineCallback onLine)
+    : onLine_(std::move(onLine)) {}
+
+void OutputSink::deliver(std::string_view line) const {
+    if (utf8::isValid(line))
+        onLine_(line);
+    else
+        onLine_(utf8::repaired(line));
+}
+
+void OutputSink::ingest(std::string_view bytes) {
+    if (bytes.empty())
+        return;
+    // Lines found in this call: the first may continue earlier pending bytes (owned),
+    // the others are views into `bytes`, valid until this call returns.
+    std::string continued;
+    bool hasContinued = false;
+    std::vector<std::string_view> lines;
+    std::vector<std::string> oversized;
+    {
+        std::lock_guard guard(lock_);
+        if (bytes.size() >= tailLimit) {
+            tail_.assign(bytes.substr(bytes.size() - tailLimit));
+        } else {
+            tail_.append(bytes);
+            if (tail_.size() > 2 * tailLimit)
+                tail_.erase(0, tail_.size() - tailLimit);
+        }
+        if (!onLine_)
+            return; // lines would go nowhere
+        const char* begin = bytes.data();
+        const char* end = begin + bytes.size();
+        const char* newline = static_cast<const char*>(std::memchr(begin, '\n', bytes.size()));
+        if (!newline) {
+            pending_.append(bytes);
+        } else {
+            if (!pending_.empty()) {
+                continued = std::move(pending_);
+                pending_.clear();
+                continued.append(begin, newline);
+                hasContinued = true;
+            } else {
+                lines.emplace_back(begin, static_cast<std::size_t>(newline - begin));
+            }
+            const char* start = newline + 1;
+            while (start < end) {
+                newline = static_cast<const char*>(
+                    std::memchr(start, '\n', static_cast<std::size_t>(end - start)));
+                if (!newline)
+                    break;
+                lines.emplace_back(start, static_cast<std::size_t>(newline - start));
+                start = newline + 1;
+            }
+            pending_.assign(start, end);
+        }
+        while (pending_.size() >= lineLimit) {
+            oversized.emplace_back(pending_, 0, lineLimit);
+            pending_.erase(0, lineLimit);
+        }
+    }
+    if (hasContinued)
+        deliver(continued);
+    for (std::string_view line : lines)
+        deliver(line);
+    for (const std::string& piece : oversized)
+        deliver(piece);
+}
+
+void OutputSink::finish() {
+    std::string rest;
+    {
+        std::lock_guard guard(lock_);
+        rest.swap(pending_);
+    }
+    if (!rest.empty() && onLine_)
+        deliver(rest);
+}
+
+std::string OutputSink::text() const {
+    std::lock_guard guard(lock_);
+    std::string_view tail = tail_;
+    if (tail.size() > tailLimit)
+        tail.remove_prefix(tail.size() - tailLimit);
+    return utf8::repaired(tail);
+}
+
+} // namespace marrowbell

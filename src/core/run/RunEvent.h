@@ -1,0 +1,30 @@
+#pragma once
+
+#include "base/Uuid.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace marrowbell {
+
+// One displayable event of a run's stream.
+struct RunEvent {
+    // Stored as the case name ("started", "tool", …).
+    enum class Kind { started, message, tool, error, finished };
+
+    Uuid id = Uuid::random(); // fresh for every event
+    Kind kind = Kind::message;
+    std::string text;
+
+    static RunEvent make(Kind kind, std::string text) {
+        return {Uuid::random(), kind, std::move(text)};
+    }
+
+    friend bool operator==(const RunEvent&, const RunEvent&) = default;
+};
+
+std::string_view rawValue(RunEvent::Kind kind);
+std::optional<RunEvent::Kind> runEventKindFromRaw(std::string_view raw);
+
+} // namespace marrowbell

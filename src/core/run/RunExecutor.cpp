@@ -1,0 +1,405 @@
+#include "run/RunExecutor.h"
+
+#include "run/OutputSink.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace marrowbell {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd)
+        : fd_(fd) {}
+    Fd(Fd&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    ~Fd() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::string describe(int error) {
+    char buffer[256];
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+// Both ends close on exec and sit above 0–2, so that the child's dup2 onto its
+// standard streams never meets a descriptor that is already in place.
+bool makePipe(Fd& readEnd, Fd& writeEnd) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    for (int& fd : fds) {
+        if (fd <= 2) {
+            int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+            int saved = errno;
+            ::close(fd);
+            fd = moved;
+            errno = saved;
+        }
+    }
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    if (!readEnd || !writeEnd)
+        return false;
+    return true;
+}
+
+void setNonBlocking(const Fd& fd) {
+    if (fd)
+        ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
+}
+
+// Signals the child's process group when it leads one (it always should: it is
+// spawned into a new group), otherwise the child alone.
+void signalProcess(pid_t pid, int signal) {
+    if (::getpgid(pid) == pid)
+        ::killpg(pid, signal);
+    else
+        ::kill(pid, signal);
+}
+
+// A write to a pipe whose reader is gone must fail with EPIPE rather than raise
+// SIGPIPE, which would end this whole program. Blocking it for the calling thread
+// and swallowing the one the write generated leaves the process's handlers alone.
+ssize_t writeWithoutSigpipe(int fd, const char* data, std::size_t size) {
+    sigset_t pipeSignal, previous, pendingBefore;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    sigpending(&pendingBefore);
+    ssize_t written = ::write(fd, data, size);
+    int error = errno;
+    if (written < 0 && error == EPIPE && !sigismember(&pendingBefore, SIGPIPE)) {
+        timespec zero{};
+        while (::sigtimedwait(&pipeSignal, nullptr, &zero) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return written;
+}
+
+bool hasExited(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+}
+
+// Until reaped, the child's id cannot be reused, which keeps signalling its group
+// safe. If `run` leaves early (a throwing line callback), the group is killed and
+// the child reaped here so nothing is left behind.
+class ChildGuard {
+public:
+    explicit ChildGuard(pid_t pid)
+        : pid_(pid) {}
+    ~ChildGuard() {
+        if (pid_ <= 0)
+            return;
+        signalProcess(pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    ChildGuard(const ChildGuard&) = delete;
+    ChildGuard& operator=(const ChildGuard&) = delete;
+    void release() { pid_ = -1; }
+
+private:
+    pid_t pid_;
+};
+
+std::optional<Clock::time_point> deadlineAfter(Clock::time_point start, Seconds limit) {
+    if (std::isnan(limit) || limit > 1e9) // no limit, or one past any run's lifetime
+        return std::nullopt;
+    if (limit <= 0)
+        return start;
+    return start +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+}
+
+Clock::duration secondsDuration(Seconds seconds) {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::max(0.0, seconds)));
+}
+
+int pollTimeout(std::optional<Clock::time_point> due, Clock::time_point now) {
+    if (!due)
+        return -1;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - now).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
+
+constexpr std::size_t readBufferSize = 256 * 1024;
+
+} // namespace
+
+RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
+                            std::function<void(std::string_view line)> onLine,
+                            std::stop_token stopToken) const {
+    const Clock::time_point start = Clock::now();
+    auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+
+    if (stopToken.stop_requested()) {
+        RunOutcome outcome;
+        outcome.exitCode = -1;
+        outcome.cancelled = true;
+        outcome.duration = elapsed();
+        return outcome;
+    }
+
+    auto fail = [&](int error) {
+        return RunExecutorError::couldNotStart(command.executable, describe(error));
+    };
+    Fd inRead, inWrite, outRead, outWrite, errRead, errWrite;
+    if (!makePipe(inRead, inWrite) || !makePipe(outRead, outWrite) || !makePipe(errRead, errWrite))
+        throw fail(errno);
+    Fd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake)
+        throw fail(errno);
+
+    std::vector<std::string> argumentStrings;
+    argumentStrings.reserve(command.arguments.size() + 1);
+    argumentStrings.push_back(command.executable.string());
+    argumentStrings.insert(argumentStrings.end(), command.arguments.begin(),
+                           command.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : argumentStrings)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environmentStrings;
+    for (const auto& [name, value] : command.environment)
+        environmentStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : environmentStrings)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
+    if (!command.workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, command.workingDirectory.c_str());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    // Signals this program ignores (SIGPIPE, say) must not stay ignored in the child.
+    sigfillset(&signals);
+    sigdelset(&signals, SIGKILL);
+    sigdelset(&signals, SIGSTOP);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+
+    pid_t pid = -1;
+    int spawnError = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawnError != 0)
+        throw fail(spawnError);
+    ChildGuard guard(pid);
+    inRead.reset();
+    outWrite.reset();
+    errWrite.reset();
+
+    Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    setNonBlocking(outRead);
+    setNonBlocking(errRead);
+    setNonBlocking(inWrite);
+    ::fcntl(outRead.get(), F_SETPIPE_SZ, 1 << 20); // fewer wake-ups for chatty children
+
+    OutputSink standardOutput(std::move(onLine));
+    OutputSink standardError;
+    std::stop_callback wakeOnStop(stopToken, [fd = wake.get()] {
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(fd, &one, sizeof one);
+    });
+
+    std::string_view input;
+    if (command.standardInput && !command.standardInput->empty())
+        input = *command.standardInput;
+    else
+        inWrite.reset(); // end of input at once
+    std::size_t written = 0;
+    auto writeInput = [&] {
+        while (written < input.size()) {
+            ssize_t n =
+                writeWithoutSigpipe(inWrite.get(), input.data() + written, input.size() - written);
+            if (n > 0) {
+                written += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EAGAIN) {
+                return;
+            } else if (!(n < 0 && errno == EINTR)) {
+                break; // the child closed its input or exited: ignored
+            }
+        }
+        inWrite.reset();
+    };
+
+    std::vector<char> buffer(readBufferSize);
+    // Reads what is available; a few rounds per wake-up keep up with fast writers.
+    auto readFrom = [&](Fd& fd, OutputSink& sink, int rounds) {
+        while (fd && rounds-- > 0) {
+            ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+            if (n > 0) {
+                sink.ingest({buffer.data(), static_cast<std::size_t>(n)});
+            } else if (n == 0) {
+                fd.reset();
+            } else if (errno != EINTR) {
+                if (errno != EAGAIN)
+                    fd.reset();
+                return;
+            }
+        }
+    };
+
+    enum class Phase { running, terminating, killing, draining };
+    Phase phase = Phase::running;
+    bool exited = false, timedOut = false, cancelled = false;
+    const std::optional<Clock::time_point> limit = deadlineAfter(start, timeLimit);
+    Clock::time_point phaseDeadline{};
+    auto beginStop = [&](Clock::time_point now) {
+        signalProcess(pid, SIGTERM);
+        phase = Phase::terminating;
+        phaseDeadline = now + secondsDuration(timing_.terminateGrace);
+        inWrite.reset();
+    };
+
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        if (exited && phase == Phase::running) {
+            phase = Phase::draining;
+            phaseDeadline = now + secondsDuration(timing_.drainLimit);
+            inWrite.reset();
+        }
+        // A stop is complete when the child is gone and nothing holds its pipes.
+        if (exited && !outRead && !errRead)
+            break;
+        std::optional<Clock::time_point> due = phase == Phase::running ? limit : phaseDeadline;
+        if (due && now >= *due) {
+            if (phase == Phase::running) {
+                timedOut = true;
+                beginStop(now);
+                continue;
+            }
+            if (phase == Phase::terminating) {
+                signalProcess(pid, SIGKILL);
+                phase = Phase::killing;
+                phaseDeadline = now + secondsDuration(timing_.killGrace);
+                continue;
+            }
+            break; // killing or draining: give up waiting
+        }
+
+        pollfd fds[5];
+        int count = 0, pidIndex = -1, outIndex = -1, errIndex = -1, inIndex = -1, wakeIndex = -1;
+        auto add = [&](const Fd& fd, short events, int& index) {
+            if (!fd)
+                return;
+            index = count;
+            fds[count++] = {fd.get(), events, 0};
+        };
+        if (!exited)
+            add(pidfd, POLLIN, pidIndex);
+        add(outRead, POLLIN, outIndex);
+        add(errRead, POLLIN, errIndex);
+        add(inWrite, POLLOUT, inIndex);
+        if (phase == Phase::running)
+            add(wake, POLLIN, wakeIndex);
+        int timeout = pollTimeout(due, now);
+        if (!pidfd && !exited) // no pidfd (very old kernel): look for the exit now and then
+            timeout = timeout < 0 ? 10 : std::min(timeout, 10);
+        if (::poll(fds, static_cast<nfds_t>(count), timeout) < 0) {
+            if (errno != EINTR)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if ((pidIndex >= 0 && fds[pidIndex].revents) || (!pidfd && !exited && hasExited(pid)))
+            exited = true;
+        if (outIndex >= 0 && fds[outIndex].revents)
+            readFrom(outRead, standardOutput, 4);
+        if (errIndex >= 0 && fds[errIndex].revents)
+            readFrom(errRead, standardError, 4);
+        if (inIndex >= 0 && fds[inIndex].revents)
+            writeInput();
+        if (wakeIndex >= 0 && fds[wakeIndex].revents && !exited) {
+            cancelled = true;
+            beginStop(Clock::now());
+        }
+    }
+
+    // Whatever is already buffered, without waiting for more.
+    readFrom(outRead, standardOutput, 64);
+    readFrom(errRead, standardError, 64);
+    outRead.reset();
+    errRead.reset();
+    inWrite.reset();
+    if (timedOut || cancelled)
+        signalProcess(pid, SIGKILL); // leftovers of a stopped run, before the id can be reused
+
+    if (!exited)
+        exited = hasExited(pid);
+    std::int32_t exitCode = -1;
+    if (exited) {
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) < 0 && errno == EINTR) {
+        }
+        exitCode = info.si_status; // the exit status, or the number of the ending signal
+    } else {
+        std::thread([pid] {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    }
+    guard.release();
+
+    standardOutput.finish();
+    standardError.finish();
+    RunOutcome outcome;
+    outcome.exitCode = exitCode;
+    outcome.standardOutput = standardOutput.text();
+    outcome.standardError = standardError.text();
+    outcome.timedOut = timedOut;
+    outcome.cancelled = cancelled;
+    outcome.duration = elapsed();
+    return outcome;
+}
+
+} // namespace marrowbell

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "base/Uuid.h"
+#include "run/RunRecord.h"
+#include "run/SerialQueue.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace marrowbell {
+
+// The records of every job's runs, newest last, capped at `capacity`, mirrored into
+// one JSON file (an array, oldest first). Recording never waits for the disk: the file
+// is rewritten whole and atomically on the serial queue "com.marrowbell.history.writes",
+// so it holds complete JSON at every instant and ends with the state of the last
+// `record`. Records are never deleted except by the cap. Shared by reference; every
+// member may be called from any thread.
+class RunHistory {
+public:
+    static constexpr std::size_t capacity = 2000;
+    static constexpr const char* fileName = "runs.json";
+    static constexpr const char* writeQueueLabel = "com.marrowbell.history.writes";
+
+    // "runs.json" in the support folder. Throws std::system_error when the support
+    // folder cannot be provided.
+    static std::filesystem::path defaultFileURL();
+
+    // A history kept only in memory: no file, no records.
+    RunHistory();
+    // Creates the file's folder (with intermediates; throws std::filesystem::filesystem_error
+    // when it cannot) and loads the file. A file that cannot be read or decoded gives an
+    // empty history and stays untouched until the next write replaces it. A loaded file
+    // is kept whole even beyond the cap, which applies at the next `record`.
+    explicit RunHistory(std::filesystem::path fileURL);
+    // Finishes the writes already queued.
+    ~RunHistory();
+    RunHistory(const RunHistory&) = delete;
+    RunHistory& operator=(const RunHistory&) = delete;
+
+    const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
+
+    // Appends the record (dropping the oldest beyond the cap) and queues a write of the
+    // whole history. Returns at once.
+    void record(RunRecord run);
+
+    // One job's records, newest `startedAt` first; equal start times keep recorded order.
+    std::vector<RunRecord> runs(const Uuid& forJob) const;
+    // The first of `runs(forJob)`, or none.
+    std::optional<RunRecord> lastRun(const Uuid& forJob) const;
+    // Every record, newest `startedAt` first, sorted like `runs`.
+    std::vector<RunRecord> allRuns() const;
+
+    // Writes queued by `record` and not yet finished.
+    std::size_t pending() const;
+    // Waits until every write queued so far has finished.
+    void flush();
+
+private:
+    void persist();
+
+    const std::optional<std::filesystem::path> fileURL_;
+    mutable std::mutex mutex_;
+    std::vector<RunRecord> records_;
+    std::size_t pending_ = 0;
+    // Bumped by every `record`; the file holds the list as of `persisted_`.
+    std::uint64_t generation_ = 0;
+    std::uint64_t persisted_ = 0;
+    // Declared last so that it is destroyed first, finishing its writes while the
+    // state above still exists.
+    SerialQueue writes_{writeQueueLabel};
+};
+
+} // namespace marrowbell

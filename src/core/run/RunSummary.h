@@ -1,0 +1,34 @@
+#pragma once
+
+#include "run/RunEvent.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace marrowbell {
+
+// What a run's event stream amounts to.
+struct RunSummary {
+    // Reaching this many events drops the oldest, keeping the newest `eventsKept`.
+    static constexpr std::size_t eventLimit = 1000;
+    static constexpr std::size_t eventsKept = 500;
+
+    std::vector<RunEvent> events;              // arrival order, never more than 999
+    std::optional<std::string> resultText;     // the run's final answer
+    std::optional<std::int64_t> inputTokens;   // as last reported by the harness
+    std::optional<std::int64_t> outputTokens;  // as last reported by the harness
+    std::optional<std::string> failureMessage; // set when the stream says the run failed
+    std::optional<std::string> warning;        // set when it succeeded only partly
+    std::string streamedText;                  // assistant text as it streamed (opencode)
+
+    void append(RunEvent event);
+    void append(RunEvent::Kind kind, std::string text) {
+        append(RunEvent::make(kind, std::move(text)));
+    }
+
+    friend bool operator==(const RunSummary&, const RunSummary&) = default;
+};
+
+} // namespace marrowbell

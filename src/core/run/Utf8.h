@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace marrowbell::utf8 {
+
+// True when `bytes` is well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
+bool isValid(std::string_view bytes);
+
+// `bytes` decoded as UTF-8 with each maximal invalid subsequence replaced by U+FFFD,
+// the usual decoder behaviour: text from a child process is shown, never rejected.
+std::string repaired(std::string_view bytes);
+
+// `text` without leading and trailing white space: tabs and space separators
+// (U+0020, U+00A0, U+1680, U+2000–U+200A, U+202F, U+205F, U+3000) and, when
+// `andNewlines` is set, also U+000A–U+000D, U+0085, U+2028 and U+2029.
+std::string_view trimmed(std::string_view text, bool andNewlines);
+
+} // namespace marrowbell::utf8

@@ -1,0 +1,90 @@
+#include "JobTestSupport.h"
+#include "job/BulkPause.h"
+#include "job/JobOrder.h"
+
+namespace marrowbell {
+namespace {
+
+using test::makeJob;
+
+Job paused(Job job) {
+    job.isPaused = true;
+    return job;
+}
+
+std::vector<std::string> names(const std::vector<Job>& jobs) {
+    std::vector<std::string> out;
+    for (const Job& job : jobs)
+        out.push_back(job.name);
+    return out;
+}
+
+TEST(BulkPause, ActionFollowsThePausedState) {
+    EXPECT_EQ(bulkPauseAction({paused(makeJob()), paused(makeJob())}), BulkPause::resumeAll);
+    EXPECT_EQ(bulkPauseAction({paused(makeJob()), makeJob()}), BulkPause::pauseAll);
+    EXPECT_EQ(bulkPauseAction({}), BulkPause::nothingToDo);
+    EXPECT_EQ(title(BulkPause::resumeAll), "Resume all");
+    EXPECT_EQ(title(BulkPause::pauseAll), "Pause all");
+    EXPECT_EQ(title(BulkPause::nothingToDo), "Pause all");
+    EXPECT_FALSE(isAvailable(BulkPause::nothingToDo));
+    EXPECT_TRUE(isAvailable(BulkPause::resumeAll));
+}
+
+TEST(BulkPause, ChangesOnlyJobsNotYetInTheTargetState) {
+    Job a = makeJob("A"), b = paused(makeJob("B")), c = makeJob("C");
+    a.resumedAt = Instant{5};
+    auto pausing = changes(BulkPause::pauseAll, {a, b, c}, Instant{99});
+    ASSERT_EQ(names(pausing), (std::vector<std::string>{"A", "C"}));
+    EXPECT_TRUE(pausing[0].isPaused && pausing[1].isPaused);
+    EXPECT_EQ(pausing[0].resumedAt, Instant{5});
+    EXPECT_FALSE(pausing[1].resumedAt);
+
+    auto resuming = changes(BulkPause::resumeAll, {a, b, c}, Instant{99});
+    ASSERT_EQ(names(resuming), std::vector<std::string>{"B"});
+    EXPECT_FALSE(resuming[0].isPaused);
+    EXPECT_EQ(resuming[0].resumedAt, Instant{99});
+    EXPECT_TRUE(changes(BulkPause::nothingToDo, {a, b}, Instant{99}).empty());
+}
+
+class JobOrderTest : public testing::Test {
+protected:
+    // 2026-06-01 12:00:00 UTC
+    Instant now = *TimeZone::utc().instant({2026, 6, 1, 12, 0});
+};
+
+TEST_F(JobOrderTest, RunningFirstThenSoonestThenNumericName) {
+    Job tomorrowRunning = makeJob("Running tomorrow", "0 9 * * *");
+    Job inAMinute = makeJob("Soon", "* * * * *");
+    Job never = makeJob("Never", "0 0 31 2 *");
+    Job job10 = makeJob("Job 10", "0 13 * * *");
+    Job job2 = makeJob("job 2", "0 13 * * *");
+    Job asleep = paused(makeJob("Paused", "* * * * *"));
+    auto ordered = JobOrder::active({never, job10, asleep, inAMinute, job2, tomorrowRunning},
+                                    {tomorrowRunning.id}, now);
+    EXPECT_EQ(names(ordered),
+              (std::vector<std::string>{"Running tomorrow", "Soon", "job 2", "Job 10", "Never"}));
+}
+
+TEST_F(JobOrderTest, EqualJobsKeepInputOrder) {
+    Job first = makeJob("Same", "0 13 * * *");
+    Job second = makeJob("same", "0 13 * * *");
+    second.prompt = "second";
+    auto ordered = JobOrder::active({first, second}, {}, now);
+    ASSERT_EQ(ordered.size(), 2u);
+    EXPECT_EQ(ordered[1].prompt, "second");
+    EXPECT_EQ(JobOrder::activeTitle(true), "Running");
+    EXPECT_EQ(JobOrder::activeTitle(false), "Next up");
+}
+
+TEST(JobOrderNames, CompareLikeAFileBrowser) {
+    EXPECT_TRUE(JobOrder::nameComesBefore("Job 2", "Job 10"));
+    EXPECT_FALSE(JobOrder::nameComesBefore("Job 10", "Job 2"));
+    EXPECT_TRUE(JobOrder::nameComesBefore("apple", "Banana"));
+    EXPECT_FALSE(JobOrder::nameComesBefore("ABC", "abc"));
+    EXPECT_FALSE(JobOrder::nameComesBefore("abc", "ABC"));
+    // Invalid UTF-8 compares without crashing.
+    JobOrder::nameComesBefore("\xff\xfe", "abc");
+}
+
+} // namespace
+} // namespace marrowbell

@@ -1,0 +1,348 @@
+#include "run/OutputSink.h"
+#include "run/RunExecutor.h"
+#include "support/TestSupport.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace marrowbell;
+namespace fs = std::filesystem;
+
+namespace {
+
+const RunExecutor::Timing quick{0.5, 0.5, 0.5};
+
+BuiltCommand shell(const std::string& script, const fs::path& folder = "/") {
+    BuiltCommand command;
+    command.executable = "/bin/sh";
+    command.arguments = {"-c", script};
+    command.environment = {{"PATH", "/usr/bin:/bin"}};
+    command.workingDirectory = folder;
+    return command;
+}
+
+std::size_t countEntries(const char* folder) {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// True when `pid` no longer runs (gone, or a zombie waiting for its reaper).
+bool isGone(pid_t pid) {
+    if (::kill(pid, 0) != 0)
+        return errno == ESRCH;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), {});
+    auto close = content.rfind(')');
+    return close != std::string::npos && close + 2 < content.size() && content[close + 2] == 'Z';
+}
+
+bool becomesGone(pid_t pid) {
+    for (int i = 0; i < 200; ++i) {
+        if (isGone(pid))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+pid_t readPid(const fs::path& file) {
+    std::ifstream in(file);
+    pid_t pid = 0;
+    in >> pid;
+    return pid;
+}
+
+} // namespace
+
+TEST(RunOutcome, TerminationSummaryAndSuccess) {
+    RunOutcome outcome;
+    outcome.duration = 59.6;
+    EXPECT_TRUE(outcome.succeeded());
+    EXPECT_EQ(outcome.terminationSummary(), "Finished in 60s");
+    outcome.duration = 61.9;
+    EXPECT_EQ(outcome.terminationSummary(), "Finished in 1m 1s");
+    outcome.exitCode = -2;
+    EXPECT_FALSE(outcome.succeeded());
+    EXPECT_EQ(outcome.terminationSummary(), "Exit -2 after 1m 1s");
+    outcome.timedOut = true;
+    EXPECT_EQ(outcome.terminationSummary(), "Stopped at its time limit after 1m 1s");
+    outcome = RunOutcome{};
+    outcome.cancelled = true;
+    outcome.duration = 5;
+    EXPECT_FALSE(outcome.succeeded());
+    EXPECT_EQ(outcome.terminationSummary(), "Cancelled after 5s");
+}
+
+TEST(RunExecutor, StartsWithExactlyTheArgumentsEnvironmentAndFolder) {
+    test::TempDir dir;
+    BuiltCommand command;
+    command.executable = "/bin/sh";
+    command.arguments = {"-c", "printf '%s|' \"$@\"; echo; pwd; env | sort", "zero", "one two", "",
+                         "*"};
+    command.environment = {{"ONLY", "this value"}, {"EMPTY", ""}};
+    command.workingDirectory = dir.path();
+    std::vector<std::string> lines;
+    RunOutcome outcome =
+        RunExecutor().run(command, 10, [&](std::string_view line) { lines.emplace_back(line); });
+    EXPECT_EQ(outcome.exitCode, 0);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "one two||*|");
+    EXPECT_EQ(lines[1], dir.path().string());
+    // sh adds PWD (and may add SHLVL/_) itself; nothing of the test's environment leaks in.
+    std::vector<std::string> environment(lines.begin() + 2, lines.end());
+    EXPECT_NE(std::find(environment.begin(), environment.end(), "ONLY=this value"),
+              environment.end());
+    EXPECT_NE(std::find(environment.begin(), environment.end(), "EMPTY="), environment.end());
+    for (const std::string& entry : environment)
+        EXPECT_TRUE(entry.starts_with("ONLY=") || entry.starts_with("EMPTY=") ||
+                    entry.starts_with("PWD=") || entry.starts_with("SHLVL=") ||
+                    entry.starts_with("_=") || entry.starts_with("OLDPWD="))
+            << entry;
+}
+
+TEST(RunExecutor, ChildLeadsItsOwnProcessGroup) {
+    RunOutcome outcome = RunExecutor().run(
+        shell("ps -o pid= -o pgid= -p $$ 2>/dev/null || cut -d' ' -f1,5 /proc/$$/stat"), 10);
+    std::istringstream fields(outcome.standardOutput);
+    pid_t pid = 0, group = 0;
+    fields >> pid >> group;
+    EXPECT_GT(pid, 0);
+    EXPECT_EQ(pid, group);
+    EXPECT_NE(group, ::getpgrp());
+}
+
+TEST(RunExecutor, ReportsExitStatusOrEndingSignalAndBothStreams) {
+    RunOutcome outcome = RunExecutor().run(shell("echo out; echo err >&2; exit 7"), 10);
+    EXPECT_EQ(outcome.exitCode, 7);
+    EXPECT_EQ(outcome.standardOutput, "out\n");
+    EXPECT_EQ(outcome.standardError, "err\n");
+    EXPECT_FALSE(outcome.timedOut || outcome.cancelled);
+    EXPECT_EQ(outcome.terminationSummary().substr(0, 7), "Exit 7 ");
+
+    outcome = RunExecutor().run(shell("kill -USR1 $$"), 10);
+    EXPECT_EQ(outcome.exitCode, SIGUSR1);
+}
+
+TEST(RunExecutor, StandardErrorNeverReachesTheLineCallback) {
+    std::vector<std::string> lines;
+    RunOutcome outcome =
+        RunExecutor().run(shell("echo a; echo b >&2; printf 'c'"), 10,
+                          [&](std::string_view line) { lines.emplace_back(line); });
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "c"})); // c from the final, unterminated line
+    EXPECT_EQ(outcome.standardError, "b\n");
+}
+
+TEST(RunExecutor, WritesStandardInputThenClosesIt) {
+    BuiltCommand command = shell("cat; echo end");
+    command.standardInput = "first\nsecond";
+    RunOutcome outcome = RunExecutor().run(command, 10);
+    EXPECT_EQ(outcome.standardOutput, "first\nsecondend\n");
+}
+
+TEST(RunExecutor, WithoutInputTheChildReadsEndOfInputAtOnce) {
+    RunOutcome outcome = RunExecutor().run(shell("cat; echo eof"), 10);
+    EXPECT_EQ(outcome.standardOutput, "eof\n");
+    EXPECT_LT(outcome.duration, 5);
+}
+
+TEST(RunExecutor, LargeInputIsFedWhileLargeOutputIsRead) {
+    // cat echoes as it reads: a blocking writer would deadlock against the full output pipe.
+    BuiltCommand command = shell("cat");
+    std::string input;
+    while (input.size() < (4u << 20))
+        input += "a line of input that cat will echo straight back\n";
+    command.standardInput = input;
+    std::size_t lines = 0;
+    RunOutcome outcome = RunExecutor().run(command, 30, [&](std::string_view) { ++lines; });
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(lines * 49, input.size());
+    EXPECT_EQ(outcome.standardOutput.size(), OutputSink::tailLimit);
+}
+
+TEST(RunExecutor, AChildThatExitsBeforeReadingItsInputStillYieldsAnOutcome) {
+    BuiltCommand command = shell("exit 3");
+    command.standardInput = std::string(8u << 20, 'x');
+    RunOutcome outcome = RunExecutor().run(command, 10);
+    EXPECT_EQ(outcome.exitCode, 3); // and this test process survived the broken pipe
+}
+
+struct LaunchFailure {
+    const char* name;
+    std::function<BuiltCommand(const fs::path&)> command;
+    const char* reason;
+};
+
+class RunExecutorLaunch : public testing::TestWithParam<LaunchFailure> {};
+
+TEST_P(RunExecutorLaunch, FailureRaisesCouldNotStartWithTheSystemsReason) {
+    test::TempDir dir;
+    test::writeFile(dir / "plain", "#!/bin/sh\necho hi\n", false);
+    BuiltCommand command = GetParam().command(dir.path());
+    try {
+        RunExecutor().run(command, 10);
+        FAIL() << "expected RunExecutorError";
+    } catch (const RunExecutorError& error) {
+        std::string expected =
+            "Could not start " + command.executable.string() + " \xE2\x80\x94 " + GetParam().reason;
+        EXPECT_EQ(std::string(error.what()), expected);
+        EXPECT_EQ(error.executable(), command.executable);
+        EXPECT_EQ(error.underlying(), GetParam().reason);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RunExecutorLaunch,
+                         testing::Values(LaunchFailure{"missingExecutable",
+                                                       [](const fs::path& dir) {
+                                                           BuiltCommand c = shell("true");
+                                                           c.executable = dir / "no such tool";
+                                                           return c;
+                                                       },
+                                                       "No such file or directory"},
+                                         LaunchFailure{"notExecutable",
+                                                       [](const fs::path& dir) {
+                                                           BuiltCommand c = shell("true");
+                                                           c.executable = dir / "plain";
+                                                           return c;
+                                                       },
+                                                       "Permission denied"},
+                                         LaunchFailure{"missingFolder",
+                                                       [](const fs::path& dir) {
+                                                           return shell("true", dir / "gone");
+                                                       },
+                                                       "No such file or directory"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RunExecutor, AChildIgnoringSigtermIsKilledAboutThreeSecondsAfterItsLimit) {
+    std::vector<std::string> lines;
+    RunOutcome outcome =
+        RunExecutor().run(shell("trap '' TERM; echo ready; sleep 30; echo late"), 0.5,
+                          [&](std::string_view line) { lines.emplace_back(line); });
+    EXPECT_TRUE(outcome.timedOut);
+    EXPECT_FALSE(outcome.cancelled);
+    EXPECT_EQ(outcome.exitCode, SIGKILL);
+    EXPECT_GT(outcome.duration, 3.3);
+    EXPECT_LT(outcome.duration, 5.5);
+    EXPECT_EQ(lines, std::vector<std::string>{"ready"});
+    EXPECT_EQ(outcome.terminationSummary().rfind("Stopped at its time limit after ", 0), 0u);
+}
+
+TEST(RunExecutor, TimeLimitStopsTheChildWithSigterm) {
+    RunOutcome outcome = RunExecutor(quick).run(shell("exec sleep 30"), 0.2);
+    EXPECT_TRUE(outcome.timedOut);
+    EXPECT_EQ(outcome.exitCode, SIGTERM);
+    EXPECT_LT(outcome.duration, 2);
+    EXPECT_FALSE(outcome.succeeded());
+}
+
+TEST(RunExecutor, AZeroTimeLimitStopsAtOnce) {
+    RunOutcome outcome = RunExecutor(quick).run(shell("exec sleep 30"), 0);
+    EXPECT_TRUE(outcome.timedOut);
+    EXPECT_LT(outcome.duration, 2);
+}
+
+TEST(RunExecutor, GrandchildrenHoldingThePipesAreStoppedWithTheGroup) {
+    test::TempDir dir;
+    // The background subshell ignores SIGTERM and keeps standard output open.
+    BuiltCommand command =
+        shell("(trap '' TERM; echo $(exec sh -c 'echo $PPID') > grandchild; sleep 30; echo) & "
+              "while [ ! -s grandchild ]; do sleep 0.01; done; echo started; sleep 30",
+              dir.path());
+    RunOutcome outcome = RunExecutor(quick).run(command, 0.3);
+    EXPECT_TRUE(outcome.timedOut);
+    EXPECT_EQ(outcome.standardOutput, "started\n");
+    EXPECT_LT(outcome.duration, 3); // limit + SIGTERM grace + a little, never the 30 s
+    pid_t grandchild = readPid(dir / "grandchild");
+    ASSERT_GT(grandchild, 0);
+    EXPECT_TRUE(becomesGone(grandchild));
+}
+
+TEST(RunExecutor, DrainingIsBoundedWhenADescendantKeepsAPipeAfterExit) {
+    test::TempDir dir;
+    BuiltCommand command = shell("sleep 30 & echo $! > background; echo done", dir.path());
+    RunOutcome outcome = RunExecutor(quick).run(command, 60);
+    pid_t background = readPid(dir / "background");
+    if (background > 0)
+        ::kill(background, SIGKILL); // left alone by design; clean up after the test
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(outcome.standardOutput, "done\n");
+    EXPECT_GE(outcome.duration, 0.4);
+    EXPECT_LT(outcome.duration, 3);
+}
+
+TEST(RunExecutor, CancelledBeforeTheRunStartsNoProcess) {
+    test::TempDir dir;
+    std::stop_source source;
+    source.request_stop();
+    RunOutcome outcome =
+        RunExecutor().run(shell("touch started", dir.path()), 10, {}, source.get_token());
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(outcome.exitCode, -1);
+    EXPECT_FALSE(fs::exists(dir / "started"));
+    EXPECT_EQ(outcome.terminationSummary(), "Cancelled after 0s");
+}
+
+TEST(RunExecutor, CancellationDuringTheRunStopsIt) {
+    // Cancelled from the line callback, i.e. while the wait is under way.
+    std::stop_source source;
+    RunOutcome outcome = RunExecutor(quick).run(
+        shell("echo ready; exec sleep 30"), 60,
+        [&](std::string_view line) {
+            if (line == "ready")
+                source.request_stop();
+        },
+        source.get_token());
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(outcome.exitCode, SIGTERM);
+    EXPECT_LT(outcome.duration, 2);
+}
+
+TEST(RunExecutor, CancellationAfterTheProcessEndedChangesNothing) {
+    std::stop_source source;
+    RunOutcome outcome = RunExecutor().run(shell("echo done"), 10, {}, source.get_token());
+    source.request_stop();
+    EXPECT_TRUE(outcome.succeeded());
+    EXPECT_FALSE(outcome.cancelled);
+}
+
+TEST(RunExecutor, AThousandRunsLeakNoDescriptorsThreadsOrZombies) {
+    std::size_t descriptors = countEntries("/proc/self/fd");
+    std::size_t threads = countEntries("/proc/self/task");
+    BuiltCommand command;
+    command.executable = "/bin/true";
+    command.standardInput = "ignored";
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(RunExecutor().run(command, 10).exitCode, 0);
+    EXPECT_EQ(countEntries("/proc/self/fd"), descriptors);
+    EXPECT_EQ(countEntries("/proc/self/task"), threads);
+    // Every child was reaped: this process has none left.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(RunExecutor, AThrowingLineCallbackLeavesNoChildBehind) {
+    test::TempDir dir;
+    EXPECT_THROW(RunExecutor().run(shell("echo $$ > pid; echo line; exec sleep 30", dir.path()), 60,
+                                   [](std::string_view) { throw std::runtime_error("no"); }),
+                 std::runtime_error);
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(RunExecutor, SignalsIgnoredHereAreDefaultInTheChild) {
+    auto previous = ::signal(SIGPIPE, SIG_IGN);
+    RunOutcome outcome = RunExecutor().run(shell("exec grep SigIgn /proc/self/status"), 10);
+    ::signal(SIGPIPE, previous);
+    ASSERT_EQ(outcome.standardOutput.rfind("SigIgn:\t", 0), 0u);
+    unsigned long long ignored = std::stoull(outcome.standardOutput.substr(8), nullptr, 16);
+    EXPECT_EQ(ignored & (1ULL << (SIGPIPE - 1)), 0u);
+}

@@ -1,0 +1,206 @@
+#include "base/Files.h"
+#include "run/RunHistory.h"
+#include "support/TestSupport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace marrowbell;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* childVariable = "MARROWBELL_TEST_RECORDING_CHILD";
+
+RunRecord run(const Uuid& job, double startedAt, std::string result) {
+    RunRecord r;
+    r.jobID = job;
+    r.startedAt = Instant{startedAt};
+    r.duration = 1;
+    r.resultText = std::move(result);
+    return r;
+}
+
+// The child side of the kill test: this same binary, started with the variable set,
+// records runs into the named file until it is killed, reporting after each flush
+// how many records the history holds ("12\n").
+[[noreturn]] void recordUntilKilled(const char* file) {
+    RunHistory history{fs::path(file)};
+    Uuid job = Uuid::random();
+    for (long i = 0;; ++i) {
+        for (int burst = 0; burst < 4; ++burst)
+            history.record(run(job, double(i * 4 + burst), std::string(200, 'x')));
+        history.flush();
+        std::string line = std::to_string(history.allRuns().size()) + "\n";
+        if (::write(1, line.data(), line.size()) < 0)
+            std::_Exit(1);
+    }
+}
+
+const bool isRecordingChild = [] {
+    if (const char* file = std::getenv(childVariable))
+        recordUntilKilled(file);
+    return false;
+}();
+
+// Decodes the file strictly, as a fresh history would, failing the test on any flaw.
+std::size_t strictRecordCount(const fs::path& file) {
+    auto bytes = files::read(file);
+    if (!bytes)
+        return 0; // not written yet
+    auto document = json::parse(*bytes);
+    EXPECT_TRUE(document && document->is_array()) << "runs.json is not a JSON array";
+    if (!document || !document->is_array())
+        return 0;
+    for (const Json& item : *document)
+        EXPECT_NO_THROW(RunRecord::fromJson(item));
+    return document->size();
+}
+
+} // namespace
+
+TEST(RunHistoryConcurrency, KilledWhileRecordingTheFileStaysWholeWithEveryFlushedRecord) {
+    ASSERT_FALSE(isRecordingChild);
+    test::TempDir dir;
+    fs::path file = dir / "runs.json";
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string variable = std::string(childVariable) + "=" + file.string();
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+        env.push_back(*e);
+    env.push_back(variable.data());
+    env.push_back(nullptr);
+
+    std::size_t lastFlushed = 0;
+    for (int round = 0; round < 15; ++round) {
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        char* argv[] = {self.data(), nullptr};
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, env.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+
+        // Let the child report a few flushes, wait a little (a different time each
+        // round), then kill it without warning, most likely in the middle of a write.
+        std::string output;
+        int reportsBeforeKill = 1 + round % 3;
+        bool killed = false;
+        char buffer[4096];
+        for (;;) {
+            ssize_t n = ::read(out[0], buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            output.append(buffer, static_cast<std::size_t>(n));
+            if (!killed && std::count(output.begin(), output.end(), '\n') >= reportsBeforeKill) {
+                std::this_thread::sleep_for(std::chrono::microseconds(700 * (round * 7 % 15)));
+                ::kill(pid, SIGKILL);
+                killed = true;
+            }
+        }
+        ::close(out[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(killed) << "child ended on its own: " << output;
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        // The last complete report is the number of records flushed before the kill.
+        output.erase(output.rfind('\n') + 1);
+        std::size_t previousLine = output.rfind('\n', output.size() - 2);
+        std::size_t reported =
+            std::stoul(output.substr(previousLine == std::string::npos ? 0 : previousLine + 1));
+        EXPECT_GE(reported, lastFlushed) << "a restarted child starts from the file";
+        lastFlushed = reported;
+        EXPECT_GE(strictRecordCount(file), lastFlushed) << "round " << round;
+    }
+}
+
+TEST(RunHistoryConcurrency, ConcurrentRecordsLoseNothingAndTheFileEndsWithTheLastState) {
+    test::TempDir dir;
+    RunHistory history(dir / "runs.json");
+    constexpr int threads = 6, perThread = 150;
+    std::vector<Uuid> jobs;
+    for (int t = 0; t < threads; ++t)
+        jobs.push_back(Uuid::random());
+
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) {
+            for (const Uuid& job : jobs) {
+                // Below the cap records only accumulate: a run seen stays seen.
+                bool seen = !history.runs(job).empty();
+                auto last = history.lastRun(job);
+                EXPECT_TRUE(!seen || last);
+            }
+            EXPECT_LE(history.allRuns().size(), std::size_t(threads * perThread));
+            (void)history.pending();
+        }
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i)
+                history.record(run(jobs[t], t * 1000 + i, std::to_string(i)));
+        });
+    for (auto& w : writers)
+        w.join();
+    done = true;
+    reader.join();
+    history.flush();
+
+    EXPECT_EQ(history.pending(), 0u);
+    for (int t = 0; t < threads; ++t) {
+        auto runs = history.runs(jobs[t]);
+        ASSERT_EQ(runs.size(), std::size_t(perThread));
+        for (int i = 0; i < perThread; ++i)
+            EXPECT_EQ(runs[i].resultText, std::to_string(perThread - 1 - i));
+    }
+    RunHistory reloaded(dir / "runs.json");
+    EXPECT_EQ(reloaded.allRuns(), history.allRuns());
+}
+
+TEST(RunHistoryConcurrency, ConcurrentRecordsBeyondTheCapKeepEachThreadsNewest) {
+    test::TempDir dir;
+    RunHistory history(dir / "runs.json");
+    constexpr int threads = 4, perThread = 700;
+    std::vector<Uuid> jobs;
+    for (int t = 0; t < threads; ++t)
+        jobs.push_back(Uuid::random());
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i)
+                history.record(run(jobs[t], i, std::to_string(i)));
+        });
+    for (auto& w : writers)
+        w.join();
+    history.flush();
+
+    ASSERT_EQ(history.allRuns().size(), RunHistory::capacity);
+    for (const Uuid& job : jobs) {
+        // The cap removes the oldest, so what survives of each thread is its newest run.
+        auto runs = history.runs(job);
+        for (std::size_t k = 0; k < runs.size(); ++k)
+            EXPECT_EQ(runs[k].resultText, std::to_string(perThread - 1 - int(k)));
+    }
+    RunHistory reloaded(dir / "runs.json");
+    EXPECT_EQ(reloaded.allRuns(), history.allRuns());
+}

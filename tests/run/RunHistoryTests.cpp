@@ -1,0 +1,233 @@
+#include "base/Files.h"
+#include "run/RunHistory.h"
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace marrowbell;
+namespace fs = std::filesystem;
+
+namespace {
+
+const Uuid jobA = *Uuid::parse("AAAAAAAA-0000-4000-8000-000000000001");
+const Uuid jobB = *Uuid::parse("BBBBBBBB-0000-4000-8000-000000000002");
+
+RunRecord run(const Uuid& job, double startedAt, std::string result = "ok") {
+    RunRecord r;
+    r.jobID = job;
+    r.startedAt = Instant{startedAt};
+    r.duration = 3;
+    r.resultText = std::move(result);
+    return r;
+}
+
+Json fileContent(const fs::path& file) {
+    auto bytes = files::read(file);
+    EXPECT_TRUE(bytes) << file;
+    auto document = json::parse(bytes.value_or(""));
+    EXPECT_TRUE(document) << *bytes;
+    return document.value_or(Json());
+}
+
+void writeRecords(const fs::path& file, std::size_t count) {
+    Json array = Json::array();
+    for (std::size_t i = 0; i < count; ++i)
+        array.push_back(run(jobA, double(i), std::to_string(i)).toJson());
+    test::writeFile(file, json::pretty(array));
+}
+
+} // namespace
+
+TEST(RunHistory, InMemoryHistoryKeepsRecordsWithoutAFile) {
+    RunHistory history;
+    EXPECT_FALSE(history.fileURL());
+    EXPECT_TRUE(history.allRuns().empty());
+    history.record(run(jobA, 10));
+    history.flush();
+    EXPECT_EQ(history.pending(), 0u);
+    EXPECT_EQ(history.runs(jobA).size(), 1u);
+}
+
+TEST(RunHistory, RunsAreNewestStartFirstAndEqualStartsKeepRecordedOrder) {
+    RunHistory history;
+    history.record(run(jobA, 200, "late start, recorded first"));
+    history.record(run(jobB, 500, "other job"));
+    history.record(run(jobA, 100, "early"));
+    history.record(run(jobA, 300, "tie 1"));
+    history.record(run(jobA, 300, "tie 2"));
+
+    std::vector<std::string> results;
+    for (const RunRecord& r : history.runs(jobA))
+        results.push_back(*r.resultText);
+    EXPECT_EQ(results,
+              (std::vector<std::string>{"tie 1", "tie 2", "late start, recorded first", "early"}));
+    EXPECT_EQ(history.lastRun(jobA)->resultText, "tie 1");
+    EXPECT_EQ(history.lastRun(jobB)->resultText, "other job");
+    EXPECT_FALSE(history.lastRun(Uuid::random()));
+    EXPECT_TRUE(history.runs(Uuid::random()).empty());
+
+    std::vector<double> starts;
+    for (const RunRecord& r : history.allRuns())
+        starts.push_back(r.startedAt.sinceReference);
+    EXPECT_EQ(starts, (std::vector<double>{500, 300, 300, 200, 100}));
+}
+
+TEST(RunHistory, LastRunIsTheLatestStartNotTheLastRecorded) {
+    RunHistory history;
+    history.record(run(jobA, 1000, "newer"));
+    history.record(run(jobA, 50, "older, recorded later"));
+    EXPECT_EQ(history.lastRun(jobA)->resultText, "newer");
+}
+
+TEST(RunHistory, CapKeepsTheNewest2000) {
+    test::TempDir dir;
+    RunHistory history(dir / "runs.json");
+    for (int i = 0; i <= 2000; ++i)
+        history.record(run(jobA, i, std::to_string(i)));
+    history.flush();
+    auto all = history.allRuns();
+    ASSERT_EQ(all.size(), 2000u);
+    EXPECT_EQ(all.back().resultText, "1") << "record 0 was pushed out";
+    EXPECT_EQ(all.front().resultText, "2000");
+    Json file = fileContent(dir / "runs.json");
+    ASSERT_EQ(file.size(), 2000u);
+    EXPECT_EQ(file.front()["resultText"], "1") << "oldest first in the file";
+    EXPECT_EQ(file.back()["resultText"], "2000");
+}
+
+TEST(RunHistory, OversizedFileLoadsWholeUntilTheNextRecord) {
+    test::TempDir dir;
+    writeRecords(dir / "runs.json", 2500);
+    RunHistory history(dir / "runs.json");
+    EXPECT_EQ(history.allRuns().size(), 2500u);
+    history.record(run(jobA, 9999, "new"));
+    history.flush();
+    auto all = history.allRuns();
+    ASSERT_EQ(all.size(), 2000u);
+    EXPECT_EQ(all.front().resultText, "new");
+    EXPECT_EQ(all.back().resultText, "501");
+    EXPECT_EQ(fileContent(dir / "runs.json").size(), 2000u);
+}
+
+TEST(RunHistory, FlushReturnsOnceTheFileHoldsEveryRecordPrettyAndPrivate) {
+    test::TempDir dir;
+    fs::path file = dir / "nested" / "deeper" / "runs.json";
+    RunHistory history(file);
+    EXPECT_TRUE(fs::is_directory(file.parent_path())) << "the folder is made at creation";
+    for (int i = 0; i < 50; ++i)
+        history.record(run(i % 2 ? jobA : jobB, i, std::to_string(i)));
+    history.flush();
+    EXPECT_EQ(history.pending(), 0u);
+    Json content = fileContent(file);
+    ASSERT_EQ(content.size(), 50u);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(content[i]["resultText"], std::to_string(i));
+    EXPECT_EQ(*files::read(file), json::pretty(content)) << "pretty-printed with sorted keys";
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    RunHistory reloaded(file);
+    EXPECT_EQ(reloaded.allRuns(), history.allRuns());
+}
+
+TEST(RunHistory, DestroyingTheHistoryFinishesQueuedWrites) {
+    test::TempDir dir;
+    {
+        RunHistory history(dir / "runs.json");
+        for (int i = 0; i < 20; ++i)
+            history.record(run(jobA, i));
+    }
+    EXPECT_EQ(fileContent(dir / "runs.json").size(), 20u);
+}
+
+TEST(RunHistory, RecordsWithoutIdentifierOrCancellationLoad) {
+    test::TempDir dir;
+    test::writeFile(dir / "runs.json", R"([
+        {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 5.5, "duration": 1,
+         "exitCode": 0, "timedOut": false, "futureKey": [1, 2]},
+        {"id": "0F8FAD5B-D9CB-469F-A165-70867728950E", "jobID": "aaaaaaaa-0000-4000-8000-000000000001",
+         "startedAt": 7, "duration": 2, "exitCode": 1, "timedOut": true, "wasCancelled": true}
+    ])");
+    RunHistory history(dir / "runs.json");
+    auto runs = history.runs(jobA);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].id.text(), "0F8FAD5B-D9CB-469F-A165-70867728950E");
+    EXPECT_TRUE(runs[0].wasCancelled);
+    EXPECT_FALSE(runs[1].wasCancelled);
+    EXPECT_EQ(runs[1].startedAt, Instant{5.5});
+}
+
+class UnreadableHistoryFile : public testing::TestWithParam<std::string> {};
+
+TEST_P(UnreadableHistoryFile, LoadsEmptyAndStaysUntouchedUntilTheNextRecord) {
+    test::TempDir dir;
+    fs::path file = dir / "runs.json";
+    test::writeFile(file, GetParam());
+    RunHistory history(file);
+    EXPECT_TRUE(history.allRuns().empty());
+    history.flush();
+    EXPECT_EQ(files::read(file), GetParam());
+
+    history.record(run(jobA, 1));
+    history.flush();
+    EXPECT_EQ(fileContent(file).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RunHistory, UnreadableHistoryFile,
+    testing::Values(
+        "", "not json at all", "{\"records\": []}", "[1, 2]", "[{\"jobID\": 3}",
+        // One record without "startedAt" spoils the whole file.
+        R"([{"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 1, "duration": 1,
+             "exitCode": 0, "timedOut": false},
+            {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "duration": 1,
+             "exitCode": 0, "timedOut": false}])"));
+
+TEST(RunHistory, AFolderAtTheFilePathLoadsEmpty) {
+    test::TempDir dir;
+    fs::create_directories(dir / "runs.json");
+    RunHistory history(dir / "runs.json");
+    EXPECT_TRUE(history.allRuns().empty());
+    history.record(run(jobA, 1)); // the write fails quietly
+    history.flush();
+    EXPECT_EQ(history.allRuns().size(), 1u);
+}
+
+TEST(RunHistory, CreationFailsWhenTheFolderCannotBeMade) {
+    test::TempDir dir;
+    test::writeFile(dir / "plain-file", "x");
+    EXPECT_THROW(RunHistory(dir / "plain-file" / "runs.json"), fs::filesystem_error);
+}
+
+TEST(RunHistory, WriteFailuresLeaveMemoryRightAndTheNextWriteCatchesUp) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    test::TempDir dir;
+    fs::path file = dir / "history" / "runs.json";
+    RunHistory history(file);
+    history.record(run(jobA, 1));
+    history.flush();
+    fs::permissions(file.parent_path(), fs::perms(0555));
+    history.record(run(jobA, 2));
+    history.flush();
+    EXPECT_EQ(history.allRuns().size(), 2u);
+    EXPECT_EQ(fileContent(file).size(), 1u) << "the old file stays whole";
+    fs::permissions(file.parent_path(), fs::perms(0755));
+    history.record(run(jobA, 3));
+    history.flush();
+    EXPECT_EQ(fileContent(file).size(), 3u);
+}
+
+TEST(RunHistory, DefaultFileIsRunsJsonInTheSupportFolder) {
+    test::TempDir dir;
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    fs::path file = RunHistory::defaultFileURL();
+    old ? ::setenv("XDG_DATA_HOME", saved.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(file, dir / "Marrowbell" / "runs.json");
+}
