@@ -1,0 +1,118 @@
+#include "settings/SettingsStore.h"
+
+#include "base/Files.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace marrowbell {
+namespace {
+
+const AppSettings defaults{};
+
+TEST(AppSettings, DefaultsAreAnHourAndFailuresOnly) {
+    EXPECT_EQ(defaults.defaults.timeoutSeconds, 3600);
+    EXPECT_TRUE(defaults.defaults.notifyOnFailureOnly);
+    EXPECT_EQ(defaults.defaultHarnessID, std::nullopt);
+    EXPECT_EQ(defaults.defaultEndpointID, std::nullopt);
+    EXPECT_EQ(defaults.catchUpGraceSeconds, 3600);
+}
+
+struct LoadCase {
+    const char* label;
+    const char* content;
+    AppSettings expected;
+};
+
+AppSettings with(std::function<void(AppSettings&)> change) {
+    AppSettings settings;
+    change(settings);
+    return settings;
+}
+
+class SettingsFile : public testing::TestWithParam<LoadCase> {};
+
+TEST_P(SettingsFile, LoadsAndLeavesTheFileAlone) {
+    test::TempDir dir;
+    auto file = dir / "settings.json";
+    test::writeFile(file, GetParam().content);
+    SettingsStore store(file);
+    EXPECT_EQ(store.settings(), GetParam().expected);
+    EXPECT_EQ(*files::read(file), GetParam().content);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, SettingsFile,
+    testing::Values(LoadCase{"Empty", "{}", defaults},
+                    LoadCase{"OnlyTimeout", R"({"defaults":{"timeoutSeconds":600}})",
+                             with([](auto& s) { s.defaults.timeoutSeconds = 600; })},
+                    LoadCase{"NullsAreMissing",
+                             R"({"defaults":null,"defaultHarnessID":null,"defaultEndpointID":null,
+                     "catchUpGraceSeconds":null})",
+                             defaults},
+                    LoadCase{"Everything",
+                             R"({"defaults":{"timeoutSeconds":900,"notifyOnFailureOnly":false},
+                     "defaultHarnessID":"codex",
+                     "defaultEndpointID":"6ba7b810-9dad-11d1-80b4-00c04fd430c8",
+                     "catchUpGraceSeconds":0,"futureKey":[1]})",
+                             with([](auto& s) {
+                                 s.defaults = {900, false};
+                                 s.defaultHarnessID = "codex";
+                                 s.defaultEndpointID =
+                                     Uuid::parse("6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
+                                 s.catchUpGraceSeconds = 0;
+                             })},
+                    LoadCase{"GraceIsAString", R"({"catchUpGraceSeconds":"soon"})", defaults},
+                    LoadCase{"GraceAlongsideAStringOne",
+                             R"({"defaultHarnessID":"pi","catchUpGraceSeconds":"soon"})", defaults},
+                    LoadCase{"EndpointIsNotAUuid", R"({"defaultEndpointID":"studio"})", defaults},
+                    LoadCase{"TimeoutIsAString", R"({"defaults":{"timeoutSeconds":"1h"}})",
+                             defaults},
+                    LoadCase{"DefaultsIsNotAnObject", R"({"defaults":true})", defaults},
+                    LoadCase{"NotJson", "catchUpGraceSeconds = 900", defaults},
+                    LoadCase{"AList", "[]", defaults}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(SettingsStore, MissingFileGivesDefaultsAndIsNotCreated) {
+    test::TempDir dir;
+    auto file = dir / "a/b/settings.json";
+    SettingsStore store(file);
+    EXPECT_EQ(store.settings(), defaults);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(std::filesystem::is_directory(file.parent_path()));
+}
+
+TEST(SettingsStore, UpdatePersistsSortedPrettyJsonThatReadsBack) {
+    test::TempDir dir;
+    auto file = dir / "settings.json";
+    SettingsStore store(file);
+    Uuid endpoint = *Uuid::parse("6ba7b810-9dad-11d1-80b4-00c04fd430c8");
+    store.update([&](AppSettings& s) {
+        s.catchUpGraceSeconds = 900;
+        s.defaultEndpointID = endpoint;
+    });
+    EXPECT_EQ(*files::read(file),
+              "{\n"
+              "  \"catchUpGraceSeconds\": 900.0,\n"
+              "  \"defaultEndpointID\": \"6BA7B810-9DAD-11D1-80B4-00C04FD430C8\",\n"
+              "  \"defaults\": {\n"
+              "    \"notifyOnFailureOnly\": true,\n"
+              "    \"timeoutSeconds\": 3600.0\n"
+              "  }\n"
+              "}\n");
+    EXPECT_EQ(SettingsStore(file).settings(), store.settings());
+}
+
+TEST(SettingsStore, AnUndecodableFileIsReplacedByTheNextChange) {
+    test::TempDir dir;
+    auto file = dir / "settings.json";
+    test::writeFile(file, R"({"catchUpGraceSeconds":"soon","defaultHarnessID":"pi"})");
+    SettingsStore store(file);
+    store.update([](AppSettings& s) { s.defaultHarnessID = "claude"; });
+    AppSettings expected;
+    expected.defaultHarnessID = "claude";
+    EXPECT_EQ(SettingsStore(file).settings(), expected);
+}
+
+} // namespace
+} // namespace marrowbell
