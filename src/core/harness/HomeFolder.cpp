@@ -1,0 +1,34 @@
+#include "harness/HomeFolder.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace marrowbell {
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+        return entry->pw_dir;
+    return "/";
+}
+
+std::string expandingTilde(std::string_view path) {
+    if (path == "~")
+        return homeFolder();
+    if (path.starts_with("~/")) {
+        std::string home = homeFolder();
+        if (home.ends_with('/'))
+            home.pop_back();
+        return home + std::string(path.substr(1));
+    }
+    return std::string(path);
+}
+
+bool isExecutableFile(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
+}
+
+} // namespace marrowbell

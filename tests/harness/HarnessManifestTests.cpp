@@ -1,0 +1,198 @@
+#include "harness/HarnessManifest.h"
+
+#include <gtest/gtest.h>
+
+using namespace marrowbell;
+
+namespace {
+
+Json minimalHarness() {
+    return Json::parse(R"({
+        "id": "tool", "displayName": "Tool", "executableNames": ["tool"],
+        "subcommand": [], "headlessFlags": ["-p"], "structuredOutputFlags": ["--json"],
+        "promptDelivery": "standardInput", "eventFormat": "piJSON",
+        "permissions": {}, "localEndpoint": {"style": "environment", "variable": "BASE"}
+    })");
+}
+
+std::string decodeError(const Json& harness) {
+    try {
+        HarnessSpec::decode(harness);
+    } catch (const DecodeError& error) {
+        return error.what();
+    }
+    return "decoded";
+}
+
+} // namespace
+
+TEST(HarnessSpecTest, OptionalFieldsTakeTheirDefaults) {
+    HarnessSpec spec = HarnessSpec::decode(minimalHarness());
+    EXPECT_EQ(spec.limitEnforcement, LimitEnforcement::none);
+    EXPECT_EQ(shortLabel(spec.limitEnforcement), "not kept to a folder");
+    EXPECT_FALSE(spec.modelFlag);
+    EXPECT_FALSE(spec.skills);
+    EXPECT_FALSE(spec.models);
+    EXPECT_FALSE(spec.sandbox);
+    EXPECT_TRUE(spec.apiKeyVariables.empty());
+    EXPECT_FALSE(spec.endpointProtocol);
+    EXPECT_EQ(spec.eventFormat, EventFormat::piJSON);
+}
+
+TEST(HarnessSpecTest, MapKeyedFieldsDropUnknownKeys) {
+    Json harness = minimalHarness();
+    harness["permissions"] = {{"readOnly", {"--read"}}, {"sudo", {"--all"}}};
+    harness["apiKeyVariables"] = {{"gopher", "GOPHER_KEY"}};
+    HarnessSpec spec = HarnessSpec::decode(harness);
+    ASSERT_EQ(spec.permissions.size(), 1u);
+    EXPECT_EQ(spec.permissions.at(PermissionLevel::readOnly), std::vector<std::string>{"--read"});
+    EXPECT_TRUE(spec.apiKeyVariables.empty());
+}
+
+TEST(HarnessSpecTest, TaggedUnionsFallBackOnUnknownTags) {
+    Json harness = minimalHarness();
+    harness["localEndpoint"] = {{"style", "carrierPigeon"}};
+    harness["models"] = {{"kind", "scry"}, {"arguments", {"models"}}};
+    harness["skills"] = {{"flag", "--skill"},
+                         {"repeatable", true},
+                         {"source", {{"kind", "other"}, {"arguments", {"skills", "ls"}}}}};
+    HarnessSpec spec = HarnessSpec::decode(harness);
+    EXPECT_TRUE(std::holds_alternative<LocalEndpointStyle::Unsupported>(spec.localEndpoint.style));
+    EXPECT_EQ(std::get<ModelSource::List>(spec.models->kind).arguments,
+              std::vector<std::string>{"models"});
+    EXPECT_EQ(std::get<SkillSource::Command>(spec.skills->source->kind).arguments,
+              (std::vector<std::string>{"skills", "ls"}));
+}
+
+TEST(HarnessSpecTest, SkillSupportDefaultsToAdditiveWithoutTemplateOrSource) {
+    Json harness = minimalHarness();
+    harness["skills"] = {{"flag", "--skill"}, {"repeatable", false}};
+    SkillSupport support = *HarnessSpec::decode(harness).skills;
+    EXPECT_EQ(support.style, SkillStyle::additive);
+    EXPECT_FALSE(support.templateText);
+    EXPECT_FALSE(support.source);
+}
+
+TEST(HarnessSpecTest, DecodesEveryPayloadCase) {
+    Json harness = minimalHarness();
+    harness["localEndpoint"] = Json::parse(R"({"style": "modelPrefix",
+        "prefixes": {"ollama": "ollama"}, "providers": {"path": "~/x.json", "key": "provider"}})");
+    harness["models"] = Json::parse(R"({"kind": "helpAliases", "flag": "--model",
+        "resolve": {"arguments": ["-m", "{model}"], "key": "model"}})");
+    harness["skills"] = Json::parse(R"({"flag": "-s", "repeatable": true, "style": "toggle",
+        "template": "{skill}={enabled}", "source": {"kind": "table", "arguments": ["ls"],
+        "column": 1, "requires": {"column": 2, "hasPrefix": "on"}}})");
+    harness["sandbox"] = {{"writablePaths", {"~/.tool"}}};
+    harness["endpointProtocol"] = "anthropic";
+    harness["apiKeyVariables"] = {{"anthropic", "KEY"}};
+    harness["limitEnforcement"] = "toolAllowlist";
+    HarnessSpec spec = HarnessSpec::decode(harness);
+    auto prefix = std::get<LocalEndpointStyle::ModelPrefix>(spec.localEndpoint.style);
+    EXPECT_EQ(prefix.prefixes.at("ollama"), "ollama");
+    EXPECT_EQ(prefix.providers, (ProviderSource{"~/x.json", "provider"}));
+    auto aliases = std::get<ModelSource::HelpAliases>(spec.models->kind);
+    EXPECT_EQ(aliases.resolve, (ModelResolution{{"-m", "{model}"}, "model"}));
+    auto table = std::get<SkillSource::Table>(spec.skills->source->kind);
+    EXPECT_EQ(table.requirement, (ColumnRequirement{2, "on"}));
+    EXPECT_EQ(spec.skills->style, SkillStyle::toggle);
+    EXPECT_EQ(spec.sandbox->writablePaths, std::vector<std::string>{"~/.tool"});
+    EXPECT_EQ(spec.endpointProtocol, EndpointProtocol::anthropic);
+    EXPECT_EQ(spec.apiKeyVariables.at(EndpointProtocol::anthropic), "KEY");
+    EXPECT_EQ(
+        explanation(spec.limitEnforcement),
+        "Enforced by withholding tools. Nothing checks which paths the remaining tools touch.");
+}
+
+struct BrokenHarness {
+    const char* name;
+    std::function<void(Json&)> change;
+    const char* error;
+};
+
+class HarnessSpecFailureTest : public testing::TestWithParam<BrokenHarness> {};
+
+TEST_P(HarnessSpecFailureTest, ReportsTheFirstBadKey) {
+    Json harness = minimalHarness();
+    GetParam().change(harness);
+    EXPECT_EQ(decodeError(harness), GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, HarnessSpecFailureTest,
+    testing::Values(BrokenHarness{"styleMissing",
+                                  [](Json& h) {
+                                      h["localEndpoint"] = {{"variable", "BASE"}};
+                                  },
+                                  "\"style\" is missing"},
+                    BrokenHarness{"skillsWithoutRepeatable",
+                                  [](Json& h) {
+                                      h["skills"] = {{"flag", "--skill"}};
+                                  },
+                                  "\"repeatable\" is missing"},
+                    BrokenHarness{"listWithoutArguments",
+                                  [](Json& h) {
+                                      h["models"] = {{"kind", "list"}};
+                                  },
+                                  "\"arguments\" is missing"},
+                    BrokenHarness{"unknownKindWithoutArguments",
+                                  [](Json& h) {
+                                      h["models"] = {{"kind", "scry"}};
+                                  },
+                                  "\"arguments\" is missing"},
+                    BrokenHarness{"unknownEventFormat", [](Json& h) { h["eventFormat"] = "xml"; },
+                                  "\"eventFormat\" has an unknown value \"xml\""},
+                    BrokenHarness{"permissionsMissing", [](Json& h) { h.erase("permissions"); },
+                                  "\"permissions\" is missing"},
+                    // Decoding order: "localEndpoint" is read before "permissions".
+                    BrokenHarness{"orderLocalEndpointFirst",
+                                  [](Json& h) {
+                                      h.erase("permissions");
+                                      h.erase("localEndpoint");
+                                  },
+                                  "\"localEndpoint\" is missing"},
+                    BrokenHarness{"orderIdFirst",
+                                  [](Json& h) {
+                                      h.erase("id");
+                                      h.erase("eventFormat");
+                                  },
+                                  "\"id\" is missing"},
+                    BrokenHarness{"unknownPromptDelivery",
+                                  [](Json& h) { h["promptDelivery"] = "carrier"; },
+                                  "\"promptDelivery\" has an unknown value \"carrier\""},
+                    BrokenHarness{"unknownLimit", [](Json& h) { h["limitEnforcement"] = "hope"; },
+                                  "\"limitEnforcement\" has an unknown value \"hope\""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SkillSupportTest, RendersTemplateLiterally) {
+    SkillSupport support{"--skill", true, SkillStyle::toggle, "{skill}={enabled}", std::nullopt};
+    EXPECT_EQ(support.rendered("lint", false), "lint=false");
+    EXPECT_EQ(support.rendered("lint", true), "lint=true");
+    support.templateText = "{Skill}:{skill}:{skill}";
+    EXPECT_EQ(support.rendered("a", true), "{Skill}:a:a");
+    support.templateText.reset();
+    EXPECT_EQ(support.rendered("lint", true), std::nullopt);
+}
+
+TEST(HarnessManifestTest, OnlyHarnessesGivesEmptyDefaults) {
+    HarnessManifest manifest = HarnessManifest::decode(Json::parse(R"({"harnesses": []})"));
+    EXPECT_EQ(manifest, HarnessManifest{});
+    EXPECT_EQ(manifest.defaults.schedule, "");
+}
+
+TEST(HarnessManifestTest, OneBadHarnessFailsTheWholeDocument) {
+    Json document = {{"harnesses", {minimalHarness(), Json::object()}}};
+    EXPECT_THROW(HarnessManifest::decode(document), DecodeError);
+    EXPECT_THROW(HarnessManifest::decode(Json::object()), DecodeError);
+}
+
+TEST(HarnessManifestTest, SuggestedEndpointKindIsLenient) {
+    HarnessManifest manifest = HarnessManifest::decode(Json::parse(R"({"harnesses": [],
+        "suggestedEndpoints": [{"name": "A", "baseURL": "http://127.0.0.1:1/v1", "kind": "ollama"},
+                               {"name": "B", "baseURL": "http://127.0.0.1:2/v1", "kind": "future"}],
+        "shimManagers": [{"pathMarker": "/shims/", "resolver": "mise", "arguments": ["which"]}],
+        "defaults": {"schedule": "0 9 * * 1-5", "nonChatModelMarkers": ["embed"]}})"));
+    EXPECT_EQ(manifest.suggestedEndpoints[0].kind, EndpointKind::ollama);
+    EXPECT_EQ(manifest.suggestedEndpoints[1].kind, EndpointKind::openAICompatible);
+    EXPECT_EQ(manifest.shimManagers[0], (ShimManager{"/shims/", "mise", {"which"}}));
+    EXPECT_EQ(manifest.defaults.nonChatModelMarkers, std::vector<std::string>{"embed"});
+}
