@@ -1,0 +1,177 @@
+#include "harness/SandboxProfile.h"
+
+#include "base/Files.h"
+#include "harness/SandboxPolicy.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace marrowbell {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Written as literals so that a tool can always discard output and reach its terminal.
+const std::vector<std::string> deviceLiterals = {"/dev/null", "/dev/stdout",       "/dev/stderr",
+                                                 "/dev/tty",  "/dev/dtracehelper", "/dev/urandom"};
+
+const char* const systemTemporaryTree = "/private/var/folders";
+
+// Claude Code's per-session working-folder markers.
+const char* const claudeMarkerPattern = "^/private/tmp/claude-[0-9A-Fa-f]+-cwd$";
+
+// Private folders kept from the tool whenever they are listed.
+const char* const fixedCandidates[] = {
+    "~/Library/Messages",
+    "~/Library/Mail",
+    "~/Library/Safari",
+    "~/Library/Cookies",
+    "~/Library/Calendars",
+    "~/Library/IdentityServices",
+    "~/Library/HomeKit",
+    "~/Library/Metadata/CoreSpotlight",
+    "~/Library/Suggestions",
+    "~/Library/Application Support/AddressBook",
+    "~/Library/Application Support/com.apple.TCC",
+    "~/Library/Containers/com.apple.Safari",
+    "~/Music",
+    "~/Pictures",
+    "~/Movies",
+    "/Volumes",
+};
+
+// The Linux homes of browsers, mail, keyrings, passwords and removable media; listed
+// only where they exist, so a profile names nothing the machine does not have.
+const char* const linuxCandidates[] = {
+    "~/.mozilla",
+    "~/.thunderbird",
+    "~/.local/share/evolution",
+    "~/.config/google-chrome",
+    "~/.config/chromium",
+    "~/.local/share/keyrings",
+    "~/.password-store",
+    "~/Videos",
+    "/media",
+    "/run/media",
+};
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+        return entry->pw_dir;
+    return "/";
+}
+
+std::string temporaryFolder() {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
+        return tmp;
+    return "/tmp";
+}
+
+std::string expandingTilde(const std::string& path) {
+    if (path == "~")
+        return homeFolder();
+    if (path.starts_with("~/")) {
+        std::string home = homeFolder();
+        if (home.ends_with('/'))
+            home.pop_back();
+        return home + path.substr(1);
+    }
+    return path;
+}
+
+std::string replacingUid(std::string path) {
+    const std::string placeholder = "{uid}";
+    const std::string uid = std::to_string(::getuid());
+    for (std::size_t at = path.find(placeholder); at != std::string::npos;
+         at = path.find(placeholder, at + uid.size()))
+        path.replace(at, placeholder.size(), uid);
+    return path;
+}
+
+std::string withSlash(const std::string& path) {
+    return path.ends_with('/') ? path : path + "/";
+}
+
+} // namespace
+
+std::string SandboxProfile::resolved(const fs::path& path) {
+    fs::path current = path.lexically_normal();
+    // A folder written with a trailing slash names the same folder.
+    while (current.has_relative_path() && !current.has_filename())
+        current = current.parent_path();
+    std::vector<fs::path> missing;
+    while (!current.empty() && current != current.root_path()) {
+        char buffer[PATH_MAX];
+        if (::realpath(current.c_str(), buffer)) {
+            fs::path result = buffer;
+            for (auto component = missing.rbegin(); component != missing.rend(); ++component)
+                result /= *component;
+            return result.string();
+        }
+        missing.push_back(current.filename());
+        current = current.parent_path();
+    }
+    return path.string();
+}
+
+std::vector<std::string> SandboxProfile::writableSubpaths() const {
+    std::vector<std::string> paths;
+    if (workspaceWritable)
+        paths.push_back(resolved(workspace));
+    paths.push_back(resolved(temporaryFolder()));
+    paths.push_back(systemTemporaryTree);
+    for (const auto& harnessPath : harnessPaths)
+        paths.push_back(resolved(expandingTilde(replacingUid(harnessPath))));
+    for (auto& path : paths)
+        if (path.size() > 1 && path.ends_with('/'))
+            path.pop_back();
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    return paths;
+}
+
+std::vector<std::string> SandboxProfile::unreadableSubpaths() const {
+    std::vector<std::string> protectedPaths = {resolved(expandingTilde(workspace.string()))};
+    for (const auto& harnessPath : harnessPaths)
+        protectedPaths.push_back(resolved(expandingTilde(replacingUid(harnessPath))));
+
+    std::vector<std::string> candidates;
+    for (const char* candidate : fixedCandidates)
+        candidates.push_back(resolved(expandingTilde(candidate)));
+    for (const char* candidate : linuxCandidates) {
+        std::string path = expandingTilde(candidate);
+        std::error_code error;
+        if (fs::exists(path, error))
+            candidates.push_back(resolved(path));
+    }
+
+    std::erase_if(candidates, [&](const std::string& candidate) {
+        return std::any_of(protectedPaths.begin(), protectedPaths.end(), [&](const auto& path) {
+            return path == candidate || path.starts_with(withSlash(candidate)) ||
+                   candidate.starts_with(withSlash(path));
+        });
+    });
+    std::sort(candidates.begin(), candidates.end());
+    return candidates;
+}
+
+std::string SandboxProfile::text() const {
+    SandboxPolicy policy;
+    policy.writableSubpaths = writableSubpaths();
+    policy.unreadableSubpaths = unreadableSubpaths();
+    policy.writablePatterns = {claudeMarkerPattern};
+    policy.writableLiterals = deviceLiterals;
+    return policy.text();
+}
+
+fs::path SandboxProfile::executable() {
+    return files::executableDirectory() / "marrowbell-sandbox";
+}
+
+} // namespace marrowbell

@@ -1,0 +1,145 @@
+#include "SandboxFixture.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <linux/landlock.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace marrowbell::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+const char* const setpriv = "/usr/bin/setpriv";
+
+std::vector<std::string> unprivilegedPrefix() {
+    return {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value)
+        : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+} // namespace
+
+int landlockAbiVersion() {
+    long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    return abi > 0 ? static_cast<int>(abi) : 0;
+}
+
+std::optional<std::string> landlockMissing() {
+    long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi > 0)
+        return std::nullopt;
+    return std::string("this kernel cannot enforce a sandbox: Landlock is ") +
+           (errno == EOPNOTSUPP ? "disabled" : "missing") + " (" + std::strerror(errno) + ")";
+}
+
+std::optional<std::string> unprivilegedUnavailable() {
+    static const std::optional<std::string> reason = []() -> std::optional<std::string> {
+        if (::geteuid() != 0)
+            return "switching to an unprivileged user needs root";
+        if (::access(setpriv, X_OK) != 0)
+            return "setpriv (util-linux) is not installed";
+        auto probe = unprivilegedPrefix();
+        probe.insert(probe.end(), {"/usr/bin/unshare", "--user", "--mount", "true"});
+        ProcessResult result = runProcess(probe);
+        if (result.exitStatus != 0)
+            return "this machine does not let an unprivileged user create a user namespace: " +
+                   result.err;
+        return std::nullopt;
+    }();
+    return reason;
+}
+
+std::string runnerName(Runner runner) {
+    return runner == Runner::current ? "AsThisUser" : "AsUnprivilegedUser";
+}
+
+std::optional<std::string> SandboxFixture::prepare(Runner runner) {
+    runner_ = runner;
+    if (auto reason = landlockMissing())
+        return reason;
+    if (runner == Runner::unprivileged)
+        if (auto reason = unprivilegedUnavailable())
+            return reason;
+    writeFile(home / ".mozilla" / "key", "secret-key");
+    writeFile(home / "notes.txt", "notes");
+    writeFile(work / "file", "work-file");
+    writeFile(outside / "existing", "original");
+    fs::create_directories(tmp);
+    fs::create_directories(root / "bin");
+    fs::permissions(root.path(), fs::perms(0755));
+    if (::geteuid() == 0)
+        for (const fs::path& folder : {home, tmp, work, outside}) {
+            if (::chown(folder.c_str(), nobody, nobody) != 0)
+                return std::string("cannot hand the test folders over: ") + std::strerror(errno);
+            for (const auto& entry : fs::recursive_directory_iterator(folder))
+                if (::lchown(entry.path().c_str(), nobody, nobody) != 0)
+                    return std::string("cannot hand the test files over: ") + std::strerror(errno);
+        }
+    return std::nullopt;
+}
+
+SandboxProfile SandboxFixture::profile(bool workspaceWritable,
+                                       std::vector<std::string> harnessPaths,
+                                       std::optional<fs::path> workspace) const {
+    return SandboxProfile{workspace.value_or(work), std::move(harnessPaths), workspaceWritable};
+}
+
+std::string SandboxFixture::profileText(const SandboxProfile& profile) const {
+    ScopedEnv homeEnv("HOME", home.string());
+    ScopedEnv tmpEnv("TMPDIR", tmp.string());
+    return profile.text();
+}
+
+ProcessResult SandboxFixture::launch(const std::string& text, const std::string& script,
+                                     const std::vector<std::string>& arguments,
+                                     const std::string& input,
+                                     const std::vector<std::string>& environment) {
+    fs::path tool = root / "bin" / ("tool-" + std::to_string(++scripts_) + ".sh");
+    writeFile(tool,
+              "#!/bin/sh\nW='" + work.string() + "'\nH='" + home.string() + "'\nT='" +
+                  tmp.string() + "'\nO='" + outside.string() + "'\n" + script + "\n",
+              true);
+    std::vector<std::string> command;
+    if (runner_ == Runner::unprivileged)
+        command = unprivilegedPrefix();
+    command.insert(command.end(),
+                   {builtBinary("marrowbell-sandbox").string(), "-p", text, tool.string()});
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> env = {"HOME=" + home.string(), "TMPDIR=" + tmp.string()};
+    env.insert(env.end(), environment.begin(), environment.end());
+    return runProcess(command, input, env);
+}
+
+std::vector<std::string> SandboxFixture::outsideEntries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(outside))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace marrowbell::test

@@ -1,0 +1,137 @@
+#include "SandboxFixture.h"
+
+#include "base/Files.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace marrowbell;
+using namespace marrowbell::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SandboxLauncher : public SandboxFixture, public ::testing::TestWithParam<Runner> {
+protected:
+    void SetUp() override {
+        if (auto reason = prepare(GetParam()))
+            GTEST_SKIP() << *reason;
+    }
+};
+
+std::string contentOf(const fs::path& path) {
+    return files::read(path).value_or("<unreadable>");
+}
+
+} // namespace
+
+TEST_P(SandboxLauncher, ScopedWriteWritesTheWorkspaceAndTemporaryFolderOnly) {
+    auto result = launch(profileText(profile(true)), R"sh(
+        echo inside > "$W/new" && echo wrote-workspace
+        mkdir "$W/sub" && echo x > "$W/sub/y" && rm -r "$W/sub" && echo changed-tree
+        echo scratch > "$T/scratch" && echo wrote-temporary
+        echo x > /dev/null && echo wrote-null
+        echo outside > "$O/new" || echo refused-outside
+        echo outside > "$H/new" || echo refused-home
+        echo outside >> "$O/existing" || echo refused-append)sh");
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, "wrote-workspace\nchanged-tree\nwrote-temporary\nwrote-null\n"
+                          "refused-outside\nrefused-home\nrefused-append\n");
+    EXPECT_NE(result.err.find("Permission denied"), std::string::npos) << result.err;
+    EXPECT_EQ(contentOf(work / "new"), "inside\n");
+    EXPECT_EQ(outsideEntries(), std::vector<std::string>{"existing"});
+    EXPECT_EQ(contentOf(outside / "existing"), "original");
+    EXPECT_FALSE(fs::exists(home / "new"));
+}
+
+TEST_P(SandboxLauncher, ReadOnlyRunReadsButCannotWriteTheWorkspace) {
+    auto result = launch(profileText(profile(false)), R"sh(
+        cat "$W/file"; echo
+        echo changed > "$W/file" || echo refused-change
+        rm "$W/file" || echo refused-remove
+        echo scratch > "$T/scratch" && echo wrote-temporary)sh");
+    EXPECT_EQ(result.out, "work-file\nrefused-change\nrefused-remove\nwrote-temporary\n")
+        << result.err;
+    EXPECT_EQ(contentOf(work / "file"), "work-file");
+}
+
+TEST_P(SandboxLauncher, DeniedFolderLooksEmptyWhileItsSurroundingsStayReadable) {
+    auto result = launch(profileText(profile(true)), R"sh(
+        echo "denied: [$(ls -A "$H/.mozilla")]"
+        cat "$H/.mozilla/key" || echo refused-key
+        echo "home: $(ls -A "$H" | tr '\n' ' ')"
+        cat "$H/notes.txt"; echo)sh");
+    EXPECT_EQ(result.out, "denied: []\nrefused-key\nhome: .mozilla notes.txt \nnotes\n")
+        << result.err;
+    EXPECT_EQ(result.err.find("secret-key"), std::string::npos);
+}
+
+TEST_P(SandboxLauncher, WorkspaceInsideADeniedFolderStaysReadable) {
+    fs::path project = home / ".mozilla" / "project";
+    writeFile(project / "source.txt", "source");
+    if (::geteuid() == 0)
+        for (const fs::path& path : {project, project / "source.txt"})
+            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    auto result = launch(profileText(profile(true, {}, project)), R"sh(
+        cat "$H/.mozilla/project/source.txt"; echo
+        cat "$H/.mozilla/key"; echo
+        echo more > "$H/.mozilla/project/more" && echo wrote-project)sh");
+    EXPECT_EQ(result.out, "source\nsecret-key\nwrote-project\n") << result.err;
+}
+
+TEST_P(SandboxLauncher, HarnessStateRewrittenByRenameStaysReadable) {
+    writeFile(home / ".tool" / "settings.json", "{\"v\":1}");
+    if (::geteuid() == 0)
+        for (const fs::path& path : {home / ".tool", home / ".tool" / "settings.json"})
+            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    auto result = launch(profileText(profile(false, {"~/.tool"})), R"sh(
+        for v in 2 3; do
+            printf '{"v":%s}' $v > "$H/.tool/settings.json.tmp" &&
+                mv "$H/.tool/settings.json.tmp" "$H/.tool/settings.json"
+        done
+        cat "$H/.tool/settings.json"; echo
+        ls -A "$H" | tr '\n' ' ')sh");
+    EXPECT_EQ(result.out, "{\"v\":3}\n.mozilla .tool notes.txt ") << result.err;
+}
+
+TEST_P(SandboxLauncher, MissingHarnessFolderIsCreatedWhereItsParentExists) {
+    auto result = launch(profileText(profile(false, {"~/.fresh", "~/.absent/state"})), R"sh(
+        echo state > "$H/.fresh/state" && echo wrote-fresh
+        mkdir -p "$H/.absent/state" || echo refused-absent)sh");
+    EXPECT_EQ(result.out, "wrote-fresh\nrefused-absent\n") << result.err;
+    EXPECT_FALSE(fs::exists(home / ".absent"));
+}
+
+TEST_P(SandboxLauncher, ChildProcessesAreBoundToo) {
+    auto result = launch(profileText(profile(true)), R"sh(
+        sh -c 'echo child > "$1/child"' - "$O"
+        (echo background > "$O/background") & wait
+        setsid sh -c 'echo session > "$1/session"' - "$O"
+        sh -c 'sh -c "echo grandchild > $1/grandchild"' - "$O"
+        sh -c 'echo child > "$1/child"' - "$W" && echo child-wrote-workspace)sh");
+    EXPECT_EQ(result.out, "child-wrote-workspace\n") << result.err;
+    EXPECT_EQ(outsideEntries(), std::vector<std::string>{"existing"});
+}
+
+TEST_P(SandboxLauncher, ToolKeepsItsUserArgumentsEnvironmentAndStreams) {
+    auto result = launch(
+        profileText(profile(true)),
+        R"sh(id -u; printf '[%s]' "$@"; echo; echo "$MARROWBELL_PROBE"; cat; echo err >&2)sh",
+        {"two words", "", "-p"}, "from stdin\n", {"MARROWBELL_PROBE=kept"});
+    EXPECT_EQ(result.exitStatus, 0);
+    std::string uid = GetParam() == Runner::unprivileged ? "65534" : std::to_string(::getuid());
+    EXPECT_EQ(result.out, uid + "\n[two words][][-p]\nkept\nfrom stdin\n");
+    EXPECT_EQ(result.err, "err\n");
+}
+
+TEST_P(SandboxLauncher, ExitStatusAndSignalsComeBackUnchanged) {
+    std::string text = profileText(profile(true));
+    EXPECT_EQ(launch(text, "exit 42").exitStatus, 42);
+    EXPECT_EQ(launch(text, "exit 71").exitStatus, 71);
+    EXPECT_EQ(launch(text, "kill -TERM $$").exitStatus, 128 + SIGTERM);
+    EXPECT_EQ(launch(text, "kill -KILL $$").exitStatus, 128 + SIGKILL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runners, SandboxLauncher,
+                         ::testing::Values(Runner::current, Runner::unprivileged),
+                         [](const auto& info) { return runnerName(info.param); });
