@@ -5,8 +5,8 @@
 #include "harness/EventFormat.h"
 #include "harness/LocalEndpointStyle.h"
 #include "harness/ModelSource.h"
-#include "harness/PendingRecords.h"
 #include "harness/SkillSupport.h"
+#include "job/PermissionLevel.h"
 
 #include <map>
 #include <optional>

@@ -1,0 +1,170 @@
+#include "harness/CommandBuilder.h"
+#include "harness/ModelCatalog.h"
+#include "support/TestSupport.h"
+
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace marrowbell;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string fixture(const std::string& name) {
+    std::ifstream in(std::string(MARROWBELL_TEST_DATA_DIR) + "/harness/" + name);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+using Ids = std::vector<std::string>;
+
+} // namespace
+
+TEST(ModelCatalogTest, ListKeepsBareNamesOnly) {
+    EXPECT_EQ(ModelCatalog::identifiersInList("Available models:\n  gpt-5  \nfast (default)\n"
+                                              "\r\nollama/qwen3\r\ngpt-5\n"),
+              (Ids{"gpt-5", "ollama/qwen3"}));
+}
+
+TEST(ModelCatalogTest, TableSkipsItsHeaderAndJoinsColumns) {
+    EXPECT_EQ(ModelCatalog::identifiersInTable("provider  model  size\n"
+                                               "local  small  1B\n"
+                                               "one row with single spaces\n"
+                                               "local  small  2B\n",
+                                               {0, 1}),
+              (Ids{"local/small"}));
+    EXPECT_TRUE(ModelCatalog::identifiersInTable("a  b\nc  d\n", {}).empty());
+    EXPECT_EQ(ModelCatalog::identifiersInTable(fixture("pi-list-models.txt"), {0, 1}),
+              (Ids{"fake/fake-model", "fake-anthropic/fake-claude", "fake-responses/fake-resp"}));
+}
+
+TEST(ModelCatalogTest, JsonNeedsAnObjectHoldingAListOfObjects) {
+    EXPECT_EQ(ModelCatalog::identifiersInJson(
+                  R"({"models":[{"slug":"a"},{"slug":""},{"name":"x"},{"slug":"a"},{"slug":"b"}]})",
+                  "models", "slug"),
+              (Ids{"a", "b"}));
+    EXPECT_TRUE(ModelCatalog::identifiersInJson(R"([{"slug":"a"}])", "models", "slug").empty());
+    EXPECT_TRUE(ModelCatalog::identifiersInJson(R"({"models":[{"slug":"a"}, 3]})", "models", "slug")
+                    .empty());
+    EXPECT_TRUE(ModelCatalog::identifiersInJson("not json", "models", "slug").empty());
+}
+
+TEST(ModelCatalogTest, HelpAliasesAreQuotedNearTheFlag) {
+    std::string help = "Usage: tool\n"
+                       "  --other 'nope'\n"
+                       "  --model <m>   Pick a model, e.g. 'fast',\n"
+                       "                'a quoted phrase', 'deep'\n"
+                       "                or 'abcdefghijklmnopqrstuvwxy' or 'fast'\n"
+                       "  --x\n  --y\n  --z\n"
+                       "  --late 'too-far'\n";
+    EXPECT_EQ(ModelCatalog::aliasesInHelp(help, "--model"), (Ids{"fast", "deep"}));
+    EXPECT_TRUE(ModelCatalog::aliasesInHelp(help, "--absent").empty());
+    // The real help text: the possessive "model's" swallows the full-name example.
+    EXPECT_EQ(ModelCatalog::aliasesInHelp(fixture("claude-help.txt"), "--model"),
+              (Ids{"fable", "opus", "sonnet"}));
+}
+
+TEST(ModelCatalogTest, LabelsAndRetention) {
+    EXPECT_EQ((ModelOption{"opus", std::nullopt}).label(), "opus");
+    EXPECT_EQ((ModelOption{"opus", "opus"}).label(), "opus");
+    EXPECT_EQ((ModelOption{"opus", "claude-opus-5"}).label(), "opus — claude-opus-5");
+    std::vector<ModelOption> options{{"a", std::nullopt}, {"b", std::nullopt}};
+    EXPECT_TRUE(ModelCatalog::retains("", options));
+    EXPECT_TRUE(ModelCatalog::retains("zzz", {}));
+    EXPECT_TRUE(ModelCatalog::retains("b", options));
+    EXPECT_FALSE(ModelCatalog::retains("c", options));
+}
+
+TEST(ModelCatalogTest, RunsTheHarnessInTheDiscoveryFolderWithTheMinimalEnvironment) {
+    test::TempDir dir;
+    ::setenv("MARROWBELL_LEAK_TEST", "x", 1);
+    test::writeFile(dir / "tool",
+                    "#!/bin/sh\n"
+                    "echo \"$(pwd)\"\n"
+                    "echo \"PATH=$PATH\"\n"
+                    "echo \"leak=${MARROWBELL_LEAK_TEST:-none}\"\n"
+                    "echo \"args=$*\"\n"
+                    "echo on-stderr >&2\n",
+                    true);
+    std::string output = ModelCatalog::run(dir / "tool", {"a", "b"}, 10);
+    ::unsetenv("MARROWBELL_LEAK_TEST");
+    EXPECT_EQ(output, fs::canonical(CommandBuilder::discoveryDirectory()).string() + "\n" +
+                          "PATH=" + dir.path().string() + ":/usr/bin:/bin:/usr/sbin:/sbin\n" +
+                          "leak=none\nargs=a b\n");
+    EXPECT_EQ(ModelCatalog::run(dir / "tool", {}, 10, ChildProcess::Stream::standardError),
+              "on-stderr\n");
+    EXPECT_EQ(ModelCatalog::run(dir / "absent", {}, 10), "");
+}
+
+TEST(ModelCatalogTest, AHungListingIsCutOffAndGivesNothing) {
+    test::TempDir dir;
+    test::writeFile(dir / "tool", "#!/bin/sh\necho partial\nexec sleep 30\n", true);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ModelCatalog::run(dir / "tool", {}, 0.3), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(ModelCatalogTest, ReadsATableFromStandardErrorWhenTheSourceSaysSo) {
+    test::TempDir dir;
+    test::writeFile(dir / "models.txt", fixture("pi-list-models.txt"));
+    test::writeFile(dir / "pi",
+                    "#!/bin/sh\ntest \"$1\" = --list-models || exit 2\ncat " +
+                        (dir / "models.txt").string() + " >&2\n",
+                    true);
+    ModelSource source{ModelSource::Table{{"--list-models"}, {0, 1}, true}};
+    std::vector<ModelOption> options = ModelCatalog::models(source, dir / "pi");
+    ASSERT_EQ(options.size(), 3u);
+    EXPECT_EQ(options[0], (ModelOption{"fake/fake-model", std::nullopt}));
+    EXPECT_TRUE(ModelCatalog::models(std::nullopt, dir / "pi").empty());
+    EXPECT_TRUE(ModelCatalog::models(source, std::nullopt).empty());
+}
+
+TEST(ModelCatalogTest, ResolvesAliasesConcurrentlyAndCachesOnlySuccesses) {
+    test::TempDir dir;
+    // Counts its runs per alias; "broken" never resolves.
+    test::writeFile(
+        dir / "tool",
+        "#!/bin/sh\n"
+        "if [ \"$1\" = --help ]; then echo \"  --model  e.g. 'fast', 'broken', 'deep'\"; "
+        "exit 0; fi\n"
+        "echo run >> " +
+            (dir / "runs-").string() +
+            "$2\n"
+            "echo 'not json'\n"
+            "echo '{\"other\": 1}'\n"
+            "[ \"$2\" = broken ] && exit 0\n"
+            "echo \"{\\\"model\\\": \\\"full-$2\\\"}\"\n",
+        true);
+    ModelSource source{
+        ModelSource::HelpAliases{"--model", ModelResolution{{"-m", "{model}"}, "model"}}};
+    std::vector<ModelOption> expected{
+        {"fast", "full-fast"}, {"broken", std::nullopt}, {"deep", "full-deep"}};
+    EXPECT_EQ(ModelCatalog::models(source, dir / "tool"), expected);
+    EXPECT_EQ(ModelCatalog::models(source, dir / "tool"), expected);
+    auto runs = [&](const std::string& alias) {
+        std::ifstream in(dir / ("runs-" + alias));
+        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+    };
+    EXPECT_EQ(runs("fast"), 1);
+    EXPECT_EQ(runs("broken"), 2);
+}
+
+TEST(HarnessSummaryTest, StatesSkillsModelsAndLimits) {
+    HarnessSpec spec;
+    spec.limitEnforcement = LimitEnforcement::toolAllowlist;
+    EXPECT_EQ(HarnessSummary::line(spec, std::nullopt, std::nullopt),
+              "no per-run skills · not kept to a folder");
+    spec.skills = SkillSupport{"--skill", true, SkillStyle::additive, std::nullopt, std::nullopt};
+    spec.limitEnforcement = LimitEnforcement::operatingSystem;
+    EXPECT_EQ(HarnessSummary::line(spec, 0, 0),
+              "no skills installed · models not listable · kept to one folder, even in a shell");
+    EXPECT_EQ(HarnessSummary::line(spec, 1, 1),
+              "1 skill · 1 model · kept to one folder, even in a shell");
+    EXPECT_EQ(HarnessSummary::facts(spec, 3, 12),
+              (Ids{"3 skills", "12 models", "kept to one folder, even in a shell"}));
+    EXPECT_EQ(HarnessSummary::facts(spec, std::nullopt, 2),
+              (Ids{"2 models", "kept to one folder, even in a shell"}));
+}
