@@ -77,8 +77,11 @@ void coverUnreadable(const std::vector<std::string>& unreadable) {
         if (alreadyHidden)
             continue;
         struct stat status {};
-        if (::stat(path.c_str(), &status) != 0)
+        if (::stat(path.c_str(), &status) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                continue; // reached through a link into a folder covered already
             throw LaunchError::system("cannot inspect " + path, errno);
+        }
         int result =
             S_ISDIR(status.st_mode)
                 ? ::mount("tmpfs", path.c_str(), "tmpfs",

@@ -23,12 +23,11 @@ TEST(CronParse, NormalisesBlanksAndKeepsSources) {
     CronExpression e("  0   9 * * 1-5 ");
     EXPECT_EQ(e.text(), "0 9 * * 1-5");
     EXPECT_EQ(e.minute().source, "0");
-    EXPECT_EQ(e.weekday().values, (std::set<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(e.weekday().values, (ValueSet{1, 2, 3, 4, 5}));
     EXPECT_EQ(CronExpression("\t*/15 9-17 * * *\t").text(), "*/15 9-17 * * *");
-    EXPECT_EQ(CronExpression("+5 * * * *").minute().values, std::set<int>{5});
-    EXPECT_EQ(CronExpression("5/15 * * * *").minute().values, (std::set<int>{5, 20, 35, 50}));
-    EXPECT_EQ(CronExpression("0-30/10,45 * * * *").minute().values,
-              (std::set<int>{0, 10, 20, 30, 45}));
+    EXPECT_EQ(CronExpression("+5 * * * *").minute().values, ValueSet{5});
+    EXPECT_EQ(CronExpression("5/15 * * * *").minute().values, (ValueSet{5, 20, 35, 50}));
+    EXPECT_EQ(CronExpression("0-30/10,45 * * * *").minute().values, (ValueSet{0, 10, 20, 30, 45}));
     EXPECT_EQ(CronExpression("* * * * *"), CronExpression::parse("*  *  *  *  *"));
 }
 
@@ -36,12 +35,12 @@ TEST(CronParse, WeekdaySevenIsSunday) {
     auto weekdays = [](const char* field) {
         return CronExpression(std::string("0 0 * * ") + field).weekday().values;
     };
-    EXPECT_EQ(weekdays("7"), std::set<int>{0});
-    EXPECT_EQ(weekdays("*"), (std::set<int>{0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(weekdays("0-7"), (std::set<int>{0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(weekdays("5-7"), (std::set<int>{0, 5, 6}));
-    EXPECT_EQ(weekdays("*/7"), std::set<int>{0});
-    EXPECT_EQ(weekdays("1/3"), (std::set<int>{0, 1, 4}));
+    EXPECT_EQ(weekdays("7"), ValueSet{0});
+    EXPECT_EQ(weekdays("*"), (ValueSet{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(weekdays("0-7"), (ValueSet{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(weekdays("5-7"), (ValueSet{0, 5, 6}));
+    EXPECT_EQ(weekdays("*/7"), ValueSet{0});
+    EXPECT_EQ(weekdays("1/3"), (ValueSet{0, 1, 4}));
 }
 
 TEST(CronParse, SingleValueAndStep) {
@@ -121,9 +120,9 @@ TEST(CronParse, ControlCharactersAreOffendingValues) {
 }
 
 TEST(CronParse, HugeStepsDoNotOverflow) {
-    EXPECT_EQ(CronExpression("*/9223372036854775807 * * * *").minute().values, std::set<int>{0});
-    EXPECT_EQ(CronExpression("59/9223372036854775807 * * * *").minute().values, std::set<int>{59});
-    EXPECT_EQ(CronExpression("0-59/9223372036854775807 * * * *").minute().values, std::set<int>{0});
+    EXPECT_EQ(CronExpression("*/9223372036854775807 * * * *").minute().values, ValueSet{0});
+    EXPECT_EQ(CronExpression("59/9223372036854775807 * * * *").minute().values, ValueSet{59});
+    EXPECT_EQ(CronExpression("0-59/9223372036854775807 * * * *").minute().values, ValueSet{0});
 }
 
 TEST(CronParse, ArbitraryBytesNeverCrash) {

@@ -32,13 +32,25 @@ const Escape escapes[] = {
      R"sh(cat "/proc/$PPID/root$H/.mozilla/key"; echo x > "/proc/$PPID/root$O/new")sh"},
     {"SpecialFiles", R"sh(
         mkdir "$O/dir"; mkfifo "$O/fifo"; ln -s x "$O/symlink"; mknod "$O/null" c 1 3
-        python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$O/socket")sh"},
+        /usr/bin/python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$O/socket")sh"},
     {"Truncate", R"sh(truncate -s 0 "$O/existing")sh", 3},
     {"Unmount", R"sh(umount "$H/.mozilla"; umount -l "$H/.mozilla"; cat "$H/.mozilla/key")sh"},
     {"NewMountNamespace", R"sh(
         unshare -m sh -c 'umount "$1/.mozilla"; cat "$1/.mozilla/key"' - "$H"
         unshare -Urm sh -c 'umount "$1/.mozilla"; cat "$1/.mozilla/key"' - "$H"
         unshare -Ucm sh -c 'mount --bind "$1" "$2"; echo x > "$2/new"' - "$W" "$O")sh"},
+    // A copy of the home folder's mount without the covering mounted on it.
+    {"DetachedMountTree", R"sh(
+        /usr/bin/python3 - "$H" <<'EOF'
+import ctypes, sys
+libc = ctypes.CDLL(None, use_errno=True)
+for new_namespace in (False, True):
+    if new_namespace:
+        libc.unshare(0x10000000 | 0x00020000)  # CLONE_NEWUSER | CLONE_NEWNS
+    fd = libc.syscall(428, -100, sys.argv[1].encode(), 1 | 0o2000000)  # open_tree, CLONE
+    if fd >= 0:
+        print(open("/proc/self/fd/%d/.mozilla/key" % fd).read())
+EOF)sh"},
 };
 
 void PrintTo(const Escape& escape, std::ostream* out) {

@@ -73,6 +73,33 @@ std::optional<std::string> unprivilegedUnavailable() {
     return reason;
 }
 
+namespace {
+
+// Containers may forbid the namespaces the launcher needs to cover folders; the
+// launcher then refuses every run that has one to cover, and there is nothing to test.
+std::optional<std::string> coveringUnavailable(Runner runner) {
+    static std::optional<std::string> reasons[2];
+    static bool probed[2] = {false, false};
+    int index = runner == Runner::current ? 0 : 1;
+    if (!probed[index]) {
+        probed[index] = true;
+        TempDir folder;
+        fs::permissions(folder.path(), fs::perms(0755));
+        std::vector<std::string> command;
+        if (runner == Runner::unprivileged)
+            command = unprivilegedPrefix();
+        SandboxPolicy policy{{}, {folder.path().string()}, {}, {}};
+        command.insert(command.end(), {builtBinary("marrowbell-sandbox").string(), "-p",
+                                       policy.text(), "/bin/true"});
+        ProcessResult result = runProcess(command);
+        if (result.exitStatus != 0)
+            reasons[index] = "this machine does not let the launcher cover a folder: " + result.err;
+    }
+    return reasons[index];
+}
+
+} // namespace
+
 std::string runnerName(Runner runner) {
     return runner == Runner::current ? "AsThisUser" : "AsUnprivilegedUser";
 }
@@ -84,6 +111,8 @@ std::optional<std::string> SandboxFixture::prepare(Runner runner) {
     if (runner == Runner::unprivileged)
         if (auto reason = unprivilegedUnavailable())
             return reason;
+    if (auto reason = coveringUnavailable(runner))
+        return reason;
     writeFile(home / ".mozilla" / "key", "secret-key");
     writeFile(home / "notes.txt", "notes");
     writeFile(work / "file", "work-file");
@@ -117,15 +146,20 @@ std::string SandboxFixture::profileText(const SandboxProfile& profile) const {
 ProcessResult SandboxFixture::launch(const std::string& text, const std::string& script,
                                      const std::vector<std::string>& arguments,
                                      const std::string& input,
-                                     const std::vector<std::string>& environment) {
+                                     const std::vector<std::string>& environment,
+                                     const std::optional<fs::path>& workingFolder) {
     fs::path tool = root / "bin" / ("tool-" + std::to_string(++scripts_) + ".sh");
     writeFile(tool,
               "#!/bin/sh\nW='" + work.string() + "'\nH='" + home.string() + "'\nT='" +
                   tmp.string() + "'\nO='" + outside.string() + "'\n" + script + "\n",
               true);
     std::vector<std::string> command;
-    if (runner_ == Runner::unprivileged)
-        command = unprivilegedPrefix();
+    if (workingFolder)
+        command = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", workingFolder->string()};
+    if (runner_ == Runner::unprivileged) {
+        auto prefix = unprivilegedPrefix();
+        command.insert(command.end(), prefix.begin(), prefix.end());
+    }
     command.insert(command.end(),
                    {builtBinary("marrowbell-sandbox").string(), "-p", text, tool.string()});
     command.insert(command.end(), arguments.begin(), arguments.end());

@@ -50,11 +50,13 @@ protected:
     std::string profileText(const SandboxProfile& profile) const;
 
     // Runs `script` (sh, with W, H, T and O naming the folders) as the tool of
-    // `marrowbell-sandbox -p TEXT`, with `arguments` after it.
+    // `marrowbell-sandbox -p TEXT`, with `arguments` after it, from `workingFolder`
+    // (by default this process's own).
     ProcessResult launch(const std::string& text, const std::string& script,
                          const std::vector<std::string>& arguments = {},
                          const std::string& input = "",
-                         const std::vector<std::string>& environment = {});
+                         const std::vector<std::string>& environment = {},
+                         const std::optional<std::filesystem::path>& workingFolder = {});
 
     // The names in `outside`, sorted.
     std::vector<std::string> outsideEntries() const;

@@ -66,6 +66,28 @@ TEST_P(SandboxLauncher, DeniedFolderLooksEmptyWhileItsSurroundingsStayReadable) 
     EXPECT_EQ(result.err.find("secret-key"), std::string::npos);
 }
 
+TEST_P(SandboxLauncher, NestedDeniedFoldersAndFilesAreCovered) {
+    writeFile(home / ".mozilla" / "inner" / "key", "secret-key");
+    writeFile(home / "Videos", "secret-key");
+    SandboxPolicy policy{{work.string()},
+                         {(home / ".mozilla").string(), (home / ".mozilla" / "inner").string(),
+                          (home / "Videos").string()},
+                         {},
+                         {}};
+    auto result = launch(policy.text(), R"sh(
+        echo "[$(ls -A "$H/.mozilla")]"
+        echo "[$(cat "$H/Videos")]")sh");
+    EXPECT_EQ(result.out, "[]\n[]\n") << result.err;
+}
+
+TEST_P(SandboxLauncher, WorkingFolderInsideADeniedFolderShowsItCovered) {
+    auto result = launch(profileText(profile(true)), R"sh(
+        cat key || echo refused-relative
+        echo "[$(ls -A)]")sh",
+                         {}, "", {}, home / ".mozilla");
+    EXPECT_EQ(result.out, "refused-relative\n[]\n") << result.err;
+}
+
 TEST_P(SandboxLauncher, WorkspaceInsideADeniedFolderStaysReadable) {
     fs::path project = home / ".mozilla" / "project";
     writeFile(project / "source.txt", "source");

@@ -82,7 +82,7 @@ std::vector<std::string_view> splitKeepingEmpty(std::string_view text, char sepa
 }
 
 // Adds from, from+step, … up to at most `to`; false when the term is refused.
-void addSteps(std::set<int>& values, std::int64_t from, std::int64_t to, std::int64_t step) {
+void addSteps(ValueSet& values, std::int64_t from, std::int64_t to, std::int64_t step) {
     for (std::int64_t v = from; v <= to; v += step) {
         values.insert(static_cast<int>(v));
         if (step > to - v) // the next value would pass `to` (or overflow)
@@ -90,7 +90,7 @@ void addSteps(std::set<int>& values, std::int64_t from, std::int64_t to, std::in
     }
 }
 
-bool parseTerm(std::string_view term, const FieldRule& rule, std::set<int>& values) {
+bool parseTerm(std::string_view term, const FieldRule& rule, ValueSet& values) {
     auto parts = splitKeepingEmpty(term, '/');
     if (parts.size() > 2)
         return false;
@@ -128,7 +128,7 @@ Field parseField(std::string_view text, const FieldRule& rule) {
     Field field;
     field.source = std::string(text);
     for (std::string_view term : splitKeepingEmpty(text, ',')) {
-        std::set<int> termValues;
+        ValueSet termValues;
         if (!parseTerm(term, rule, termValues))
             throw CronError::invalidField(rule.name, std::string(term));
         for (int v : termValues)
@@ -137,13 +137,6 @@ Field parseField(std::string_view text, const FieldRule& rule) {
     if (field.values.empty())
         throw CronError::invalidField(rule.name, field.source);
     return field;
-}
-
-std::uint64_t bitsOf(const Field& field) {
-    std::uint64_t bits = 0;
-    for (int v : field.values)
-        bits |= std::uint64_t{1} << v;
-    return bits;
 }
 
 bool isBlank(char c) {
@@ -171,12 +164,6 @@ CronExpression::CronExpression(std::string_view text) {
     dayOfMonth_ = parseField(pieces[2], dayOfMonthRule);
     month_ = parseField(pieces[3], monthRule);
     weekday_ = parseField(pieces[4], weekdayRule);
-
-    minutes_.assign(minute_.values.begin(), minute_.values.end());
-    hours_.assign(hour_.values.begin(), hour_.values.end());
-    dayOfMonthBits_ = bitsOf(dayOfMonth_);
-    monthBits_ = bitsOf(month_);
-    weekdayBits_ = bitsOf(weekday_);
 }
 
 std::optional<Instant> CronExpression::nextDate(Instant after, const TimeZone& zone) const {
@@ -186,6 +173,8 @@ std::optional<Instant> CronExpression::nextDate(Instant after, const TimeZone& z
     const Instant start = Instant::fromUnix(std::floor(afterUnix / 60.0) * 60.0 + 60.0);
     const LocalDateTime first = zone.local(start);
 
+    const std::uint64_t dayOfMonthBits = dayOfMonth_.values.bits(),
+                        monthBits = month_.values.bits(), weekdayBits = weekday_.values.bits();
     const bool anyDay = dayOfMonth_.source == "*";
     const bool anyWeekday = weekday_.source == "*";
     std::int64_t days = civil::daysFromDate(first.year, first.month, first.day);
@@ -194,10 +183,10 @@ std::optional<Instant> CronExpression::nextDate(Instant after, const TimeZone& z
     // candidate wall times of qualifying days go through the zone's rules.
     for (int index = 0; index < searchHorizonDays; ++index, ++days) {
         civil::dateFromDays(days, candidate.year, candidate.month, candidate.day);
-        if (!(monthBits_ >> candidate.month & 1))
+        if (!(monthBits >> candidate.month & 1))
             continue;
-        const bool dayMatches = dayOfMonthBits_ >> candidate.day & 1;
-        const bool weekdayMatches = weekdayBits_ >> civil::weekdayFromDays(days) & 1;
+        const bool dayMatches = dayOfMonthBits >> candidate.day & 1;
+        const bool weekdayMatches = weekdayBits >> civil::weekdayFromDays(days) & 1;
         bool qualifies;
         if (anyDay && anyWeekday)
             qualifies = true;
@@ -209,10 +198,11 @@ std::optional<Instant> CronExpression::nextDate(Instant after, const TimeZone& z
             qualifies = dayMatches || weekdayMatches;
         if (!qualifies)
             continue;
-        for (int h : hours_) {
+        // The sets iterate in ascending order, as the search needs.
+        for (int h : hour_.values) {
             if (index == 0 && h < first.hour)
                 continue;
-            for (int m : minutes_) {
+            for (int m : minute_.values) {
                 if (index == 0 && h == first.hour && m < first.minute)
                     continue;
                 candidate.hour = h;

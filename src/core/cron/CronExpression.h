@@ -53,9 +53,6 @@ public:
 private:
     std::string text_;
     Field minute_, hour_, dayOfMonth_, month_, weekday_;
-    // Derived once for the search.
-    std::vector<int> minutes_, hours_;
-    std::uint64_t dayOfMonthBits_ = 0, monthBits_ = 0, weekdayBits_ = 0;
 };
 
 } // namespace marrowbell

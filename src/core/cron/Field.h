@@ -1,8 +1,9 @@
 #pragma once
 
+#include "cron/ValueSet.h"
+
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -10,8 +11,8 @@ namespace marrowbell {
 
 // One parsed field of a cron expression.
 struct Field {
-    std::set<int> values; // every admitted value after expanding ranges, steps and lists
-    std::string source;   // the field exactly as written ("*/15", "1-5")
+    ValueSet values;    // every admitted value after expanding ranges, steps and lists
+    std::string source; // the field exactly as written ("*/15", "1-5")
 
     // The value when the field admits exactly one and is written as a plain integer
     // ("9", "09", "+9"; not "9-9" or "*/60"). Weekday "7" gives 0.

@@ -19,9 +19,11 @@ namespace {
 const std::vector<std::string> deviceLiterals = {"/dev/null", "/dev/stdout",       "/dev/stderr",
                                                  "/dev/tty",  "/dev/dtracehelper", "/dev/urandom"};
 
+// The per-user temporary tree of macOS; it does not exist on Linux, where the launcher
+// passes over it, but it stays in the list so profiles read the same everywhere.
 const char* const systemTemporaryTree = "/private/var/folders";
 
-// Claude Code's per-session working-folder markers.
+// Claude Code's per-session working-folder markers (under $TMPDIR on Linux).
 const char* const claudeMarkerPattern = "^/private/tmp/claude-[0-9A-Fa-f]+-cwd$";
 
 // Private folders kept from the tool whenever they are listed.

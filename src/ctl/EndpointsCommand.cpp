@@ -1,0 +1,303 @@
+// marrowbellctl endpoints: list, check, add and delete endpoints, and set or remove
+// their API keys. Keys are read from standard input only, never from the command
+// line, and are never printed.
+
+#include "Command.h"
+
+#include "endpoint/EndpointProbe.h"
+#include "endpoint/SecretStore.h"
+#include "job/JobStore.h"
+#include "settings/EndpointStore.h"
+
+#include <iostream>
+#include <iterator>
+#include <termios.h>
+#include <unistd.h>
+
+namespace marrowbell::ctl {
+namespace {
+
+std::string trimmed(std::string_view text) {
+    const char* space = " \t\r\n\v\f";
+    std::size_t start = text.find_first_not_of(space);
+    if (start == std::string_view::npos)
+        return {};
+    std::size_t end = text.find_last_not_of(space);
+    return std::string(text.substr(start, end - start + 1));
+}
+
+std::string inQuotes(std::string_view text) {
+    return "\u201C" + std::string(text) + "\u201D";
+}
+
+// An endpoint named on the command line by its identifier or its exact name.
+struct Lookup {
+    std::optional<Endpoint> endpoint;
+    std::string error;
+};
+
+Lookup find(const std::vector<Endpoint>& endpoints, const std::string& argument) {
+    if (auto id = Uuid::parse(argument)) {
+        for (const Endpoint& endpoint : endpoints)
+            if (endpoint.id == *id)
+                return {endpoint, {}};
+    }
+    std::vector<const Endpoint*> named;
+    for (const Endpoint& endpoint : endpoints)
+        if (endpoint.name == argument)
+            named.push_back(&endpoint);
+    if (named.size() == 1)
+        return {*named.front(), {}};
+    if (named.empty())
+        return {std::nullopt, "no endpoint is named or identified by " + inQuotes(argument)};
+    return {std::nullopt, std::to_string(named.size()) + " endpoints are named " +
+                              inQuotes(argument) +
+                              "; name one by its identifier (see marrowbellctl endpoints)"};
+}
+
+std::optional<std::string> keyFor(const Endpoint& endpoint) {
+    if (!mayNeedAPIKey(endpoint.kind))
+        return std::nullopt;
+    return SecretStore::shared().secret(endpoint.id);
+}
+
+int list(Arguments arguments) {
+    bool asJson = false;
+    for (const std::string& argument : arguments) {
+        if (argument == "--json")
+            asJson = true;
+        else
+            return usage("endpoints: unexpected argument " + inQuotes(argument));
+    }
+    EndpointStore store(EndpointStore::defaultFileURL());
+    const SecretStore& secrets = SecretStore::shared();
+    auto endpoints = store.endpoints();
+    if (asJson) {
+        Json array = Json::array();
+        for (const Endpoint& endpoint : endpoints) {
+            Json item = endpoint.toJson();
+            item["hasKey"] = secrets.secret(endpoint.id).has_value();
+            array.push_back(std::move(item));
+        }
+        Json document = {
+            {"credentialStore",
+             {{"backend",
+               secrets.backend() == SecretStore::Backend::secretService ? "secretService" : "file"},
+              {"description", secrets.backendDescription()}}},
+            {"endpoints", array}};
+        std::cout << json::pretty(document);
+        return success;
+    }
+    std::cout << "Keys are kept in " << secrets.backendDescription() << ".\n";
+    if (endpoints.empty()) {
+        std::cout << "No endpoints.\n";
+        return success;
+    }
+    for (const Endpoint& endpoint : endpoints) {
+        bool hasKey = secrets.secret(endpoint.id).has_value();
+        std::cout << "\n"
+                  << endpoint.name << " \u2014 " << displayName(endpoint.kind) << " at "
+                  << endpoint.baseURL.absoluteString << "\n"
+                  << "  " << endpoint.id.text() << ", "
+                  << (hasKey                         ? "key stored"
+                      : mayNeedAPIKey(endpoint.kind) ? "no key"
+                                                     : "no key needed")
+                  << "\n";
+    }
+    return success;
+}
+
+int check(Arguments arguments) {
+    if (arguments.size() > 1)
+        return usage("endpoints check: expected at most one ENDPOINT");
+    EndpointStore store(EndpointStore::defaultFileURL());
+    std::vector<Endpoint> targets = store.endpoints();
+    if (arguments.size() == 1) {
+        Lookup lookup = find(targets, arguments[0]);
+        if (!lookup.endpoint)
+            return usage("endpoints check: " + lookup.error);
+        targets = {*lookup.endpoint};
+    }
+    if (targets.empty()) {
+        std::cout << "No endpoints.\n";
+        return success;
+    }
+    EndpointProbe probe(5);
+    bool allReachable = true;
+    for (const Endpoint& endpoint : targets) {
+        EndpointStatus status = probe.check(endpoint, keyFor(endpoint));
+        allReachable = allReachable && status.isReachable();
+        std::cout << endpoint.name << " (" << endpoint.shortDescription()
+                  << "): " << status.summary() << "\n";
+        for (const std::string& model : status.models())
+            std::cout << "  " << model << "\n";
+        std::cout.flush();
+    }
+    return allReachable ? success : failure;
+}
+
+// One line from standard input, without echo when it is a terminal.
+std::optional<std::string> readKey(const std::string& endpointName) {
+    bool terminal = ::isatty(STDIN_FILENO);
+    termios saved{};
+    if (terminal) {
+        std::cerr << "API key for " << endpointName << ": " << std::flush;
+        if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        }
+    }
+    std::string input;
+    if (terminal) {
+        std::getline(std::cin, input);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << "\n";
+    } else {
+        input.assign(std::istreambuf_iterator<char>(std::cin), {});
+    }
+    if (input.ends_with('\n'))
+        input.pop_back();
+    if (input.ends_with('\r'))
+        input.pop_back();
+    if (input.find_first_of("\r\n") != std::string::npos)
+        return std::nullopt;
+    return input;
+}
+
+int setKey(Arguments arguments) {
+    if (arguments.size() != 1)
+        return usage("endpoints set-key: expected ENDPOINT (the key is read from standard input)");
+    EndpointStore store(EndpointStore::defaultFileURL());
+    Lookup lookup = find(store.endpoints(), arguments[0]);
+    if (!lookup.endpoint)
+        return usage("endpoints set-key: " + lookup.error);
+    const Endpoint& endpoint = *lookup.endpoint;
+    auto key = readKey(endpoint.name);
+    if (!key)
+        return usage("endpoints set-key: the key must be a single line");
+    const SecretStore& secrets = SecretStore::shared();
+    try {
+        secrets.save(*key, endpoint.id);
+    } catch (const SecretStore::Failure& error) {
+        std::cerr << "marrowbellctl: " << error.what() << "\n";
+        return failure;
+    }
+    if (key->empty()) {
+        std::cout << "The key was empty: " << endpoint.name << " has no key now.\n";
+        return success;
+    }
+    std::cout << "Saved the key of " << endpoint.name << " in " << secrets.backendDescription()
+              << ".\n";
+    if (!mayNeedAPIKey(endpoint.kind))
+        std::cerr << "note: " << displayName(endpoint.kind)
+                  << " endpoints are used without a key; this one is kept but not sent.\n";
+    return success;
+}
+
+int removeKey(Arguments arguments) {
+    if (arguments.size() != 1)
+        return usage("endpoints remove-key: expected ENDPOINT");
+    EndpointStore store(EndpointStore::defaultFileURL());
+    Lookup lookup = find(store.endpoints(), arguments[0]);
+    if (!lookup.endpoint)
+        return usage("endpoints remove-key: " + lookup.error);
+    try {
+        SecretStore::shared().remove(lookup.endpoint->id);
+    } catch (const SecretStore::Failure& error) {
+        std::cerr << "marrowbellctl: " << error.what() << "\n";
+        return failure;
+    }
+    std::cout << lookup.endpoint->name << " has no key now.\n";
+    return success;
+}
+
+int add(Arguments arguments) {
+    if (arguments.size() != 3)
+        return usage("endpoints add: expected NAME URL KIND");
+    std::string name = trimmed(arguments[0]);
+    if (name.empty())
+        return usage("endpoints add: the name is empty");
+    auto url = Endpoint::validated(trimmed(arguments[1]));
+    if (!url)
+        return usage("endpoints add: " + std::string(invalidEndpointAddressMessage));
+    auto kind = endpointKind(arguments[2]);
+    if (!kind) {
+        std::string kinds;
+        for (EndpointKind k : allEndpointKinds)
+            kinds += (kinds.empty() ? "" : ", ") + std::string(rawValue(k));
+        return usage("endpoints add: unknown kind " + inQuotes(arguments[2]) + "; use one of " +
+                     kinds);
+    }
+    EndpointStore store(EndpointStore::defaultFileURL());
+    for (const Endpoint& existing : store.endpoints())
+        if (existing.name == name)
+            return usage("endpoints add: an endpoint named " + inQuotes(name) + " already exists");
+    Endpoint endpoint{Uuid::random(), name, *url, *kind};
+    store.save(endpoint);
+    std::cout << "Added " << name << " (" << displayName(*kind) << " at "
+              << endpoint.shortDescription() << "): " << endpoint.id.text() << "\n";
+    return success;
+}
+
+int remove(Arguments arguments) {
+    if (arguments.size() != 1)
+        return usage("endpoints delete: expected ENDPOINT");
+    EndpointStore store(EndpointStore::defaultFileURL());
+    Lookup lookup = find(store.endpoints(), arguments[0]);
+    if (!lookup.endpoint)
+        return usage("endpoints delete: " + lookup.error);
+    const Endpoint& endpoint = *lookup.endpoint;
+    // The key goes first: an endpoint deleted with its key left behind would leave
+    // a secret nothing can reach any more.
+    try {
+        SecretStore::shared().remove(endpoint.id);
+    } catch (const SecretStore::Failure& error) {
+        std::cerr << "marrowbellctl: " << error.what() << "\n"
+                  << "marrowbellctl: " << endpoint.name << " was not deleted\n";
+        return failure;
+    }
+    store.remove(endpoint.id);
+    std::cout << "Deleted " << endpoint.name << " and its key.\n";
+    try {
+        JobStore jobs(JobStore::defaultDirectory());
+        auto depending = EndpointStore::jobsDepending(endpoint.id, jobs.jobs());
+        if (!depending.empty()) {
+            std::cout << "These jobs used it and now run with their harness's own provider:\n";
+            for (const Job& job : depending)
+                std::cout << "  " << job.name << "\n";
+        }
+    } catch (const std::exception&) {
+        // Without readable jobs there is nobody to warn.
+    }
+    return success;
+}
+
+int run(Arguments arguments) {
+    if (arguments.empty() || arguments[0].starts_with("--"))
+        return list(arguments);
+    const std::string& action = arguments[0];
+    Arguments rest = arguments.subspan(1);
+    if (action == "check")
+        return check(rest);
+    if (action == "set-key")
+        return setKey(rest);
+    if (action == "remove-key")
+        return removeKey(rest);
+    if (action == "add")
+        return add(rest);
+    if (action == "delete")
+        return remove(rest);
+    return usage("endpoints: unknown action " + inQuotes(action) +
+                 "; use check, set-key, remove-key, add or delete");
+}
+
+const Command command{
+    "endpoints",
+    "endpoints [--json] | endpoints check [ENDPOINT] | endpoints set-key ENDPOINT "
+    "(key on standard input) | endpoints remove-key ENDPOINT | endpoints add NAME "
+    "URL KIND | endpoints delete ENDPOINT",
+    &run};
+
+} // namespace
+} // namespace marrowbell::ctl

@@ -1,0 +1,65 @@
+#include "base/Files.h"
+#include "base/Json.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace marrowbell {
+namespace {
+
+class SettingsCommand : public testing::Test {
+protected:
+    test::ProcessResult ctl(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), test::builtBinary("marrowbellctl").string());
+        return test::runProcess(arguments, "", {"XDG_DATA_HOME=" + dir_.path().string()});
+    }
+    std::filesystem::path file() const { return dir_ / "Marrowbell/settings.json"; }
+    test::TempDir dir_;
+};
+
+TEST_F(SettingsCommand, ShowsTheDefaultsWithoutWritingAFile) {
+    auto text = ctl({"settings"});
+    EXPECT_EQ(text.exitStatus, 0) << text.err;
+    EXPECT_NE(text.out.find("Default time limit: 60m 0s\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Notify: only when a run does not succeed\n"), std::string::npos);
+    EXPECT_NE(text.out.find("Missed runs: Up to 1 hour late\n"), std::string::npos);
+    auto asJson = json::parse(ctl({"settings", "--json"}).out);
+    ASSERT_TRUE(asJson);
+    EXPECT_EQ((*asJson)["catchUpGraceSeconds"], 3600);
+    EXPECT_EQ((*asJson)["defaults"]["timeoutSeconds"], 3600);
+    EXPECT_EQ((*asJson)["defaults"]["notifyOnFailureOnly"], true);
+    EXPECT_FALSE(asJson->contains("defaultHarnessID"));
+    EXPECT_FALSE(std::filesystem::exists(file()));
+}
+
+TEST_F(SettingsCommand, ShowsStoredValuesAndNamesTheDefaultEndpoint) {
+    test::writeFile(dir_ / "Marrowbell/endpoints.json",
+                    R"([{"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C8","name":"Studio",
+                         "baseURL":"http://127.0.0.1:1234/v1","kind":"lmStudio"}])");
+    test::writeFile(file(), R"({"defaults":{"timeoutSeconds":600,"notifyOnFailureOnly":false},
+                               "defaultHarnessID":"codex",
+                               "defaultEndpointID":"6BA7B810-9DAD-11D1-80B4-00C04FD430C8",
+                               "catchUpGraceSeconds":0})");
+    auto text = ctl({"settings"});
+    EXPECT_NE(text.out.find("Default time limit: 10m 0s\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Notify: after every run\n"), std::string::npos);
+    EXPECT_NE(text.out.find("Default harness: codex\n"), std::string::npos);
+    EXPECT_NE(text.out.find("Default endpoint for new jobs: Studio (6BA7B810-"), std::string::npos);
+    EXPECT_NE(text.out.find("Missed runs: Never \u2014 always skip\n"), std::string::npos);
+    auto asJson = json::parse(ctl({"settings", "--json"}).out);
+    ASSERT_TRUE(asJson);
+    EXPECT_EQ((*asJson)["defaultEndpointID"], "6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
+    EXPECT_EQ((*asJson)["catchUpGraceSeconds"], 0);
+}
+
+TEST_F(SettingsCommand, AnUndecodableFileShowsDefaultsAndStaysUntouched) {
+    test::writeFile(file(), R"({"catchUpGraceSeconds":"soon"})");
+    auto asJson = json::parse(ctl({"settings", "--json"}).out);
+    ASSERT_TRUE(asJson);
+    EXPECT_EQ((*asJson)["catchUpGraceSeconds"], 3600);
+    EXPECT_EQ(*files::read(file()), R"({"catchUpGraceSeconds":"soon"})");
+    EXPECT_EQ(ctl({"settings", "--verbose"}).exitStatus, 2);
+}
+
+} // namespace
+} // namespace marrowbell
