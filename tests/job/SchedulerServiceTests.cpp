@@ -106,7 +106,8 @@ TEST(SchedulerService, DueJobRunsOnceForItsSlotAndReportsIt) {
     f.store->save(j);
     std::atomic<int> started = 0, finished = 0, changes = 0;
     f.service->setOnRunStarted([&](const Job& job) { started += job.id == j.id; });
-    f.service->setOnRunFinished([&](const Job&, const RunRecord& r) { finished += !r.wasCancelled; });
+    f.service->setOnRunFinished(
+        [&](const Job&, const RunRecord& r) { finished += !r.wasCancelled; });
     f.service->setOnChange([&] { ++changes; });
     f.service->start();
     EXPECT_EQ(f.timers->armed(), 1) << "a job due now is handled a second later";
@@ -224,8 +225,7 @@ TEST(SchedulerService, MissedSlotIsSkippedAndPlanningMovesToTheNext) {
     auto all = records(f, j);
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].startedAt, at(5, 12, 0));
-    EXPECT_EQ(all[0].failureMessage,
-              "Skipped — It was due 20m ago, past the 15m catch-up window.");
+    EXPECT_EQ(all[0].failureMessage, "Skipped — It was due 20m ago, past the 15m catch-up window.");
     EXPECT_EQ(all[0].exitCode, 0);
     EXPECT_EQ(all[0].duration, 0);
     EXPECT_FALSE(all[0].timedOut || all[0].wasCancelled);

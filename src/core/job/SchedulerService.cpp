@@ -10,20 +10,17 @@
 
 namespace marrowbell {
 
-std::shared_ptr<SchedulerService>
-SchedulerService::create(std::shared_ptr<JobStore> store, std::shared_ptr<RunHistory> history,
-                         std::shared_ptr<EndpointStore> endpoints,
-                         std::shared_ptr<SettingsStore> settings,
-                         std::shared_ptr<const JobRunning> runner,
-                         std::shared_ptr<TimerQueue> timers, Clock clock) {
+std::shared_ptr<SchedulerService> SchedulerService::create(
+    std::shared_ptr<JobStore> store, std::shared_ptr<RunHistory> history,
+    std::shared_ptr<EndpointStore> endpoints, std::shared_ptr<SettingsStore> settings,
+    std::shared_ptr<const JobRunning> runner, std::shared_ptr<TimerQueue> timers, Clock clock) {
     if (!timers)
         timers = std::make_shared<SerialTimerQueue>(queueLabel);
     if (!clock)
         clock = Instant::now;
-    return std::make_shared<SchedulerService>(Passkey{}, std::move(store), std::move(history),
-                                              std::move(endpoints), std::move(settings),
-                                              std::move(runner), std::move(timers),
-                                              std::move(clock));
+    return std::make_shared<SchedulerService>(
+        Passkey{}, std::move(store), std::move(history), std::move(endpoints), std::move(settings),
+        std::move(runner), std::move(timers), std::move(clock));
 }
 
 SchedulerService::SchedulerService(Passkey, std::shared_ptr<JobStore> store,
@@ -152,11 +149,10 @@ void SchedulerService::scheduleNextWake() {
         std::lock_guard lock(mutex_);
         old = std::move(timer_);
         if (running_ && wakeUp) {
-            fresh = timers_->makeTimer(clampedDelay(*wakeUp, now),
-                                       [weak = weak_from_this()] {
-                                           if (auto self = weak.lock())
-                                               self->tick();
-                                       });
+            fresh = timers_->makeTimer(clampedDelay(*wakeUp, now), [weak = weak_from_this()] {
+                if (auto self = weak.lock())
+                    self->tick();
+            });
             timer_ = fresh;
         }
     }
@@ -274,8 +270,8 @@ RunRecord SchedulerService::execute(const Job& job, Instant scheduledFor,
     RunLimits defaults = settings_->settings().defaults;
     RunRecord record;
     try {
-        record = runner_->run(job, endpoint, defaults, scheduledFor, onOutputLine,
-                              std::move(stopToken));
+        record =
+            runner_->run(job, endpoint, defaults, scheduledFor, onOutputLine, std::move(stopToken));
     } catch (const std::exception& error) {
         // The runner turns every failure into a record; should one escape all the same,
         // it is still recorded once, so the run is never lost.

@@ -68,7 +68,6 @@ private:
     State state_ = State::idle;     // guarded by the queue's mutex
 };
 
-
 SerialTimerQueue::SerialTimerQueue(std::string label)
     : label_(std::move(label))
     , shared_(std::make_shared<Shared>()) {
