@@ -113,6 +113,9 @@ public:
         : history_(std::move(history))
         , hold_(holdRuns) {}
 
+    // Each run lasts this long unless cancelled (when runs are not held).
+    void setPause(std::chrono::milliseconds pause) { pause_ = pause; }
+
     RunRecord run(const Job& job, const std::optional<Endpoint>& endpoint,
                   const RunLimits& defaults, Instant now, LineHandler onOutputLine,
                   std::stop_token stopToken) const override {
@@ -126,6 +129,8 @@ public:
             changed_.notify_all();
             if (hold_)
                 changed_.wait(lock, stopToken, [&] { return released_ > 0; });
+            else if (pause_.count() > 0)
+                changed_.wait_for(lock, stopToken, pause_, [] { return false; });
             if (hold_ && released_ > 0 && !stopToken.stop_requested())
                 --released_;
             --perFolder_[folder];
@@ -173,6 +178,7 @@ public:
 private:
     const std::shared_ptr<RunHistory> history_;
     const bool hold_;
+    std::chrono::milliseconds pause_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable_any changed_;
     mutable std::vector<Call> calls_;
