@@ -19,6 +19,13 @@ Job job(const std::string& name, const std::string& cron, const std::string& fol
     return j;
 }
 
+RunRecord ranAt(const Job& j, Instant startedAt) {
+    RunRecord record;
+    record.jobID = j.id;
+    record.startedAt = startedAt;
+    return record;
+}
+
 std::vector<RunRecord> records(const SchedulerFixture& f, const Job& j) {
     return f.history->runs(j.id);
 }
@@ -216,7 +223,7 @@ TEST(SchedulerService, MissedSlotIsSkippedAndPlanningMovesToTheNext) {
     SchedulerFixture f(at(5, 12, 20), false, /*grace=*/900);
     Job j = job("hourly", "0 * * * *");
     f.store->save(j);
-    f.history->record(RunRecord{.jobID = j.id, .startedAt = at(5, 8, 0)});
+    f.history->record(ranAt(j, at(5, 8, 0)));
     std::vector<RunRecord> finished;
     f.service->setOnRunFinished([&](const Job&, const RunRecord& r) { finished.push_back(r); });
     f.service->start();
@@ -239,7 +246,7 @@ TEST(SchedulerService, SleepingThroughDaysYieldsOneDecisionNotABacklog) {
     SchedulerFixture f(at(5, 12, 0, 10), false, /*grace=*/900);
     Job j = job("every minute", "* * * * *");
     f.store->save(j);
-    f.history->record(RunRecord{.jobID = j.id, .startedAt = at(5, 12, 0)});
+    f.history->record(ranAt(j, at(5, 12, 0)));
     f.service->start();
     f.clock.set(at(8, 9, 30, 20)); // the machine slept for three days
     f.timers->fire();
