@@ -61,8 +61,8 @@ int daemon(Arguments arguments) {
               << " job(s); stop it with Ctrl-C or SIGTERM.\n";
 
     signals.wait();
-    // Stopping: no new wake-ups, runs in flight cancelled (and recorded as such), the
-    // history written out — all in SchedulerSetup's destructor.
+    // Stopping: no new wake-ups, runs in flight cancelled (and recorded as such), then
+    // the history written out before the exit.
     setup.service->stop();
     setup.service->cancelAll();
     setup.service->waitUntilIdle();
