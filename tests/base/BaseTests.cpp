@@ -102,3 +102,12 @@ TEST(DurationText, SecondsBelowAMinuteThenMinutesAndSeconds) {
     EXPECT_EQ(readable(-5), "0s");
     EXPECT_EQ(readable(std::nan("")), "0s");
 }
+
+TEST(Files, AtomicWriteIntoAFolderOfFilesLeavesOnlyTheTarget) {
+    test::TempDir dir;
+    for (int i = 0; i < 50; ++i)
+        files::writeAtomically(dir / "runs.json",
+                               std::string(static_cast<std::size_t>(i) * 1000, 'x'));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(files::read(dir / "runs.json")->size(), 49000u);
+}

@@ -158,8 +158,9 @@ TEST_P(Rejected, IsNotAnEndpointAddress) {
 
 INSTANTIATE_TEST_SUITE_P(Refused, Rejected,
                          testing::Values("127.0.0.1:1234/v1", "localhost:1234/v1",
-                                         "ftp://files.example.com/v1", "http://", "https:",
-                                         "http:///v1", "http:/example.com", "file:///tmp/x", "",
+                                         "ftp://files.example.com/v1", "http://",
+                                         "https:", "http:///v1", "http:/example.com",
+                                         "http://:8080/v1", "file:///tmp/x", "",
                                          "http://exa mple.com", "mailto:me@example.com"));
 
 } // namespace

@@ -84,6 +84,23 @@ TEST(OutputLine, BlankLinesChangeNothingAndNonObjectsBecomeMessages) {
     EXPECT_EQ((*object)["type"], "x");
 }
 
+// Objects of types a parser ignores are only validated; the outcome must not differ
+// from parsing them in full.
+TEST(OutputLine, IgnoredTypesAreRecognisedExactly) {
+    RunSummary summary = claude.parse(
+        "{\"typ\\u0065\":\"result\",\"result\":\"escaped key\"}\n"
+        "{\"type\":\"user\",\"type\":\"result\",\"result\":\"last key wins\"}\n"
+        "{\"message\":{\"type\":\"result\"},\"type\":\"user\",\"list\":[{\"type\":\"result\"}]}\n"
+        "{\"type\":\"user\",\"broken\":\n"
+        "{\"type\":\"user\"} trailing\n"
+        "{\"type\":\"user\",\"text\":\"a \\\" quote, } and ] \\\\\"}\n");
+    EXPECT_EQ(described(summary),
+              (std::vector<std::string>{"finished: finished", "finished: finished",
+                                        "message: {\"type\":\"user\",\"broken\":",
+                                        "message: {\"type\":\"user\"} trailing"}));
+    EXPECT_EQ(summary.resultText, "last key wins");
+}
+
 TEST(JSONObject, TypedReadsTreatWrongTypesAsAbsent) {
     Json raw = Json::parse(R"({"s": "t", "n": null, "i": 12, "f": 12.0, "h": 12.5, "big": 1e300,
         "u": 18446744073709551615, "b": true, "bs": "true", "o": {}, "a": [{"text": "x"}, {"text": 1}, {"text": "y"}],

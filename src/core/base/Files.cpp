@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <string>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -28,35 +30,74 @@ struct TemporaryFile {
 };
 } // namespace
 
+// Replaces the trailing "XXXXXX" with random letters and digits.
+static void fillRandomSuffix(std::string& name) {
+    static constexpr char alphabet[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char noise[6] = {};
+    if (::getrandom(noise, sizeof noise, 0) != static_cast<ssize_t>(sizeof noise))
+        throw lastError("no random bytes for a file name");
+    for (std::size_t i = 0; i < 6; ++i)
+        name[name.size() - 6 + i] = alphabet[noise[i] % (sizeof alphabet - 1)];
+}
+
+// Writes all of `bytes` to `fd`.
+static void writeAll(int fd, std::string_view bytes, const std::string& what) {
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw lastError("cannot write " + what);
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+// The content is written into an unnamed file (O_TMPFILE), so a process killed while
+// writing leaves nothing behind; only the final link-and-rename needs a name, for an
+// instant. Filesystems without O_TMPFILE get a named temporary file throughout.
 void writeAtomically(const fs::path& path, std::string_view bytes, mode_t mode) {
     fs::path folder = path.parent_path();
     if (folder.empty())
         folder = ".";
     TemporaryFile temp;
-    temp.path = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    // mkstemp creates the file 0600, so it is never readable by others before the
-    // chosen mode is set.
-    temp.fd = ::mkostemp(temp.path.data(), O_CLOEXEC);
-    if (temp.fd < 0) {
-        temp.path.clear();
-        throw lastError("cannot create a file in " + folder.string());
+    std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    temp.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    bool unnamed = temp.fd >= 0;
+    if (!unnamed) {
+        // mkostemp creates the file 0600, so it is never readable by others before
+        // the chosen mode is set.
+        temp.path = pattern;
+        temp.fd = ::mkostemp(temp.path.data(), O_CLOEXEC);
+        if (temp.fd < 0) {
+            temp.path.clear();
+            throw lastError("cannot create a file in " + folder.string());
+        }
     }
     if (::fchmod(temp.fd, mode) != 0)
-        throw lastError("cannot set the mode of " + temp.path);
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(temp.fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw lastError("cannot write " + temp.path);
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
+        throw lastError("cannot set the mode of a new file in " + folder.string());
+    writeAll(temp.fd, bytes, path.string());
     if (::fsync(temp.fd) != 0)
-        throw lastError("cannot sync " + temp.path);
+        throw lastError("cannot sync " + path.string());
+    if (unnamed) {
+        std::string procPath = "/proc/self/fd/" + std::to_string(temp.fd);
+        for (int attempt = 0;; ++attempt) {
+            temp.path = pattern;
+            fillRandomSuffix(temp.path);
+            if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, temp.path.c_str(),
+                         AT_SYMLINK_FOLLOW) == 0)
+                break;
+            int error = errno;
+            temp.path.clear();
+            if (error != EEXIST || attempt == 16)
+                throw std::system_error(error, std::generic_category(),
+                                        "cannot create a file in " + folder.string());
+        }
+    }
     if (::rename(temp.path.c_str(), path.c_str()) != 0)
         throw lastError("cannot replace " + path.string());
     temp.path.clear();

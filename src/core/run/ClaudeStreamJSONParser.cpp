@@ -31,7 +31,8 @@ std::string blockedToolsMessage(const std::vector<JSONObject>& denials) {
 }
 
 void ClaudeStreamJSONParser::read(std::string_view line, RunSummary& summary) const {
-    std::optional<Json> document = OutputLine::decode(line, summary);
+    std::optional<Json> document =
+        OutputLine::decode(line, summary, {"system", "assistant", "result"});
     if (!document)
         return;
     JSONObject event(*document);

@@ -6,7 +6,8 @@
 namespace marrowbell {
 
 void CodexJSONLParser::read(std::string_view line, RunSummary& summary) const {
-    std::optional<Json> document = OutputLine::decode(line, summary);
+    std::optional<Json> document = OutputLine::decode(
+        line, summary, {"thread.started", "item.completed", "turn.completed", "turn.failed"});
     if (!document)
         return;
     JSONObject event(*document);

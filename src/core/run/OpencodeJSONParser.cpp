@@ -7,7 +7,8 @@
 namespace marrowbell {
 
 void OpencodeJSONParser::read(std::string_view line, RunSummary& summary) const {
-    std::optional<Json> document = OutputLine::decode(line, summary);
+    std::optional<Json> document = OutputLine::decode(
+        line, summary, {"step_start", "text", "tool", "tool_use", "step_finish", "error"});
     if (!document)
         return;
     JSONObject event(*document);

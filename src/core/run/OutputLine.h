@@ -3,6 +3,7 @@
 #include "base/Json.h"
 #include "run/RunSummary.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
@@ -13,6 +14,11 @@ namespace marrowbell::OutputLine {
 // JSONObject to read it); anything else a harness prints (plain text, an array, a
 // number) is recorded in `summary` as a `message` event with the trimmed line, so it
 // still reaches the event list. Never throws on odd input.
-std::optional<Json> decode(std::string_view line, RunSummary& summary);
+//
+// `types` (when not empty) lists the "type" values the caller reads: an object whose
+// top-level "type" is anything else is only checked for being JSON, not built, which
+// spares most of the work on the bulky events a parser ignores.
+std::optional<Json> decode(std::string_view line, RunSummary& summary,
+                           std::initializer_list<std::string_view> types = {});
 
 } // namespace marrowbell::OutputLine

@@ -6,7 +6,8 @@
 namespace marrowbell {
 
 void PiJSONParser::read(std::string_view line, RunSummary& summary) const {
-    std::optional<Json> document = OutputLine::decode(line, summary);
+    std::optional<Json> document =
+        OutputLine::decode(line, summary, {"session", "agent_end", "message_end"});
     if (!document)
         return;
     JSONObject event(*document);

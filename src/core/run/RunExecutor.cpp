@@ -2,13 +2,16 @@
 
 #include "run/OutputSink.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
@@ -273,13 +276,13 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
         inWrite.reset();
     };
 
-    std::vector<char> buffer(readBufferSize);
+    std::unique_ptr<char[]> buffer(new char[readBufferSize]); // not zeroed: filled by read()
     // Reads what is available; a few rounds per wake-up keep up with fast writers.
     auto readFrom = [&](Fd& fd, OutputSink& sink, int rounds) {
         while (fd && rounds-- > 0) {
-            ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+            ssize_t n = ::read(fd.get(), buffer.get(), readBufferSize);
             if (n > 0) {
-                sink.ingest({buffer.data(), static_cast<std::size_t>(n)});
+                sink.ingest({buffer.get(), static_cast<std::size_t>(n)});
             } else if (n == 0) {
                 fd.reset();
             } else if (errno != EINTR) {
