@@ -207,6 +207,8 @@ struct ProcessSample {
     long contextSwitches = 0; // voluntary and involuntary, all threads
     long cpuTicks = 0;        // user + system
     long residentKiB = 0;
+    long anonymousKiB = 0;    // resident pages of its own, not of shared libraries
+    long proportionalKiB = 0; // PSS: shared pages divided among their users
 };
 
 ProcessSample sample(pid_t pid) {
@@ -232,6 +234,12 @@ ProcessSample sample(pid_t pid) {
     while (std::getline(status, line))
         if (line.starts_with("VmRSS:"))
             result.residentKiB = std::stol(line.substr(6));
+        else if (line.starts_with("RssAnon:"))
+            result.anonymousKiB = std::stol(line.substr(8));
+    std::ifstream rollup(proc / "smaps_rollup");
+    while (std::getline(rollup, line))
+        if (line.starts_with("Pss:"))
+            result.proportionalKiB = std::stol(line.substr(4));
     return result;
 }
 
@@ -273,6 +281,8 @@ void BM_IdleDaemonMinute(benchmark::State& state) {
             static_cast<double>(after.contextSwitches - before.contextSwitches);
         state.counters["cpuTicksPerMinute"] = static_cast<double>(after.cpuTicks - before.cpuTicks);
         state.counters["residentMiB"] = after.residentKiB / 1024.0;
+        state.counters["anonymousMiB"] = after.anonymousKiB / 1024.0;
+        state.counters["proportionalMiB"] = after.proportionalKiB / 1024.0;
     }
 }
 BENCHMARK(BM_IdleDaemonMinute)->Iterations(1)->Repetitions(1)->Unit(benchmark::kSecond);
