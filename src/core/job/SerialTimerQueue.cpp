@@ -91,7 +91,9 @@ SerialTimerQueue::SerialTimerQueue(std::string label)
                 continue;
             }
             if (Clock::now() < earliest->second.deadline) {
-                shared->wake.wait_until(lock, earliest->second.deadline);
+                // A copy: cancelling the timer while the worker sleeps removes its entry.
+                const Clock::time_point deadline = earliest->second.deadline;
+                shared->wake.wait_until(lock, deadline);
                 ++shared->wakeUps;
                 continue;
             }
