@@ -52,6 +52,21 @@ TEST(SerialTimerQueue, FiresOnceAfterItsDelayUnlessCancelled) {
     EXPECT_FALSE(cancelledFired);
 }
 
+TEST(SerialTimerQueue, CancellingTheTimerTheWorkerSleepsOnIsSafe) {
+    SerialTimerQueue queue("com.marrowbell.test");
+    std::atomic<bool> cancelledFired = false;
+    auto sleptOn = queue.makeTimer(0.3, [&] { cancelledFired = true; });
+    sleptOn->start();
+    std::this_thread::sleep_for(50ms); // the worker is now waiting for that deadline
+    sleptOn->cancel();
+    std::promise<void> fired;
+    auto next = queue.makeTimer(0.05, [&] { fired.set_value(); });
+    next->start();
+    ASSERT_EQ(fired.get_future().wait_for(10s), std::future_status::ready);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_FALSE(cancelledFired);
+}
+
 TEST(SerialTimerQueue, AHandlerMayDropTheLastOwnerOfItsQueue) {
     auto queue = std::make_shared<SerialTimerQueue>("com.marrowbell.test");
     std::promise<void> done;

@@ -52,10 +52,15 @@ public:
         auto shared = shared_.lock();
         if (!shared)
             return;
-        std::lock_guard lock(shared->mutex);
-        state_ = State::cancelled;
-        shared->started.erase(number_);
-        handler_ = nullptr;
+        bool wasStarted = false;
+        {
+            std::lock_guard lock(shared->mutex);
+            wasStarted = shared->started.erase(number_) > 0;
+            state_ = State::cancelled;
+            handler_ = nullptr;
+        }
+        if (wasStarted)
+            shared->wake.notify_one(); // the worker may be sleeping until this deadline
     }
 
 private:

@@ -15,8 +15,8 @@
 namespace marrowbell {
 
 // A TimerQueue on one worker thread of its own, named after `label`. The thread
-// sleeps until the earliest started timer is due (a cancelled timer is removed at
-// once, so it never wakes the thread) and runs due handlers one at a time.
+// sleeps until the earliest started timer is due and runs due handlers one at a time;
+// with no timer started it sleeps until one is. A cancelled timer is removed at once.
 // Destroying the queue drops the timers that have not fired and waits for a running
 // handler to return; a handler may destroy the queue's last owner itself.
 class SerialTimerQueue : public TimerQueue {
