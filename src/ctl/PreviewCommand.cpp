@@ -1,6 +1,7 @@
 #include "Command.h"
 #include "JobArgument.h"
 
+#include "endpoint/SecretStore.h"
 #include "harness/CommandBuilder.h"
 #include "harness/HarnessRegistry.h"
 #include "harness/SkillCatalog.h"
@@ -48,6 +49,9 @@ int preview(Arguments arguments) {
         for (const Skill& skill : SkillCatalog::skills(spec.skills->source, executable))
             request.availableSkills.push_back(skill.id);
     request.permission = job.permission;
+    // Only the kinds that take a key are looked up; the key itself is never printed.
+    if (request.endpoint && mayNeedAPIKey(request.endpoint->kind))
+        request.apiKey = SecretStore::shared().secret(request.endpoint->id);
 
     BuiltCommand command = CommandBuilder().build(spec, executable, request);
     std::cout << command.displayString() << "\n";

@@ -33,9 +33,9 @@ protected:
         test::writeFile(bin / name, "#!/bin/sh\n" + body + "exit 0\n", true);
     }
 
-    test::ProcessResult ctl(std::vector<std::string> arguments) {
+    test::ProcessResult ctl(std::vector<std::string> arguments, const std::string& input = "") {
         arguments.insert(arguments.begin(), test::builtBinary("marrowbellctl").string());
-        return test::runProcess(arguments, "",
+        return test::runProcess(arguments, input,
                                 {"HOME=" + home.path().string(),
                                  "XDG_DATA_HOME=" + (home / "data").string(),
                                  "SHELL=" + (home / "shell").string(), "LANG=C"});
@@ -107,6 +107,33 @@ TEST_F(HarnessCommands, PreviewShowsTheCommandAndItsWarnings) {
         "warning: Claude Code speaks the Anthropic protocol and Studio answers in OpenAI. The "
         "endpoint was not applied — a run would get a reply it cannot read.\n"
         "warning: Claude Code cannot load skills for a single run; none were attached.\n");
+}
+
+TEST_F(HarnessCommands, PreviewWrapsSandboxedRunsAndWithholdsKeysFromPrefixRoutedHarnesses) {
+    Job job = test::makeJob("Tidy");
+    job.harnessID = "pi";
+    job.permission = PermissionLevel::scopedWrite;
+    Endpoint gateway{Uuid::random(), "Gateway", Url{"https://gw.example/v1"},
+                     EndpointKind::openAICompatible};
+    job.endpointID = gateway.id;
+    job.model = "m";
+    JobStore(support / "Jobs").save(job);
+    EndpointStore(support / "endpoints.json").save(gateway);
+    test::ProcessResult set = ctl({"endpoints", "set-key", "Gateway"}, "sk-test\n");
+    ASSERT_EQ(set.exitStatus, 0) << set.err;
+    test::ProcessResult result = ctl({"preview", job.id.text()});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(result.out.starts_with("marrowbell-sandbox -p \"(version 1)\n")) << result.out;
+    EXPECT_NE(result.out.find("\" " + bin.string() + "/pi --print --mode json --model m\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_TRUE(result.out.ends_with(
+        "The prompt goes to standard input.\n"
+        "warning: Pi resolves Gateway from its own configuration rather than from this app, so the "
+        "key saved here was withheld — sending it would credential whichever address Pi already "
+        "has. Set the key alongside that address instead.\n"))
+        << result.out;
+    EXPECT_EQ(result.out.find("sk-test"), std::string::npos);
 }
 
 TEST_F(HarnessCommands, PreviewRefusesUnknownJobsAndReportsMissingHarnesses) {

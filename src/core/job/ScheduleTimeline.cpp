@@ -1,0 +1,103 @@
+#include "job/ScheduleTimeline.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+
+namespace marrowbell {
+
+ScheduleTimeline ScheduleTimeline::upcoming(const std::vector<Job>& jobs, Instant start,
+                                            double hours, std::int64_t limitPerJob) {
+    ScheduleTimeline timeline{start, start + hours * 3600.0, {}};
+    for (const Job& job : jobs) {
+        if (job.isPaused || limitPerJob < 1)
+            continue;
+        // Resolved once per job rather than on every step of its search.
+        const TimeZone zone = job.timeZone();
+        Instant cursor = start;
+        for (std::int64_t i = 0; i < limitPerJob; ++i) {
+            const auto next = job.schedule.nextDate(cursor, zone);
+            if (!next || *next > timeline.end)
+                break;
+            timeline.marks.push_back(Mark{Uuid::random(), job.id, job.name, *next});
+            cursor = *next;
+        }
+    }
+    std::stable_sort(timeline.marks.begin(), timeline.marks.end(),
+                     [](const Mark& a, const Mark& b) { return a.date < b.date; });
+    return timeline;
+}
+
+double ScheduleTimeline::position(const Mark& mark) const {
+    const Seconds length = duration();
+    // Also guards a window built from non-finite hours.
+    if (!(length > 0) || !std::isfinite(length))
+        return 0;
+    const double fraction = (mark.date - start) / length;
+    if (std::isnan(fraction))
+        return 0;
+    return std::clamp(fraction, 0.0, 1.0);
+}
+
+std::vector<ScheduleTimeline::Mark> ScheduleTimeline::imminent(Seconds seconds) const {
+    std::vector<Mark> result;
+    for (const Mark& mark : marks) {
+        if (mark.date - start <= seconds)
+            result.push_back(mark);
+    }
+    return result;
+}
+
+std::vector<ScheduleTimeline::GridLabel>
+ScheduleTimeline::gridLabels(int count, const char* locale,
+                             const std::optional<TimeZone>& zone) const {
+    const Seconds length = duration();
+    if (count < 1 || !(length > 0) || !std::isfinite(length))
+        return {};
+    const icu::Locale where = locale ? icu::Locale(locale) : icu::Locale::getDefault();
+    const TimeZone inZone = zone ? *zone : TimeZone::system();
+    UErrorCode status = U_ZERO_ERROR;
+    icu::SimpleDateFormat format(icu::UnicodeString(u"h a"), where, status);
+    const bool formatted = U_SUCCESS(status);
+    if (formatted)
+        format.setTimeZone(inZone.icu());
+
+    std::vector<GridLabel> labels;
+    labels.reserve(static_cast<std::size_t>(count) + 1);
+    labels.push_back({0.0, "NOW"});
+    for (int i = 1; i <= count; ++i) {
+        const double fraction = static_cast<double>(i) / count;
+        const Instant instant = start + fraction * length;
+        std::string title;
+        if (formatted) {
+            icu::UnicodeString text;
+            format.format(instant.unixMilliseconds(), text);
+            text.toUpper(where).toUTF8String(title);
+        } else {
+            // Without locale data: the English form in the zone.
+            const LocalDateTime local = inZone.local(instant);
+            const int hour12 = local.hour % 12 == 0 ? 12 : local.hour % 12;
+            title = std::to_string(hour12) + (local.hour < 12 ? " AM" : " PM");
+        }
+        labels.push_back({fraction, std::move(title)});
+    }
+    return labels;
+}
+
+std::string ScheduleTimeline::summary() const {
+    if (marks.empty())
+        return "Nothing scheduled in the next 24 hours";
+    const std::size_t count = marks.size();
+    const std::size_t soon = imminent(3600).size();
+    std::string text = "Next 24 hours · " + std::to_string(count) + " run";
+    if (count != 1)
+        text += "s";
+    if (soon > 0)
+        text += ", " + std::to_string(soon) + " within the hour";
+    return text;
+}
+
+} // namespace marrowbell

@@ -1,0 +1,44 @@
+// marrowbellctl resume JOB: a paused job runs by schedule again, from now on; the
+// runs it missed while paused are not owed to it.
+#include "Command.h"
+#include "IsoTime.h"
+#include "JobArgument.h"
+#include "SchedulerNotice.h"
+
+#include <iostream>
+#include <optional>
+
+namespace marrowbell::ctl {
+namespace {
+
+int run(Arguments arguments) {
+    if (arguments.size() != 1)
+        return usage("resume needs exactly one JOB (a job's name or identifier)");
+    std::optional<Job> found;
+    try {
+        found = resolveJob(storedJobs(), arguments[0]);
+    } catch (const JobArgumentError& error) {
+        return usage(error.what());
+    }
+    Job job = *found;
+    if (!job.isPaused) {
+        // Left as it is: resuming would also move its resume time and so drop a run
+        // it may still be owed.
+        std::cout << "\u201C" << job.name << "\u201D is not paused.\n";
+        return success;
+    }
+    const Instant now = Instant::now();
+    job.setPaused(false, now);
+    JobStore(JobStore::defaultDirectory()).save(job);
+    std::cout << "Resumed \u201C" << job.name << "\u201D.";
+    if (const auto next = job.nextRun(now))
+        std::cout << " Next run: " << isoLocal(*next, job.timeZone()) << ".";
+    std::cout << "\n";
+    printSchedulerNotice(std::cout);
+    return success;
+}
+
+const Command command{"resume", "resume JOB", &run};
+
+} // namespace
+} // namespace marrowbell::ctl
