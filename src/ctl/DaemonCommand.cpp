@@ -5,6 +5,7 @@
 
 #include "job/SchedulerLock.h"
 
+#include <chrono>
 #include <ctime>
 #include <iostream>
 #include <mutex>
@@ -24,7 +25,9 @@ public:
 
 private:
     static std::string timestamp() {
-        std::time_t now = std::time(nullptr);
+        // The precise clock: time() may lag a few milliseconds, printing a run started on
+        // the minute as the second before it.
+        std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
         std::tm fields{};
         char text[32] = "";
         if (::localtime_r(&now, &fields))
