@@ -1,0 +1,81 @@
+#include "Command.h"
+#include "SchedulerSetup.h"
+#include "StopSignals.h"
+#include "TerminalText.h"
+
+#include "job/SchedulerLock.h"
+
+#include <chrono>
+#include <ctime>
+#include <iostream>
+#include <mutex>
+
+namespace marrowbell::ctl {
+
+namespace {
+
+// Runs report from their own threads; one line at a time, flushed, so a log collector
+// reading a pipe sees each as it happens.
+class LinePrinter {
+public:
+    void print(const std::string& line) {
+        std::lock_guard lock(mutex_);
+        std::cout << timestamp() << "  " << line << std::endl;
+    }
+
+private:
+    static std::string timestamp() {
+        // The precise clock: time() may lag a few milliseconds, printing a run started on
+        // the minute as the second before it.
+        std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        std::tm fields{};
+        char text[32] = "";
+        if (::localtime_r(&now, &fields))
+            std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
+        return text;
+    }
+
+    std::mutex mutex_;
+};
+
+int daemon(Arguments arguments) {
+    if (!arguments.empty())
+        return usage("daemon takes no arguments");
+    StopSignals signals; // before any thread exists
+
+    std::optional<SchedulerLock> lock;
+    try {
+        lock.emplace(SchedulerLock::acquire(SchedulerLock::defaultPath()));
+    } catch (const SchedulerLockError& error) {
+        std::cerr << "marrowbellctl: " << error.what() << "\n";
+        return failure;
+    }
+
+    SchedulerSetup setup;
+    auto printer = std::make_shared<LinePrinter>();
+    setup.service->setOnRunStarted(
+        [printer](const Job& job) { printer->print("started  " + printable(job.name)); });
+    setup.service->setOnRunFinished([printer](const Job& job, const RunRecord& record) {
+        printer->print("finished " + printable(job.name) + ": " + record.outcomeSummary() + " — " +
+                       printable(record.summary()));
+    });
+    setup.service->start();
+    std::cerr << "marrowbellctl: scheduler running for " << setup.store->jobs().size()
+              << " job(s); stop it with Ctrl-C or SIGTERM.\n";
+
+    signals.wait();
+    // Stopping: no new wake-ups, runs in flight cancelled (and recorded as such), then
+    // the history written out before the exit.
+    setup.service->stop();
+    setup.service->cancelAll();
+    setup.service->waitUntilIdle();
+    setup.history->flush();
+    std::cerr << "marrowbellctl: scheduler stopped.\n";
+    return success;
+}
+
+const Command command{"daemon", "daemon", &daemon};
+
+} // namespace
+
+} // namespace marrowbell::ctl

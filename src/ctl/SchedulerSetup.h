@@ -1,0 +1,37 @@
+#pragma once
+
+#include "job/JobStore.h"
+#include "job/SchedulerService.h"
+#include "run/JobRunner.h"
+#include "run/RunHistory.h"
+#include "settings/EndpointStore.h"
+#include "settings/SettingsStore.h"
+
+#include <memory>
+#include <thread>
+
+namespace marrowbell::ctl {
+
+// What a process that runs jobs holds, built as the application builds it: the bundled
+// harness manifest, the stores and history of the support folder, the runner and the
+// scheduler (not started). The login shell's PATH is looked up in the background.
+// Throws on the first failure (the manifest above all); nothing runs then.
+struct SchedulerSetup {
+    SchedulerSetup();
+    // Cancels what still runs, waits for it, and writes the history out.
+    ~SchedulerSetup();
+    SchedulerSetup(const SchedulerSetup&) = delete;
+    SchedulerSetup& operator=(const SchedulerSetup&) = delete;
+
+    std::shared_ptr<JobStore> store;
+    std::shared_ptr<RunHistory> history;
+    std::shared_ptr<EndpointStore> endpoints;
+    std::shared_ptr<SettingsStore> settings;
+    std::shared_ptr<JobRunner> runner;
+    std::shared_ptr<SchedulerService> service;
+
+private:
+    std::jthread shellLookup_;
+};
+
+} // namespace marrowbell::ctl

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace marrowbell::ctl {
+
+// Text from a harness or a job, made safe for a terminal: control characters (escape
+// sequences above all) are shown as U+FFFD instead of being obeyed; tabs stay.
+std::string printable(std::string_view text);
+
+} // namespace marrowbell::ctl

@@ -1,0 +1,145 @@
+#include "ctl/SchedulerCommandSupport.h"
+#include "job/JobTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace marrowbell;
+using namespace std::chrono_literals;
+using test::BackgroundCtl;
+using test::CtlHome;
+using test::eventually;
+
+namespace {
+
+const char* resultHarness = "cat >/dev/null\n"
+                            "echo '{\"type\":\"result\",\"subtype\":\"success\",\"is_error\":false,"
+                            "\"result\":\"Reviewed 3 files\"}'\n";
+
+// Writes "started" in the working folder, then hangs until stopped.
+const char* hangingHarness = "cat >/dev/null\n"
+                             "echo '{\"type\":\"system\",\"session_id\":\"s\"}'\n"
+                             "echo started > \"$PWD/started\"\n"
+                             "exec sleep 60\n";
+
+Job claudeJob(const CtlHome& home, const std::string& name, Instant createdAt = Instant::now()) {
+    Job job = test::makeJob(name, "* * * * *", createdAt);
+    job.workingDirectory = FileUrl::fromPath(home.work(), true);
+    job.permission = PermissionLevel::fullAccess;
+    return job;
+}
+
+test::ProcessResult ctl(const CtlHome& home, const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{test::builtBinary("marrowbellctl").string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return test::runProcess(argv, "", home.environment());
+}
+
+} // namespace
+
+// A job saved to the store runs by itself under the daemon, its record in runs.json.
+TEST(DaemonCommand, RunsADueJobByItselfAndStopsCleanly) {
+    CtlHome home;
+    home.harness(resultHarness);
+    // Created two minutes ago: the current minute's slot is owed and within the grace.
+    Job job = claudeJob(home, "Nightly review", Instant::now() - 120);
+    home.save(job);
+    BackgroundCtl daemon({"daemon"}, home.environment(), home.root / "daemon");
+    ASSERT_TRUE(eventually([&] { return daemon.out().find("finished") != std::string::npos; }))
+        << daemon.out() << daemon.err();
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(), 0) << daemon.err();
+    auto runs = home.runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].jobID, job.id);
+    EXPECT_EQ(runs[0].resultText, "Reviewed 3 files");
+    EXPECT_TRUE(runs[0].succeeded());
+    std::string out = daemon.out();
+    EXPECT_NE(out.find("started  Nightly review"), std::string::npos) << out;
+    EXPECT_NE(out.find("finished Nightly review: Finished in "), std::string::npos) << out;
+    EXPECT_NE(out.find(" — Reviewed 3 files"), std::string::npos) << out;
+}
+
+TEST(DaemonCommand, StopSignalCancelsTheRunInFlightAndRecordsIt) {
+    CtlHome home;
+    home.harness(hangingHarness);
+    home.save(claudeJob(home, "Long job", Instant::now() - 120));
+    BackgroundCtl daemon({"daemon"}, home.environment(), home.root / "daemon");
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(home.work() / "started"); }))
+        << daemon.err();
+    daemon.signal(SIGINT);
+    EXPECT_EQ(daemon.wait(), 0) << daemon.err();
+    auto runs = home.runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0].wasCancelled);
+    EXPECT_EQ(runs[0].failureMessage->rfind("Cancelled after ", 0), 0u);
+}
+
+TEST(DaemonCommand, ASecondSchedulerRefusesToStart) {
+    CtlHome home;
+    BackgroundCtl first({"daemon"}, home.environment(), home.root / "first");
+    ASSERT_TRUE(eventually([&] { return first.err().find("running") != std::string::npos; }));
+    auto second = ctl(home, {"daemon"});
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_NE(second.err.find("Another Marrowbell scheduler is already running"), std::string::npos)
+        << second.err;
+    Job job = claudeJob(home, "Manual");
+    home.save(job);
+    auto run = ctl(home, {"run", "Manual"});
+    EXPECT_EQ(run.exitStatus, 1) << "a run would write the history beside the scheduler";
+    EXPECT_NE(run.err.find("Another Marrowbell scheduler is already running"), std::string::npos);
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(), 0);
+}
+
+TEST(DaemonCommand, TakesNoArguments) {
+    CtlHome home;
+    EXPECT_EQ(ctl(home, {"daemon", "now"}).exitStatus, 2);
+}
+
+TEST(RunCommand, RunsTheJobPrintingItsOutput) {
+    CtlHome home;
+    home.harness(resultHarness);
+    Job job = claudeJob(home, "Docs");
+    job.skills = {"extra"}; // the stand-in manifest entry takes no skills: one warning
+    home.save(job);
+    auto result = ctl(home, {"run", "docs"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("warning: ", 0), 0u) << "warnings come first: " << result.out;
+    EXPECT_NE(result.out.find("Reviewed 3 files"), std::string::npos);
+    EXPECT_NE(result.err.find("Docs: Finished in "), std::string::npos) << result.err;
+    auto runs = home.runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0].succeeded());
+}
+
+TEST(RunCommand, FailedRunExitsOne) {
+    CtlHome home;
+    home.harness("cat >/dev/null\necho 'no credit left' >&2\nexit 3\n");
+    Job job = claudeJob(home, "Docs");
+    home.save(job);
+    auto result = ctl(home, {"run", job.id.text()});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("Exit 3 after 0s — no credit left"), std::string::npos) << result.err;
+}
+
+TEST(RunCommand, InterruptCancelsTheRunAndRecordsIt) {
+    CtlHome home;
+    home.harness(hangingHarness);
+    home.save(claudeJob(home, "Hanging"));
+    BackgroundCtl run({"run", "Hanging"}, home.environment(), home.root / "run");
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(home.work() / "started"); }))
+        << run.err();
+    run.signal(SIGINT);
+    EXPECT_EQ(run.wait(), 1);
+    auto runs = home.runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0].wasCancelled);
+    EXPECT_NE(run.err().find("Cancelled after "), std::string::npos) << run.err();
+}
+
+TEST(RunCommand, UnknownJobIsAUsageError) {
+    CtlHome home;
+    auto result = ctl(home, {"run", "nothing"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(ctl(home, {"run"}).exitStatus, 2);
+}
