@@ -4,7 +4,7 @@
 #include "endpoint/SecretStore.h"
 #include "harness/CommandBuilder.h"
 #include "harness/HarnessRegistry.h"
-#include "harness/SkillCatalog.h"
+#include "run/JobRunner.h"
 #include "settings/EndpointStore.h"
 
 #include <iostream>
@@ -27,28 +27,16 @@ std::optional<Endpoint> storedEndpoint(const std::optional<Uuid>& id) {
 int previewJob(Job job) {
     HarnessRegistry registry = HarnessRegistry::bundled();
     registry.environment()->prime(5);
-    const HarnessSpec& spec = registry.spec(job.harnessID);
-    std::filesystem::path executable = registry.resolveExecutable(spec);
-
-    RunRequest request;
-    request.prompt = job.prompt;
-    request.workingDirectory = job.workingDirectory.fsPath();
-    request.model = job.model;
-    request.endpoint = storedEndpoint(job.endpointID);
-    request.skills = job.skills;
-    if (spec.skills && spec.skills->style == SkillStyle::toggle)
-        for (const Skill& skill : SkillCatalog::skills(spec.skills->source, executable))
-            request.availableSkills.push_back(skill.id);
-    request.permission = job.permission;
-    // Only the kinds that take a key are looked up; the key itself is never printed.
-    if (request.endpoint && mayNeedAPIKey(request.endpoint->kind))
-        request.apiKey = SecretStore::shared().secret(request.endpoint->id);
-
-    BuiltCommand command = CommandBuilder().build(spec, executable, request);
+    // Built by the runner itself, so the preview is exactly what a run would start; the
+    // key is looked up as for a run and never printed.
+    const JobRunner runner(registry, std::make_shared<RunHistory>(), EndpointProbe(5),
+                           RunExecutor(), CommandBuilder(), SecretStore::shared());
+    std::optional<Endpoint> endpoint = storedEndpoint(job.endpointID);
+    BuiltCommand command = runner.preview(job, endpoint);
     std::cout << command.displayString() << "\n";
     if (command.standardInput)
         std::cout << "The prompt goes to standard input.\n";
-    if (job.endpointID && !request.endpoint)
+    if (job.endpointID && !endpoint)
         std::cout << "warning: The job's endpoint no longer exists.\n";
     for (const std::string& warning : command.warnings)
         std::cout << "warning: " << warning << "\n";

@@ -1,5 +1,6 @@
 #include "Command.h"
 #include "JobArgument.h"
+#include "TerminalText.h"
 
 #include "run/RunHistory.h"
 
@@ -36,19 +37,9 @@ std::string localTime(Instant instant) {
     return text;
 }
 
-// Agent output reaches the terminal: control characters (escape sequences above all)
-// are shown as U+FFFD instead of being obeyed. Line breaks and tabs stay.
+// Summaries may span lines; they keep their line breaks.
 std::string printable(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F)
-            out += "\uFFFD";
-        else
-            out += c;
-    }
-    return out;
+    return ctl::printable(text, true);
 }
 
 void printText(const std::vector<RunRecord>& runs,
