@@ -3,8 +3,6 @@
 #include "StopSignals.h"
 #include "TerminalText.h"
 
-#include "job/SchedulerLock.h"
-
 #include <chrono>
 #include <ctime>
 #include <iostream>
@@ -42,14 +40,6 @@ int daemon(Arguments arguments) {
     if (!arguments.empty())
         return usage("daemon takes no arguments");
     StopSignals signals; // before any thread exists
-
-    std::optional<SchedulerLock> lock;
-    try {
-        lock.emplace(SchedulerLock::acquire(SchedulerLock::defaultPath()));
-    } catch (const SchedulerLockError& error) {
-        std::cerr << "marrowbellctl: " << error.what() << "\n";
-        return failure;
-    }
 
     SchedulerSetup setup;
     auto printer = std::make_shared<LinePrinter>();

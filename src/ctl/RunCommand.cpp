@@ -4,8 +4,6 @@
 #include "StopSignals.h"
 #include "TerminalText.h"
 
-#include "job/SchedulerLock.h"
-
 #include <chrono>
 #include <iostream>
 #include <mutex>
@@ -14,26 +12,8 @@ namespace marrowbell::ctl {
 
 namespace {
 
-int run(Arguments arguments) {
-    if (arguments.size() != 1)
-        return usage("run takes one JOB (its name or identifier)");
+int runJob(Job job) {
     StopSignals signals; // before any thread exists
-    std::optional<Job> found;
-    try {
-        found = resolveJob(storedJobs(), arguments[0]);
-    } catch (const JobArgumentError& error) {
-        return usage(error.what());
-    }
-    const Job& job = *found;
-
-    // The history file has one writer at a time: while a scheduler runs, it records.
-    std::optional<SchedulerLock> lock;
-    try {
-        lock.emplace(SchedulerLock::acquire(SchedulerLock::defaultPath()));
-    } catch (const SchedulerLockError& error) {
-        std::cerr << "marrowbellctl: " << error.what() << "\n";
-        return failure;
-    }
 
     SchedulerSetup setup;
 
@@ -56,7 +36,8 @@ int run(Arguments arguments) {
     return record.succeeded() ? success : failure;
 }
 
-const Command command{"run", "run JOB", &run};
+const Command command{"run", "run JOB",
+                      [](Arguments a) { return withJobArgument(a, "run", &runJob); }};
 
 } // namespace
 

@@ -5,7 +5,8 @@
 
 namespace marrowbell::ctl {
 
-SchedulerSetup::SchedulerSetup() {
+SchedulerSetup::SchedulerSetup()
+    : lock(SchedulerLock::acquire(SchedulerLock::defaultPath())) {
     HarnessRegistry registry = HarnessRegistry::bundled();
     store = std::make_shared<JobStore>(JobStore::defaultDirectory());
     history = std::make_shared<RunHistory>(RunHistory::defaultFileURL());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "job/JobStore.h"
+#include "job/SchedulerLock.h"
 #include "job/SchedulerService.h"
 #include "run/JobRunner.h"
 #include "run/RunHistory.h"
@@ -15,7 +16,9 @@ namespace marrowbell::ctl {
 // What a process that runs jobs holds, built as the application builds it: the bundled
 // harness manifest, the stores and history of the support folder, the runner and the
 // scheduler (not started). The login shell's PATH is looked up in the background.
-// Throws on the first failure (the manifest above all); nothing runs then.
+// It first takes the user's scheduler lock, since the history file has one writer at a
+// time. Throws on the first failure (another scheduler running, the manifest); nothing
+// runs then.
 struct SchedulerSetup {
     SchedulerSetup();
     // Cancels what still runs, waits for it, and writes the history out.
@@ -23,6 +26,7 @@ struct SchedulerSetup {
     SchedulerSetup(const SchedulerSetup&) = delete;
     SchedulerSetup& operator=(const SchedulerSetup&) = delete;
 
+    SchedulerLock lock;
     std::shared_ptr<JobStore> store;
     std::shared_ptr<RunHistory> history;
     std::shared_ptr<EndpointStore> endpoints;
