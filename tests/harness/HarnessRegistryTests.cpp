@@ -278,9 +278,7 @@ TEST(CommandBuilderEnvironmentTest, PassesOnlyThePathAndFiveVariables) {
 
 TEST(CommandBuilderEnvironmentTest, DiscoveryDirectoryIsPrivateToTheUser) {
     test::TempDir tmp;
-    const char* before = std::getenv("TMPDIR");
-    std::string saved = before ? before : "";
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    test::ScopedEnv tmpdir("TMPDIR", tmp.path().string());
     std::string name = "MarrowbellDiscovery-" + std::to_string(::getuid());
     fs::path folder = CommandBuilder::discoveryDirectory();
     EXPECT_EQ(folder, tmp / name);
@@ -292,8 +290,4 @@ TEST(CommandBuilderEnvironmentTest, DiscoveryDirectoryIsPrivateToTheUser) {
     fs::path fresh = CommandBuilder::discoveryDirectory();
     EXPECT_NE(fresh, folder);
     EXPECT_EQ(fs::status(fresh).permissions() & fs::perms::all, fs::perms::owner_all);
-    if (before)
-        ::setenv("TMPDIR", saved.c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
 }

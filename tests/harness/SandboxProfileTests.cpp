@@ -9,29 +9,9 @@
 
 using namespace marrowbell;
 namespace fs = std::filesystem;
+using test::ScopedEnv;
 
 namespace {
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value)
-        : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // System-wide private folders this machine has; they are listed in every profile.
 std::vector<std::string> existingSystemCandidates() {

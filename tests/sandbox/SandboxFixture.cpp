@@ -11,6 +11,7 @@
 namespace marrowbell::test {
 
 namespace fs = std::filesystem;
+using test::ScopedEnv;
 
 namespace {
 
@@ -20,26 +21,6 @@ const char* const setpriv = "/usr/bin/setpriv";
 std::vector<std::string> unprivilegedPrefix() {
     return {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
 }
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value)
-        : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 } // namespace
 

@@ -36,6 +36,20 @@ TempDir::~TempDir() {
     fs::remove_all(path_, error);
 }
 
+ScopedEnv::ScopedEnv(const char* name, const std::string& value)
+    : name_(name) {
+    if (const char* old = std::getenv(name))
+        old_ = old;
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_)
+        ::setenv(name_, old_->c_str(), 1);
+    else
+        ::unsetenv(name_);
+}
+
 void writeFile(const fs::path& path, const std::string& content, bool executable) {
     fs::create_directories(path.parent_path());
     {

@@ -133,7 +133,8 @@ ChildProcess::Result ChildProcess::run() const {
     }
 
     int wstatus = 0;
-    if (!drained) {
+    // Past the deadline: SIGTERM to the group, SIGKILL 2 s later.
+    auto stopped = [&] {
         result.timedOut = true;
         ::kill(-pid, SIGTERM);
         if (!reapBefore(pid, Clock::now() + std::chrono::seconds(2), wstatus)) {
@@ -142,19 +143,13 @@ ChildProcess::Result ChildProcess::run() const {
         }
         result.exitStatus = statusOf(wstatus);
         return result;
-    }
+    };
+    if (!drained)
+        return stopped();
     // The stream is closed; the process itself normally ends at once. One that
     // closed its output but keeps running is held to the same deadline.
-    if (!reapBefore(pid, deadline, wstatus)) {
-        result.timedOut = true;
-        ::kill(-pid, SIGTERM);
-        if (!reapBefore(pid, Clock::now() + std::chrono::seconds(2), wstatus)) {
-            ::kill(-pid, SIGKILL);
-            reapBefore(pid, Clock::time_point::max(), wstatus);
-        }
-        result.exitStatus = statusOf(wstatus);
-        return result;
-    }
+    if (!reapBefore(pid, deadline, wstatus))
+        return stopped();
     result.exitStatus = statusOf(wstatus);
     result.output = std::move(output);
     return result;
