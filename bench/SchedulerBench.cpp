@@ -1,5 +1,6 @@
 // The scheduler's speed targets: one tick over 1,000 jobs; the delay from a slot's
 // instant to its harness process starting; and the idle daemon's wake-ups and memory.
+#include "base/FileWatcher.h"
 #include "base/Files.h"
 #include "base/TimeZone.h"
 #include "harness/HarnessRegistry.h"
@@ -12,11 +13,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <spawn.h>
 #include <sstream>
@@ -104,20 +108,30 @@ Job benchJob(int i, const std::string& cron, Instant createdAt, const fs::path& 
                .resumedAt = std::nullopt};
 }
 
+// The instant the 1,000-job benchmarks plan at: none of their jobs is due then.
+Instant thousandJobsInstant() {
+    return *TimeZone::utc().instant(LocalDateTime{2026, 3, 10, 12, 0, 30});
+}
+
+// 1,000 jobs of five schedules, created a month before `thousandJobsInstant`.
+std::vector<Job> saveThousandJobs(JobStore& store, const fs::path& folder) {
+    const char* schedules[] = {"0 9 * * 1-5", "*/15 * * * *", "30 2 1 * *", "0 */6 * * *",
+                               "45 23 * * 0"};
+    std::vector<Job> jobs;
+    for (int i = 0; i < 1000; ++i) {
+        jobs.push_back(benchJob(i, schedules[i % 5], thousandJobsInstant() - 86400 * 30, folder));
+        store.save(jobs.back());
+    }
+    return jobs;
+}
+
 // A tick that plans 1,000 jobs (none due), with two history records each, and re-arms.
 void BM_TickOverThousandJobs(benchmark::State& state) {
     ScratchFolder scratch;
-    const char* schedules[] = {"0 9 * * 1-5", "*/15 * * * *", "30 2 1 * *", "0 */6 * * *",
-                               "45 23 * * 0"};
-    Instant now = *TimeZone::utc().instant(LocalDateTime{2026, 3, 10, 12, 0, 30});
+    Instant now = thousandJobsInstant();
     auto store = std::make_shared<JobStore>(scratch.path / "Jobs");
     auto history = std::make_shared<RunHistory>();
-    std::vector<Job> jobs;
-    for (int i = 0; i < 1000; ++i) {
-        Job job = benchJob(i, schedules[i % 5], now - 86400 * 30, scratch.path);
-        store->save(job);
-        jobs.push_back(job);
-    }
+    std::vector<Job> jobs = saveThousandJobs(*store, scratch.path);
     // Every job ran at its latest slot, so nothing is owed at `now`.
     for (const Job& job : jobs) {
         if (auto next = job.nextRunIfResumed(now - 86400 * 2))
@@ -144,6 +158,89 @@ void BM_TickOverThousandJobs(benchmark::State& state) {
     history->flush();
 }
 BENCHMARK(BM_TickOverThousandJobs)->Unit(benchmark::kMillisecond);
+
+// Counts the timers started, for a benchmark waiting on another thread's re-plan.
+class CountingTimers : public TimerQueue {
+public:
+    struct Armed : OneShotTimer {
+        CountingTimers* owner = nullptr;
+        void start() override {
+            std::lock_guard lock(owner->mutex);
+            ++owner->started;
+            owner->armed.notify_all();
+        }
+        void cancel() override {}
+    };
+    std::unique_ptr<OneShotTimer> makeTimer(Seconds, std::function<void()>) override {
+        auto timer = std::make_unique<Armed>();
+        timer->owner = this;
+        return timer;
+    }
+    // Waits until more than `count` timers were started; false after 10 s.
+    bool waitBeyond(int count) {
+        std::unique_lock lock(mutex);
+        return armed.wait_for(lock, std::chrono::seconds(10), [&] { return started > count; });
+    }
+    int startedSoFar() {
+        std::lock_guard lock(mutex);
+        return started;
+    }
+
+    std::mutex mutex;
+    std::condition_variable armed;
+    int started = 0;
+};
+
+// One job file among 1,000 replaced by another process: from the file's rename (its
+// inotify event) to the scheduler's timer re-armed for the new plan, through the
+// watcher, the store's reload of that one file and the planner over all jobs.
+void BM_ReloadOneChangedJobAmongThousand(benchmark::State& state) {
+    ScratchFolder scratch;
+    Instant now = thousandJobsInstant();
+    auto store = std::make_shared<JobStore>(scratch.path / "Jobs");
+    std::vector<Job> jobs = saveThousandJobs(*store, scratch.path);
+    auto timers = std::make_shared<CountingTimers>();
+    auto service =
+        SchedulerService::create(store, std::make_shared<RunHistory>(),
+                                 std::make_shared<EndpointStore>(scratch.path / "endpoints.json"),
+                                 std::make_shared<SettingsStore>(scratch.path / "settings.json"),
+                                 std::make_shared<NoRunner>(), timers, [now] { return now; });
+    FileWatcher watcher;
+    store->follow(watcher);
+    service->start();
+    // The watcher's first look at the folder, done before measuring.
+    Job marker = benchJob(1000, "0 0 1 1 *", now - 86400, scratch.path);
+    int before = timers->startedSoFar();
+    files::writeAtomically(store->fileFor(marker.id), json::pretty(marker.toJson()));
+    if (!timers->waitBeyond(before)) {
+        state.SkipWithError("the watcher never saw the folder");
+        return;
+    }
+
+    std::vector<double> milliseconds;
+    int round = 0;
+    for (auto _ : state) {
+        Job& job = jobs[static_cast<std::size_t>(round * 37 % 1000)];
+        job.name = "Job renamed " + std::to_string(++round);
+        std::string bytes = json::pretty(job.toJson());
+        before = timers->startedSoFar();
+        files::writeAtomically(store->fileFor(job.id), bytes);
+        auto start = std::chrono::steady_clock::now();
+        if (!timers->waitBeyond(before)) {
+            state.SkipWithError("the change never reached the scheduler");
+            return;
+        }
+        std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(elapsed.count());
+        milliseconds.push_back(elapsed.count() * 1000);
+    }
+    std::sort(milliseconds.begin(), milliseconds.end());
+    state.counters["median_ms"] = milliseconds[milliseconds.size() / 2];
+}
+BENCHMARK(BM_ReloadOneChangedJobAmongThousand)
+    ->UseManualTime()
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
 
 Json standIn() {
     return Json::parse(R"({

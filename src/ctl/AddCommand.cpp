@@ -3,7 +3,6 @@
 #include "Command.h"
 #include "IsoTime.h"
 #include "JobArgument.h"
-#include "SchedulerNotice.h"
 
 #include "harness/CommandBuilder.h"
 #include "harness/HarnessRegistry.h"
@@ -328,7 +327,6 @@ int run(Arguments arguments) {
         std::cerr << "marrowbellctl: note: " << harnessName
                   << " was not found on this computer; the job's runs fail until it is "
                      "installed.\n";
-    printSchedulerNotice(std::cout);
     return success;
 }
 

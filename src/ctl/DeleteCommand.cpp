@@ -1,7 +1,6 @@
 // marrowbellctl delete JOB: removes the job's file. Its past runs stay in the history.
 #include "Command.h"
 #include "JobArgument.h"
-#include "SchedulerNotice.h"
 
 #include <iostream>
 #include <optional>
@@ -12,7 +11,6 @@ namespace {
 int deleteJob(Job job) {
     JobStore(JobStore::defaultDirectory()).remove(job.id);
     std::cout << "Deleted \u201C" << job.name << "\u201D (" << job.id.text() << ").\n";
-    printSchedulerNotice(std::cout);
     return success;
 }
 

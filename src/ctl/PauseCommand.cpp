@@ -1,7 +1,6 @@
 // marrowbellctl pause JOB: the job stops running by schedule until it is resumed.
 #include "Command.h"
 #include "JobArgument.h"
-#include "SchedulerNotice.h"
 
 #include <iostream>
 #include <optional>
@@ -17,7 +16,6 @@ int pauseJob(Job job) {
     job.setPaused(true, Instant::now());
     JobStore(JobStore::defaultDirectory()).save(job);
     std::cout << "Paused \u201C" << job.name << "\u201D.\n";
-    printSchedulerNotice(std::cout);
     return success;
 }
 

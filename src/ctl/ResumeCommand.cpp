@@ -3,7 +3,6 @@
 #include "Command.h"
 #include "IsoTime.h"
 #include "JobArgument.h"
-#include "SchedulerNotice.h"
 
 #include <iostream>
 #include <optional>
@@ -25,7 +24,6 @@ int resumeJob(Job job) {
     if (const auto next = job.nextRun(now))
         std::cout << " Next run: " << isoLocal(*next, job.timeZone()) << ".";
     std::cout << "\n";
-    printSchedulerNotice(std::cout);
     return success;
 }
 

@@ -3,6 +3,9 @@
 #include "harness/HarnessRegistry.h"
 #include "harness/ShellPath.h"
 
+#include <iostream>
+#include <system_error>
+
 namespace marrowbell::ctl {
 
 SchedulerSetup::SchedulerSetup()
@@ -15,6 +18,16 @@ SchedulerSetup::SchedulerSetup()
     runner = std::make_shared<JobRunner>(registry, history, EndpointProbe(5), RunExecutor(),
                                          CommandBuilder{}, SecretStore::shared());
     service = SchedulerService::create(store, history, endpoints, settings, runner);
+    try {
+        watcher.emplace();
+        store->follow(*watcher);
+        endpoints->follow(*watcher);
+        settings->follow(*watcher);
+    } catch (const std::system_error& error) {
+        std::cerr << "marrowbellctl: note: changes to the jobs, endpoints and settings take "
+                     "effect at the scheduler's next start ("
+                  << error.what() << ").\n";
+    }
     shellLookup_ = std::jthread([environment = registry.environment()] {
         // The harnesses a user installed through a version manager or a shell profile
         // are found only on the login shell's PATH.

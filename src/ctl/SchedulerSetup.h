@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/FileWatcher.h"
 #include "job/JobStore.h"
 #include "job/SchedulerLock.h"
 #include "job/SchedulerService.h"
@@ -9,6 +10,7 @@
 #include "settings/SettingsStore.h"
 
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace marrowbell::ctl {
@@ -16,6 +18,10 @@ namespace marrowbell::ctl {
 // What a process that runs jobs holds, built as the application builds it: the bundled
 // harness manifest, the stores and history of the support folder, the runner and the
 // scheduler (not started). The login shell's PATH is looked up in the background.
+// The job, endpoint and settings stores follow their files, so what other processes
+// (marrowbellctl add, pause, endpoints…) change reaches the scheduler as it runs; when
+// the files cannot be followed (inotify's per-user limits reached), a note says so and
+// the scheduler works from what it read at its start.
 // It first takes the user's scheduler lock, since the history file has one writer at a
 // time. Throws on the first failure (another scheduler running, the manifest); nothing
 // runs then.
@@ -27,6 +33,7 @@ struct SchedulerSetup {
     SchedulerSetup& operator=(const SchedulerSetup&) = delete;
 
     SchedulerLock lock;
+    std::optional<FileWatcher> watcher;
     std::shared_ptr<JobStore> store;
     std::shared_ptr<RunHistory> history;
     std::shared_ptr<EndpointStore> endpoints;

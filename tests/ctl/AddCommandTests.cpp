@@ -1,6 +1,5 @@
 #include "JobCommandFixture.h"
 
-#include "job/SchedulerLock.h"
 #include "settings/EndpointStore.h"
 
 #include <cmath>
@@ -153,18 +152,6 @@ TEST_F(CtlAdd, EmptyNameBecomesUntitledJob) {
     auto result = ctl(minimal(""), "p");
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(storedJobs().front().name, "Untitled job");
-}
-
-TEST_F(CtlAdd, ChangesTheFilesAndSaysWhenARunningSchedulerSeesThem) {
-    SchedulerLock lock = SchedulerLock::acquire(supportFolder() / "scheduler.lock");
-    auto added = ctl(minimal(), "p");
-    ASSERT_EQ(added.exitStatus, 0) << added.err;
-    EXPECT_EQ(storedJobs().size(), 1u);
-    EXPECT_NE(added.out.find("A Marrowbell scheduler is running (process " +
-                             std::to_string(::getpid()) +
-                             "): the change takes effect when that scheduler restarts."),
-              std::string::npos)
-        << added.out;
 }
 
 struct BadAdd {

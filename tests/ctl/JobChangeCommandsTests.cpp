@@ -1,6 +1,5 @@
 #include "JobCommandFixture.h"
 
-#include "job/SchedulerLock.h"
 
 #include <cmath>
 
@@ -79,26 +78,6 @@ TEST_F(CtlJobChange, UnknownOrAmbiguousJobIsAUsageError) {
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_NE(result.err.find(first.id.text()), std::string::npos) << result.err;
     EXPECT_EQ(storedJobs().size(), 2u);
-}
-
-TEST_F(CtlJobChange, EachChangeSaysWhenARunningSchedulerSeesIt) {
-    Job job = saved(makeJob("Watched"));
-    SchedulerLock lock = SchedulerLock::acquire(supportFolder() / "scheduler.lock");
-    const std::string notice = "A Marrowbell scheduler is running (process " +
-                               std::to_string(::getpid()) +
-                               "): the change takes effect when that scheduler restarts.\n";
-
-    auto result = ctl({"pause", "Watched"});
-    EXPECT_EQ(result.out, "Paused \u201CWatched\u201D.\n" + notice);
-    EXPECT_TRUE(storedJobs().front().isPaused);
-
-    result = ctl({"resume", "Watched"});
-    EXPECT_NE(result.out.find(notice), std::string::npos) << result.out;
-    EXPECT_FALSE(storedJobs().front().isPaused);
-
-    result = ctl({"delete", "Watched"});
-    EXPECT_EQ(result.out, "Deleted \u201CWatched\u201D (" + job.id.text() + ").\n" + notice);
-    EXPECT_TRUE(storedJobs().empty());
 }
 
 } // namespace

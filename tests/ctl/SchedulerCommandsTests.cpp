@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
+
 using namespace marrowbell;
 using namespace std::chrono_literals;
 using test::BackgroundCtl;
@@ -142,4 +146,79 @@ TEST(RunCommand, UnknownJobIsAUsageError) {
     auto result = ctl(home, {"run", "nothing"});
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(ctl(home, {"run"}).exitStatus, 2);
+}
+
+// The real-time test of a running daemon following marrowbellctl: a hundred `add`
+// processes at once, then a `pause` and a `delete`. Every job lands on disk, valid;
+// each of the 98 left runs at the next minute without a restart; the paused and the
+// deleted one never run after the command returned.
+TEST(DaemonCommand, FollowsJobsAddedPausedAndDeletedWhileItRuns) {
+    CtlHome home;
+    home.harness(resultHarness);
+    test::writeFile(home.root / "prompt.txt", "Review the open pull requests\n");
+    BackgroundCtl daemon({"daemon"}, home.environment(), home.root / "daemon");
+    ASSERT_TRUE(eventually([&] {
+        return daemon.err().find("scheduler running") != std::string::npos;
+    })) << daemon.err();
+    // Early in a minute, so that the changes usually land before the next one.
+    auto secondOfMinute = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count() %
+               60;
+    };
+    while (secondOfMinute() > 30 || secondOfMinute() == 0)
+        std::this_thread::sleep_for(200ms);
+
+    constexpr int count = 100;
+    auto name = [](int i) { return "job " + std::to_string(i); };
+    std::vector<std::unique_ptr<BackgroundCtl>> adds;
+    for (int i = 0; i < count; ++i) {
+        auto folder = home.work() / std::to_string(i); // one folder each: none waits for another
+        std::filesystem::create_directories(folder);
+        adds.push_back(std::make_unique<BackgroundCtl>(
+            std::vector<std::string>{"add", name(i), "--folder", folder.string(), "--harness",
+                                     "claude", "--schedule", "* * * * *", "--permission",
+                                     "fullAccess", "--prompt-file",
+                                     (home.root / "prompt.txt").string()},
+            home.environment(), home.root / ("add-" + std::to_string(i))));
+    }
+    for (int i = 0; i < count; ++i)
+        ASSERT_EQ(adds[i]->wait(120s), 0) << adds[i]->err();
+    std::vector<Job> onDisk = JobStore(home.support() / "Jobs").jobs();
+    ASSERT_EQ(onDisk.size(), std::size_t(count));
+
+    ASSERT_EQ(ctl(home, {"pause", name(0)}).exitStatus, 0);
+    ASSERT_EQ(ctl(home, {"delete", name(1)}).exitStatus, 0);
+    const Instant changed = Instant::now() + 1; // the second a change may take to arrive
+    std::map<std::string, Uuid> ids;
+    for (const Job& job : onDisk)
+        ids.emplace(job.name, job.id);
+
+    // Every job left has run for a slot after the changes: the paused and the deleted
+    // one were in the plan the daemon had then.
+    auto ranSince = [&](const std::vector<RunRecord>& runs, const Uuid& id) {
+        return std::any_of(runs.begin(), runs.end(), [&](const RunRecord& r) {
+            return r.jobID == id && r.startedAt.sinceReference >= changed.sinceReference;
+        });
+    };
+    std::vector<RunRecord> runs;
+    EXPECT_TRUE(eventually(
+        [&] {
+            runs = home.runs();
+            for (int i = 2; i < count; ++i)
+                if (!ranSince(runs, ids.at(name(i))))
+                    return false;
+            return true;
+        },
+        180s))
+        << runs.size() << " runs\n"
+        << daemon.out() << daemon.err();
+    EXPECT_FALSE(ranSince(runs, ids.at(name(0)))) << "paused";
+    EXPECT_FALSE(ranSince(runs, ids.at(name(1)))) << "deleted";
+    for (const RunRecord& run : runs)
+        EXPECT_TRUE(run.succeeded()) << run.summary();
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(), 0) << daemon.err();
+    EXPECT_EQ(JobStore(home.support() / "Jobs").jobs().size(), std::size_t(count - 1));
 }

@@ -104,10 +104,75 @@ TEST(SchedulerService, NoTimerWhenNothingWillFire) {
     EXPECT_FALSE(f.timers->armed());
     Job fresh = job("fresh", "30 11 * * *", "/srv/c");
     f.store->save(fresh);
-    EXPECT_FALSE(f.timers->armed()) << "a saved job waits for reschedule";
-    f.service->reschedule();
-    EXPECT_EQ(f.timers->armed(), 1800);
+    EXPECT_EQ(f.timers->armed(), 1800) << "a saved job is planned without a reschedule";
 }
+
+// Every change the stores report re-plans: a job saved, paused, removed; an endpoint or
+// the settings changed. Before `start` nothing is armed.
+TEST(SchedulerService, ReplansByItselfWhenTheStoresChange) {
+    SchedulerFixture f(at(5, 11, 0));
+    Job half = job("half past", "30 11 * * *");
+    f.store->save(half);
+    EXPECT_FALSE(f.timers->armed()) << "not started yet";
+    f.service->start();
+    EXPECT_EQ(f.timers->armed(), 1800);
+    Job quarter = job("quarter", "15 11 * * *", "/srv/b");
+    f.store->save(quarter);
+    EXPECT_EQ(f.timers->armed(), 900);
+    f.store->remove(quarter.id);
+    EXPECT_EQ(f.timers->armed(), 1800);
+    int made = f.timers->made();
+    f.settings->update([](AppSettings& s) { s.catchUpGraceSeconds = 60; });
+    EXPECT_EQ(f.timers->made(), made + 1);
+    f.endpoints->save(
+        Endpoint{Uuid::random(), "Local", Url{"http://127.0.0.1:1"}, EndpointKind::ollama});
+    EXPECT_EQ(f.timers->made(), made + 2);
+    half.isPaused = true;
+    f.store->save(half);
+    EXPECT_FALSE(f.timers->armed());
+}
+
+// A job changed while it runs: the run goes on and is recorded once; afterwards the job
+// is planned from what the store holds.
+enum class Midway { deleted, paused, edited };
+
+class SchedulerChangeMidRun : public ::testing::TestWithParam<Midway> {};
+
+TEST_P(SchedulerChangeMidRun, RunFinishesIsRecordedOnceAndThenFollowsTheStore) {
+    SchedulerFixture f(at(5, 12, 0, 5), /*holdRuns=*/true);
+    Job j = job("hourly", "0 * * * *");
+    f.store->save(j);
+    f.service->start();
+    ASSERT_TRUE(f.timers->fire());
+    ASSERT_TRUE(f.runner->waitForCalls(1));
+    switch (GetParam()) {
+    case Midway::deleted:
+        f.store->remove(j.id);
+        break;
+    case Midway::paused:
+        j.isPaused = true;
+        f.store->save(j);
+        break;
+    case Midway::edited:
+        j.schedule = CronExpression("20 * * * *");
+        f.store->save(j);
+        break;
+    }
+    EXPECT_TRUE(f.service->isRunning(j.id)) << "a change never cancels the run";
+    f.runner->release();
+    f.service->waitUntilIdle();
+    auto runs = records(f, j);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_FALSE(runs[0].wasCancelled);
+    EXPECT_EQ(f.runner->calls().size(), 1u);
+    std::optional<Seconds> expected;
+    if (GetParam() == Midway::edited)
+        expected = 20 * 60 - 5;
+    EXPECT_EQ(f.timers->armed(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SchedulerChangeMidRun,
+                         ::testing::Values(Midway::deleted, Midway::paused, Midway::edited));
 
 TEST(SchedulerService, DueJobRunsOnceForItsSlotAndReportsIt) {
     SchedulerFixture f(at(5, 12, 0, 30));

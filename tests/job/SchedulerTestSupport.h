@@ -42,6 +42,7 @@ private:
 class ManualTimerQueue : public TimerQueue {
 public:
     std::unique_ptr<OneShotTimer> makeTimer(Seconds delay, std::function<void()> handler) override {
+        made_.fetch_add(1);
         auto state = std::make_shared<State>();
         state->delay = delay;
         state->handler = std::move(handler);
@@ -56,6 +57,8 @@ public:
             result = state->delay;
         return result;
     }
+    // Timers made so far: one per re-plan that armed one.
+    int made() const { return made_.load(); }
     int liveCount() const {
         std::lock_guard lock(mutex_);
         return static_cast<int>(live_.size());
@@ -103,6 +106,7 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<State>> live_;
+    std::atomic<int> made_{0};
 };
 
 // Stands in for the job runner: records like it, and holds each run until the test

@@ -1,10 +1,14 @@
+#include "base/FileWatcher.h"
 #include "base/Files.h"
 #include "run/RunHistory.h"
 #include "support/TestSupport.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace marrowbell;
 namespace fs = std::filesystem;
@@ -228,3 +232,36 @@ TEST(RunHistory, DefaultFileIsRunsJsonInTheSupportFolder) {
     old ? ::setenv("XDG_DATA_HOME", saved.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(file, dir / "Marrowbell" / "runs.json");
 }
+
+namespace {
+
+// A reader following the writer's file hears of each new record once, and holds what
+// the writer holds; records it already had are not told again.
+TEST(RunHistory, AReaderFollowsTheWritersFile) {
+    test::TempDir folder;
+    RunHistory writer(folder / "runs.json");
+    writer.record(run(jobA, 100));
+    writer.flush();
+    RunHistory reader(folder / "runs.json");
+    FileWatcher watcher;
+    reader.follow(watcher);
+    std::mutex mutex;
+    std::vector<RunRecord> heard;
+    auto sub = reader.subscribe([&](const std::vector<RunRecord>& added) {
+        std::lock_guard lock(mutex);
+        heard.insert(heard.end(), added.begin(), added.end());
+    });
+    RunRecord second = run(jobB, 200), third = run(jobA, 300);
+    writer.record(second);
+    writer.record(third);
+    writer.flush();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (reader.allRuns().size() < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(reader.allRuns(), writer.allRuns());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(heard, (std::vector{second, third}));
+    EXPECT_THROW(RunHistory().follow(watcher), std::logic_error);
+}
+
+} // namespace

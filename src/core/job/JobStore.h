@@ -1,19 +1,31 @@
 #pragma once
 
+#include "base/FileWatcher.h"
+#include "base/IdChanges.h"
+#include "base/ObserverList.h"
+#include "base/Subscription.h"
 #include "base/Uuid.h"
 #include "job/Job.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace marrowbell {
 
-// The jobs, one JSON file per job ("{UUID}.json") in one folder, read once when the
-// store is made and kept in memory. Shared by reference; safe to use from any thread.
-// Files that cannot be read or decoded are skipped and never rewritten or deleted.
+// The jobs, one JSON file per job ("{UUID}.json") in one folder, read when the store
+// is made and kept in memory; once it `follow`s the folder, the files other processes
+// add, replace, edit or remove are read again as they change. Shared by reference;
+// safe to use from any thread. Files that cannot be read or decoded are skipped and
+// never rewritten or deleted.
+//
+// Observers are told of every change, by this process or another: which jobs were
+// saved (added or replaced) and which removed. A file the store wrote itself is not
+// reported again when the folder reports it.
 class JobStore {
 public:
     // Creates the folder when missing (with its parents), then reads every "*.json"
@@ -41,12 +53,33 @@ public:
 
     std::filesystem::path fileFor(const Uuid& id) const;
 
+    // Calls `observer` after each change, through `executor` (see ObserverList).
+    [[nodiscard]] Subscription subscribe(ObserverList<IdChanges>::Observer observer,
+                                         Executor executor = {});
+
+    // Reads again, from now on, each file of the folder that another process changes;
+    // the changes reach the observers. Call it once; throws std::system_error when the
+    // folder cannot be followed.
+    void follow(FileWatcher& watcher);
+
 private:
-    void reload();
+    // Rebuilds the jobs from every file of the folder.
+    IdChanges reload();
+    // Reads the named files of the folder again.
+    IdChanges reload(const std::vector<std::string>& names);
+    void reloadFile(const std::string& name, IdChanges& changes);
+    void notify(const IdChanges& changes);
 
     const std::filesystem::path directory_;
-    mutable std::mutex mutex_; // guards storage_ only, never held across file access
+    mutable std::mutex mutex_; // guards the three below, never held across file access
     std::unordered_map<Uuid, Job> storage_;
+    // Which job each decoded file of the folder holds, by file name.
+    std::unordered_map<std::string, Uuid> sources_;
+    // Bumped by every save and removal: a file read while one happened may be stale.
+    std::uint64_t writes_ = 0;
+    ObserverList<IdChanges> observers_;
+    // Declared last: ended first, so no reload runs into a store being destroyed.
+    Subscription following_;
 };
 
 } // namespace marrowbell

@@ -18,9 +18,24 @@ std::shared_ptr<SchedulerService> SchedulerService::create(
         timers = std::make_shared<SerialTimerQueue>(queueLabel);
     if (!clock)
         clock = Instant::now;
-    return std::make_shared<SchedulerService>(
+    auto service = std::make_shared<SchedulerService>(
         Passkey{}, std::move(store), std::move(history), std::move(endpoints), std::move(settings),
         std::move(runner), std::move(timers), std::move(clock));
+    service->followStores();
+    return service;
+}
+
+// Re-planning reads the stores afresh and, before `start` or after `stop`, arms
+// nothing. It runs on the thread that made the change (the watcher's for another
+// process's): arming a timer is quick and needs no queue hop.
+void SchedulerService::followStores() {
+    auto replan = [weak = weak_from_this()](const auto&) {
+        if (auto self = weak.lock())
+            self->scheduleNextWake();
+    };
+    subscriptions_.push_back(store_->subscribe(replan));
+    subscriptions_.push_back(endpoints_->subscribe(replan));
+    subscriptions_.push_back(settings_->subscribe(replan));
 }
 
 SchedulerService::SchedulerService(Passkey, std::shared_ptr<JobStore> store,
@@ -136,6 +151,13 @@ std::unordered_map<Uuid, Instant> SchedulerService::lastRunDates() const {
 }
 
 void SchedulerService::scheduleNextWake() {
+    // Plans are numbered before the stores are read: of two plans made at once (a run
+    // ending while a store reports a change), the one that read later is kept.
+    std::uint64_t plan;
+    {
+        std::lock_guard lock(mutex_);
+        plan = ++plansBegun_;
+    }
     // Everything the planner needs is copied under the stores' own locks first.
     Seconds grace = settings_->settings().catchUpGraceSeconds;
     std::vector<Job> jobs = plannable(store_->jobs());
@@ -147,6 +169,9 @@ void SchedulerService::scheduleNextWake() {
     std::shared_ptr<OneShotTimer> fresh;
     {
         std::lock_guard lock(mutex_);
+        if (plan < planArmed_)
+            return; // a plan made from fresher copies is already in place
+        planArmed_ = plan;
         old = std::move(timer_);
         if (running_ && wakeUp) {
             fresh = timers_->makeTimer(clampedDelay(*wakeUp, now), [weak = weak_from_this()] {

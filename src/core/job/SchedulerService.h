@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Instant.h"
+#include "base/Subscription.h"
 #include "base/Uuid.h"
 #include "job/Job.h"
 #include "job/JobRunning.h"
@@ -14,6 +15,7 @@
 #include "settings/SettingsStore.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
@@ -32,7 +34,13 @@ namespace marrowbell {
 // tick on the serial queue "com.marrowbell.scheduler": the tick asks the planner about
 // every job that is neither in flight nor in a busy folder, starts the due ones, records
 // the slots missed beyond the catch-up grace as skips, and re-arms the timer. So does
-// the end of every run and every `reschedule`.
+// the end of every run, every `reschedule`, and every change the job, endpoint and
+// settings stores report (made by this process or, once the stores follow their files,
+// by another): no caller needs to re-plan after a change.
+//
+// A change never touches a run in flight: a job deleted, paused or edited while it
+// runs finishes that run, which is recorded; it is then planned from what the store
+// holds (nothing, paused, or its new form).
 //
 // Two scheduled runs never work in one folder at once (folders compare by
 // `folderKey`), and a job in flight is never started by the timer. Each run is a task on
@@ -116,6 +124,7 @@ private:
         std::stop_source stop;
     };
 
+    void followStores();
     std::vector<Job> plannable(const std::vector<Job>& jobs) const;
     std::unordered_map<Uuid, Instant> lastRunDates() const;
     void scheduleNextWake();
@@ -141,6 +150,8 @@ private:
     mutable std::condition_variable idle_;
     std::shared_ptr<OneShotTimer> timer_;
     bool running_ = false;
+    std::uint64_t plansBegun_ = 0; // numbers the calls of scheduleNextWake
+    std::uint64_t planArmed_ = 0;  // the number of the plan that set `timer_`
     std::unordered_set<std::string> busyDirectories_;
     // A job may have a scheduled and a manual run at once; each is tracked.
     std::unordered_map<Uuid, std::vector<std::shared_ptr<RunTask>>> inFlight_;
@@ -151,6 +162,9 @@ private:
 
     // Declared last: destroyed first, joining the task threads that have ended.
     TaskGroup threads_;
+    // Declared after the threads: ended first, so no store calls into a service being
+    // destroyed.
+    std::vector<Subscription> subscriptions_;
 };
 
 } // namespace marrowbell

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
+#include <unordered_set>
 
 namespace marrowbell {
 
@@ -52,11 +54,55 @@ void RunHistory::record(RunRecord run) {
             records_.erase(records_.begin(),
                            records_.begin() +
                                static_cast<std::ptrdiff_t>(records_.size() - capacity + 1));
-        records_.push_back(std::move(run));
+        records_.push_back(run);
         ++generation_;
         ++pending_;
     }
     writes_.async([this] { persist(); });
+    observers_.notify({std::move(run)});
+}
+
+Subscription RunHistory::subscribe(ObserverList<std::vector<RunRecord>>::Observer observer,
+                                   Executor executor) {
+    return observers_.subscribe(std::move(observer), std::move(executor));
+}
+
+void RunHistory::follow(FileWatcher& watcher) {
+    if (!fileURL_)
+        throw std::logic_error("a history kept only in memory has no file to follow");
+    following_ =
+        watcher.watch(fileURL_->parent_path(), [this](const FileWatcher::Changes& changes) {
+            if (changes.touches(fileURL_->filename().string()))
+                reload();
+        });
+}
+
+// Loaded exactly as at creation. Skipped while this process has writes of its own not
+// yet on disk: the file would be older than memory, and their renames come next.
+void RunHistory::reload() {
+    std::uint64_t seen;
+    {
+        std::lock_guard lock(mutex_);
+        if (pending_ > 0 || persisted_ != generation_)
+            return;
+        seen = generation_;
+    }
+    std::vector<RunRecord> loaded = load(*fileURL_);
+    std::vector<RunRecord> added;
+    {
+        std::lock_guard lock(mutex_);
+        if (generation_ != seen)
+            return;
+        std::unordered_set<Uuid> known;
+        for (const RunRecord& r : records_)
+            known.insert(r.id);
+        for (const RunRecord& r : loaded)
+            if (!known.contains(r.id))
+                added.push_back(r);
+        records_ = std::move(loaded);
+    }
+    if (!added.empty())
+        observers_.notify(added);
 }
 
 // Runs on the write queue. Each write takes the list as it is when the write starts,

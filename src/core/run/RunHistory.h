@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/FileWatcher.h"
+#include "base/ObserverList.h"
+#include "base/Subscription.h"
 #include "base/Uuid.h"
 #include "run/RunRecord.h"
 #include "run/SerialQueue.h"
@@ -19,6 +22,10 @@ namespace marrowbell {
 // so it holds complete JSON at every instant and ends with the state of the last
 // `record`. Records are never deleted except by the cap. Shared by reference; every
 // member may be called from any thread.
+//
+// Observers are told of the records added: by `record`, or, in a process that only
+// reads the history (the scheduler lock's holder is its one writer) and `follow`s
+// the file, by the writer.
 class RunHistory {
 public:
     static constexpr std::size_t capacity = 2000;
@@ -59,8 +66,17 @@ public:
     // Waits until every write queued so far has finished.
     void flush();
 
+    // Calls `observer` with the records added, through `executor` (see ObserverList).
+    [[nodiscard]] Subscription subscribe(ObserverList<std::vector<RunRecord>>::Observer observer,
+                                         Executor executor = {});
+    // For a reader: takes the file as the history again, from now on, whenever the
+    // writer replaces it. Call it once; throws std::system_error when the folder cannot
+    // be followed, std::logic_error for a history kept only in memory.
+    void follow(FileWatcher& watcher);
+
 private:
     void persist();
+    void reload();
 
     const std::optional<std::filesystem::path> fileURL_;
     mutable std::mutex mutex_;
@@ -69,6 +85,9 @@ private:
     // Bumped by every `record`; the file holds the list as of `persisted_`.
     std::uint64_t generation_ = 0;
     std::uint64_t persisted_ = 0;
+    ObserverList<std::vector<RunRecord>> observers_;
+    // Ended before the state above goes, so no reload runs into a history being destroyed.
+    Subscription following_;
     // Declared last so that it is destroyed first, finishing its writes while the
     // state above still exists.
     SerialQueue writes_{writeQueueLabel};

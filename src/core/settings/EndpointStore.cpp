@@ -29,20 +29,52 @@ std::optional<Endpoint> EndpointStore::endpoint(const std::optional<Uuid>& id) c
 }
 
 void EndpointStore::save(const Endpoint& endpoint) {
+    bool changed = false;
     stored_.change([&](std::vector<Endpoint>& list) {
         auto it = std::find_if(list.begin(), list.end(),
                                [&](const Endpoint& e) { return e.id == endpoint.id; });
+        changed = it == list.end() || *it != endpoint;
         if (it != list.end())
             *it = endpoint;
         else
             list.push_back(endpoint);
     });
+    if (changed)
+        observers_.notify({{endpoint.id}, {}});
 }
 
 void EndpointStore::remove(const Uuid& id) {
+    bool removed = false;
     stored_.change([&](std::vector<Endpoint>& list) {
-        std::erase_if(list, [&](const Endpoint& e) { return e.id == id; });
+        removed = std::erase_if(list, [&](const Endpoint& e) { return e.id == id; }) > 0;
     });
+    if (removed)
+        observers_.notify({{}, {id}});
+}
+
+Subscription EndpointStore::subscribe(ObserverList<IdChanges>::Observer observer,
+                                      Executor executor) {
+    return observers_.subscribe(std::move(observer), std::move(executor));
+}
+
+void EndpointStore::follow(FileWatcher& watcher) {
+    following_ = stored_.follow(
+        watcher, &EndpointStore::decode, [this](const std::vector<Endpoint>& before) {
+            IdChanges changes;
+            const std::vector<Endpoint> after = stored_.get();
+            auto in = [](const std::vector<Endpoint>& list, const Uuid& id) {
+                return std::find_if(list.begin(), list.end(),
+                                    [&](const Endpoint& e) { return e.id == id; });
+            };
+            for (const Endpoint& endpoint : after)
+                if (auto old = in(before, endpoint.id); old == before.end() || *old != endpoint)
+                    changes.saved.push_back(endpoint.id);
+            for (const Endpoint& endpoint : before)
+                if (in(after, endpoint.id) == after.end())
+                    changes.removed.push_back(endpoint.id);
+            if (!changes.empty())
+                observers_.notify(changes);
+        });
 }
 
 std::vector<Job> EndpointStore::jobsDepending(const Uuid& id, const std::vector<Job>& jobs) {

@@ -3,6 +3,8 @@
 #include "base/Files.h"
 #include "settings/SupportDirectory.h"
 
+#include <algorithm>
+
 namespace marrowbell {
 
 SettingsStore::SettingsStore(std::filesystem::path file)
@@ -18,7 +20,25 @@ AppSettings SettingsStore::settings() const {
 }
 
 void SettingsStore::update(const std::function<void(AppSettings&)>& mutation) {
-    stored_.change(mutation);
+    std::optional<AppSettings> changed;
+    stored_.change([&](AppSettings& settings) {
+        const AppSettings before = settings;
+        mutation(settings);
+        if (settings != before)
+            changed = settings;
+    });
+    if (changed)
+        observers_.notify(*changed);
+}
+
+Subscription SettingsStore::subscribe(ObserverList<AppSettings>::Observer observer,
+                                      Executor executor) {
+    return observers_.subscribe(std::move(observer), std::move(executor));
+}
+
+void SettingsStore::follow(FileWatcher& watcher) {
+    following_ = stored_.follow(watcher, &AppSettings::fromJson,
+                                [this](const AppSettings&) { observers_.notify(stored_.get()); });
 }
 
 std::string SettingsStore::encode(const AppSettings& settings) {

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "base/FileWatcher.h"
 #include "base/Files.h"
 #include "base/Json.h"
+#include "base/Subscription.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -70,7 +73,44 @@ public:
         persistUpTo(mine);
     }
 
+    // Follows the file: whenever it changes on disk it is loaded again, as at creation
+    // (`load` with `decode`), and `changed` is called with the value it replaced. Nothing
+    // happens when the content is what memory holds (a write of this process, read
+    // back) or while a change of this process is being written (its rename comes next).
+    template <class Decode, class Changed>
+    [[nodiscard]] Subscription follow(FileWatcher& watcher, Decode decode, Changed changed) {
+        return watcher.watch(
+            file_.parent_path(), [this, decode, changed](const FileWatcher::Changes& changes) {
+                if (!changes.touches(file_.filename().string()))
+                    return;
+                std::optional<std::uint64_t> seen = settled();
+                if (!seen)
+                    return;
+                if (std::optional<Value> before = adopt(load(file_, decode), *seen))
+                    changed(*before);
+            });
+    }
+
 private:
+    // The number of the last change when the file holds it; none while a write is
+    // under way.
+    std::optional<std::uint64_t> settled() const {
+        std::lock_guard lock(mutex_);
+        if (writing_ || written_ != version_)
+            return std::nullopt;
+        return version_;
+    }
+
+    // Takes `fresh`, read from the file after `settled` gave `seen`, unless a change was
+    // made since (the file read may predate it). Returns the value replaced when `fresh`
+    // differs from it.
+    std::optional<Value> adopt(Value fresh, std::uint64_t seen) {
+        std::lock_guard lock(mutex_);
+        if (version_ != seen || writing_ || fresh == value_)
+            return std::nullopt;
+        return std::exchange(value_, std::move(fresh));
+    }
+
     void persistUpTo(std::uint64_t mine) {
         std::unique_lock lock(mutex_);
         while (written_ < mine) {

@@ -1,0 +1,148 @@
+#include "base/FileWatcher.h"
+#include "base/Files.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace marrowbell;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What a handler was given, batch by batch, for the test to wait on.
+class Batches {
+public:
+    FileWatcher::Handler handler() {
+        return [this](const FileWatcher::Changes& changes) {
+            if (changes.names.empty())
+                return; // the first batch's look at everything, before anything changed
+            std::unique_lock lock(mutex_);
+            batches_.push_back(changes.names);
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return !holding_; });
+        };
+    }
+    // Waits until the names seen so far include `name`.
+    bool waitFor(const std::string& name) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 20s, [&] {
+            for (const auto& batch : batches_)
+                for (const auto& n : batch)
+                    if (n == name)
+                        return true;
+            return false;
+        });
+    }
+    void hold(bool holding) {
+        std::lock_guard lock(mutex_);
+        holding_ = holding;
+        changed_.notify_all();
+    }
+    std::vector<std::vector<std::string>> batches() {
+        std::lock_guard lock(mutex_);
+        return batches_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::vector<std::string>> batches_;
+    bool holding_ = false;
+};
+
+// Each way another program changes an entry is reported by its name.
+TEST(FileWatcher, ReportsEachKindOfChangeByName) {
+    test::TempDir folder;
+    test::writeFile(folder / "old.json", "{}");
+    test::writeFile(folder / "gone.json", "{}");
+    FileWatcher watcher;
+    Batches seen;
+    Subscription watching = watcher.watch(folder.path(), seen.handler());
+
+    test::writeFile(folder / "new.json", "{}");
+    EXPECT_TRUE(seen.waitFor("new.json")) << "created and written";
+    files::writeAtomically(folder / "old.json", "{\"a\": 1}");
+    EXPECT_TRUE(seen.waitFor("old.json")) << "replaced by rename";
+    fs::remove(folder / "gone.json");
+    EXPECT_TRUE(seen.waitFor("gone.json")) << "removed";
+    fs::rename(folder / "new.json", folder / "new.txt");
+    EXPECT_TRUE(seen.waitFor("new.txt")) << "renamed";
+    for (const auto& batch : seen.batches())
+        EXPECT_EQ(std::set(batch.begin(), batch.end()).size(), batch.size())
+            << "each name once per batch";
+}
+
+// While a handler runs, later changes queue up and arrive as one batch, each name once.
+TEST(FileWatcher, CoalescesABurstIntoOneBatch) {
+    test::TempDir folder;
+    FileWatcher watcher;
+    Batches seen;
+    Subscription watching = watcher.watch(folder.path(), seen.handler());
+    seen.hold(true);
+    test::writeFile(folder / "first", "");
+    ASSERT_TRUE(seen.waitFor("first"));
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 50; ++i)
+            test::writeFile(folder / ("burst-" + std::to_string(i)), std::to_string(round));
+    seen.hold(false);
+    ASSERT_TRUE(seen.waitFor("burst-49"));
+    auto batches = seen.batches();
+    ASSERT_EQ(batches.size(), 2u);
+    const auto& burst = batches[1];
+    EXPECT_EQ(std::set(burst.begin(), burst.end()).size(), burst.size());
+    EXPECT_EQ(std::count_if(burst.begin(), burst.end(),
+                            [](const std::string& n) { return n.starts_with("burst-"); }),
+              50);
+}
+
+// A new subscription is first told to look at everything, on the watcher's thread.
+TEST(FileWatcher, FirstBatchLooksAtEverything) {
+    test::TempDir folder;
+    FileWatcher watcher;
+    std::promise<FileWatcher::Changes> first;
+    int calls = 0;
+    Subscription watching = watcher.watch(folder.path(), [&](const FileWatcher::Changes& c) {
+        if (calls++ == 0)
+            first.set_value(c);
+    });
+    auto changes = first.get_future();
+    ASSERT_EQ(changes.wait_for(20s), std::future_status::ready);
+    EXPECT_TRUE(changes.get().touches("anything"));
+}
+
+// Two subscriptions on one folder share the kernel's watch: ending one keeps the other.
+// A subscription ended from inside its handler, or after the watcher is gone, is fine.
+TEST(FileWatcher, SubscriptionsEndIndependently) {
+    test::TempDir folder;
+    Batches kept;
+    Subscription keep, quit;
+    int quitCalls = 0;
+    {
+        FileWatcher watcher;
+        keep = watcher.watch(folder.path(), kept.handler());
+        quit = watcher.watch(folder.path(), [&](const FileWatcher::Changes&) {
+            ++quitCalls;
+            quit.reset();
+        });
+        test::writeFile(folder / "one", "");
+        ASSERT_TRUE(kept.waitFor("one"));
+        test::writeFile(folder / "two", "");
+        ASSERT_TRUE(kept.waitFor("two"));
+        EXPECT_THROW(auto s = watcher.watch(folder / "missing", kept.handler()), std::system_error);
+    }
+    EXPECT_EQ(quitCalls, 1);
+    keep.reset();
+}
+
+} // namespace
