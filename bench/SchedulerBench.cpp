@@ -4,9 +4,9 @@
 #include "base/TimeZone.h"
 #include "harness/HarnessRegistry.h"
 #include "job/JobStore.h"
-#include "job/SchedulerService.h"
 #include "run/JobRunner.h"
 #include "run/RunHistory.h"
+#include "scheduler/SchedulerService.h"
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "job/JobStore.h"
-#include "job/SchedulerLock.h"
-#include "job/SchedulerService.h"
 #include "run/JobRunner.h"
 #include "run/RunHistory.h"
+#include "scheduler/SchedulerLock.h"
+#include "scheduler/SchedulerService.h"
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
 

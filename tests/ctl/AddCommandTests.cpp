@@ -1,6 +1,6 @@
 #include "JobCommandFixture.h"
 
-#include "job/SchedulerLock.h"
+#include "scheduler/SchedulerLock.h"
 #include "settings/EndpointStore.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "endpoint/SecretStore.h"
 
+#include "base/SupportDirectory.h"
 #include "endpoint/SecretFile.h"
-#include "settings/SupportDirectory.h"
 
 #include <cerrno>
 #include <gio/gio.h>

@@ -1,8 +1,8 @@
 #include "run/OpencodeJSONParser.h"
 
+#include "base/Utf8.h"
 #include "run/JSONObject.h"
 #include "run/OutputLine.h"
-#include "run/Utf8.h"
 
 namespace marrowbell {
 
