@@ -1,7 +1,7 @@
 #include "base/FileWatcher.h"
 #include "base/Files.h"
 #include "job/JobTestSupport.h"
-#include "job/SchedulerTestSupport.h"
+#include "scheduler/SchedulerTestSupport.h"
 
 #include <gtest/gtest.h>
 

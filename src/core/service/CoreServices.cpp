@@ -5,6 +5,8 @@
 #include "harness/CommandBuilder.h"
 #include "run/RunExecutor.h"
 
+#include <system_error>
+
 namespace marrowbell {
 
 namespace {
@@ -32,6 +34,16 @@ CoreServices::CoreServices(LockPolicy policy)
         runner_ = std::make_shared<JobRunner>(registry_, history_, EndpointProbe(5), RunExecutor(),
                                               CommandBuilder{}, SecretStore::shared());
         scheduler_ = SchedulerService::create(jobs_, history_, endpoints_, settings_, runner_);
+    }
+    try {
+        watcher_.emplace();
+        jobs_->follow(*watcher_);
+        endpoints_->follow(*watcher_);
+        settings_->follow(*watcher_);
+        if (!lock_)
+            history_->follow(*watcher_); // the lock holder is the history's one writer
+    } catch (const std::system_error&) {
+        // No inotify to spare: the stores keep what they read at the start.
     }
     shellLookup_ = std::jthread([environment = registry_.environment()] {
         // The harnesses a user installed through a version manager or a shell profile

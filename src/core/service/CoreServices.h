@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/FileWatcher.h"
 #include "harness/HarnessRegistry.h"
 #include "job/JobStore.h"
 #include "run/JobRunner.h"
@@ -20,7 +21,10 @@ namespace marrowbell {
 // harness manifest, the job, endpoint and settings stores and the run history of the
 // support folder, and — for the holder of the user's scheduler lock — the job runner
 // and the scheduler (not started). The login shell's PATH is looked up in the
-// background from the start.
+// background from the start. The job, endpoint and settings stores follow their files
+// (and a process without the lock follows the history too), so what other processes
+// change reaches this one as it runs; where inotify's per-user limits are reached they
+// keep what they read at the start.
 //
 // Only one process of a user runs jobs and writes the history, so the lock is taken
 // before anything else. With `LockPolicy::required` a lock held elsewhere is an error;
@@ -61,6 +65,7 @@ public:
 private:
     // Declared first: released after everything else is shut down.
     std::optional<SchedulerLock> lock_;
+    std::optional<FileWatcher> watcher_; // ended after the stores that follow through it
     HarnessRegistry registry_;
     std::shared_ptr<JobStore> jobs_;
     std::shared_ptr<RunHistory> history_;
