@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -107,14 +110,14 @@ TEST(RunExecutor, StartsWithExactlyTheArgumentsEnvironmentAndFolder) {
             << entry;
 }
 
-TEST(RunExecutor, ChildLeadsItsOwnProcessGroup) {
-    RunOutcome outcome = RunExecutor().run(
-        shell("ps -o pid= -o pgid= -p $$ 2>/dev/null || cut -d' ' -f1,5 /proc/$$/stat"), 10);
+TEST(RunExecutor, ChildLeadsItsOwnSessionAndProcessGroup) {
+    RunOutcome outcome = RunExecutor().run(shell("cut -d' ' -f1,5,6 /proc/$$/stat"), 10);
     std::istringstream fields(outcome.standardOutput);
-    pid_t pid = 0, group = 0;
-    fields >> pid >> group;
+    pid_t pid = 0, group = 0, session = 0;
+    fields >> pid >> group >> session;
     EXPECT_GT(pid, 0);
     EXPECT_EQ(pid, group);
+    EXPECT_EQ(pid, session);
     EXPECT_NE(group, ::getpgrp());
 }
 
@@ -345,4 +348,56 @@ TEST(RunExecutor, SignalsIgnoredHereAreDefaultInTheChild) {
     ASSERT_EQ(outcome.standardOutput.rfind("SigIgn:\t", 0), 0u);
     unsigned long long ignored = std::stoull(outcome.standardOutput.substr(8), nullptr, 16);
     EXPECT_EQ(ignored & (1ULL << (SIGPIPE - 1)), 0u);
+}
+
+// Started from an interactive shell, a tool must not reach that shell's terminal: input
+// it pushed there (TIOCSTI) would run as a command once the run is over.
+TEST(RunExecutor, TheChildHasNoTerminalToTypeInto) {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    std::string name = ::ptsname(master);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    pid_t shellProcess = ::fork();
+    if (shellProcess == 0) {
+        // Plays the user's shell: the terminal controls its session and is open in it.
+        ::close(report[0]);
+        ::setsid();
+        int terminal = ::open(name.c_str(), O_RDWR);
+        termios raw{};
+        ::tcgetattr(terminal, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(terminal, TCSANOW, &raw);
+        RunOutcome outcome = RunExecutor().run(shell(R"sh(exec /usr/bin/python3 -c '
+import errno, fcntl, os, sys, termios
+try:
+    fcntl.ioctl(os.open("/dev/tty", os.O_RDONLY), termios.TIOCSTI, b"x")
+    print("typed")
+except OSError as error:
+    print("no-terminal" if error.errno == errno.ENXIO else error)
+try:
+    os.fstat(int(sys.argv[1]))
+    print("inherited-terminal")
+except OSError:
+    print("nothing-inherited")
+' )sh" + std::to_string(terminal)),
+                                               30);
+        ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+        char typed = 0;
+        std::string text =
+            outcome.standardOutput + (::read(terminal, &typed, 1) == 1 ? "input waits\n" : "");
+        [[maybe_unused]] ssize_t written = ::write(report[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(report[0]);
+    ::close(master);
+    ASSERT_EQ(::waitpid(shellProcess, nullptr, 0), shellProcess);
+    EXPECT_EQ(text, "no-terminal\nnothing-inherited\n");
 }

@@ -18,9 +18,15 @@ namespace marrowbell::test {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/marrowbell-test.XXXXXX";
+TempDir::TempDir()
+    : TempDir([] {
+        const char* tmp = std::getenv("TMPDIR");
+        return fs::path(tmp && *tmp ? tmp : "/tmp");
+    }()) {}
+
+TempDir::TempDir(const fs::path& parent) {
+    fs::create_directories(parent);
+    std::string pattern = (parent / "marrowbell-test.XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = fs::canonical(pattern);

@@ -10,7 +10,10 @@ namespace marrowbell::test {
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it.
 class TempDir {
 public:
+    // In $TMPDIR, else /tmp.
     TempDir();
+    // In `parent`, created when missing.
+    explicit TempDir(const std::filesystem::path& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -65,10 +65,12 @@ ChildProcess::Result ChildProcess::run() const {
     if (workingDirectory)
         posix_spawn_file_actions_addchdir_np(&actions, workingDirectory->c_str());
 
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    // Its own process group, so a time-out ends whatever it started too.
-    posix_spawnattr_setpgroup(&attributes, 0);
+    // Its own session, so a time-out ends whatever it started too, and without a
+    // controlling terminal to reach the user's shell through.
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
@@ -78,8 +80,8 @@ ChildProcess::Result ChildProcess::run() const {
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     std::vector<std::string> argvStrings{executable.string()};
     argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());

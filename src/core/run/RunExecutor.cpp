@@ -215,13 +215,16 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
+    // Nothing else this process holds open, a terminal least of all, reaches the tool.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     if (!command.workingDirectory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, command.workingDirectory.c_str());
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
+    // A session of its own (which leads a new group too) with no controlling terminal,
+    // so the tool can neither open the user's terminal nor push input into its shell.
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     sigset_t signals;
     sigemptyset(&signals);
     posix_spawnattr_setsigmask(&attributes, &signals);
