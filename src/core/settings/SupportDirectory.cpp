@@ -1,9 +1,7 @@
 #include "settings/SupportDirectory.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -29,19 +27,7 @@ static fs::path dataFolder() {
 fs::path url() {
     fs::path data = dataFolder();
     fs::create_directories(data); // throws std::filesystem::filesystem_error (a system_error)
-    // Private to the user: it holds the endpoint keys when no keyring runs, and every
-    // run's prompt and output.
-    // A folder left open to others by an earlier version is closed again.
-    fs::path folder = data / "Marrowbell";
-    if (::mkdir(folder.c_str(), 0700) != 0) {
-        struct stat status {};
-        if (errno != EEXIST || ::stat(folder.c_str(), &status) != 0)
-            throw std::system_error(errno, std::generic_category(),
-                                    "cannot create " + folder.string());
-        if (status.st_uid == ::getuid() && (status.st_mode & 077) != 0)
-            ::chmod(folder.c_str(), status.st_mode & 0700);
-    }
-    return folder;
+    return data / "Marrowbell";
 }
 
 fs::path file(std::string_view name) {
