@@ -45,7 +45,7 @@ int daemon(Arguments arguments) {
     auto printer = std::make_shared<LinePrinter>();
     setup.service->setOnRunStarted(
         [printer](const Job& job) { printer->print("started  " + printable(job.name)); });
-    setup.service->setOnRunFinished([printer](const Job& job, const RunRecord& record) {
+    auto control = setup.serveControl("daemon", [printer](const Job& job, const RunRecord& record) {
         printer->print("finished " + printable(job.name) + ": " + record.outcomeSummary() + " — " +
                        printable(record.summary()));
     });
@@ -60,6 +60,8 @@ int daemon(Arguments arguments) {
     setup.service->cancelAll();
     setup.service->waitUntilIdle();
     setup.history->flush();
+    if (control)
+        control->stop();
     std::cerr << "marrowbellctl: scheduler stopped.\n";
     return success;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "control/ControlServer.h"
 #include "job/JobStore.h"
 #include "job/SchedulerLock.h"
 #include "job/SchedulerService.h"
 #include "run/JobRunner.h"
+#include "run/LiveRuns.h"
 #include "run/RunHistory.h"
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
@@ -31,8 +33,16 @@ struct SchedulerSetup {
     std::shared_ptr<RunHistory> history;
     std::shared_ptr<EndpointStore> endpoints;
     std::shared_ptr<SettingsStore> settings;
+    std::shared_ptr<LiveRuns> live; // runs in flight and their transcripts
     std::shared_ptr<JobRunner> runner;
     std::shared_ptr<SchedulerService> service;
+
+    // Serves the control channel as `kind` ("daemon", "run"), telling its subscribers
+    // of every finished run and change. When it cannot, says why on standard error and
+    // goes on without one: the jobs still run.
+    std::shared_ptr<ControlServer>
+    serveControl(const char* kind,
+                 std::function<void(const Job&, const RunRecord&)> onRunFinished = {});
 
 private:
     std::jthread shellLookup_;
