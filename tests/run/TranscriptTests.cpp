@@ -195,9 +195,14 @@ TEST(LiveRuns, ARunsWholeOutputIsInTheTranscriptNamedByItsRecord) {
     EXPECT_TRUE(record.succeeded()) << record.failureMessage.value_or("");
     std::vector<Line> lines = readAll(transcripts / "Runs" / (record.id.text() + ".log"));
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].first, OutputChannel::warning);
-    EXPECT_EQ(lines[2], Line(OutputChannel::standardError, "rate limited, retrying"));
-    EXPECT_EQ(lines[3].second.rfind(R"({"type":"result")", 0), 0u);
+    EXPECT_EQ(lines[0].first, OutputChannel::warning) << "the warning comes before the harness";
+    // The two streams are read side by side: each keeps its own order.
+    std::vector<std::string> out, err;
+    for (const auto& [channel, text] : lines)
+        (channel == OutputChannel::standardError ? err : out).push_back(text);
+    EXPECT_EQ(err, std::vector<std::string>{"rate limited, retrying"});
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[2].rfind(R"({"type":"result")", 0), 0u);
     EXPECT_EQ(fixture.listener->lines, lines) << "the listener sees what the transcript keeps";
     ASSERT_EQ(fixture.listener->began.size(), 1u);
     EXPECT_EQ(fixture.listener->began[0].runID, record.id);

@@ -102,7 +102,8 @@ TEST(SettingsStore, UpdatePersistsSortedPrettyJsonThatReadsBack) {
               "  \"defaults\": {\n"
               "    \"notifyOnFailureOnly\": true,\n"
               "    \"timeoutSeconds\": 3600.0\n"
-              "  }\n"
+              "  },\n"
+              "  \"transcriptLimitBytes\": 1073741824\n"
               "}\n");
     EXPECT_EQ(SettingsStore(file).settings(), store.settings());
 }

@@ -41,6 +41,7 @@ struct ControlServer::Connection {
     Clock::time_point inputSince; // when the incomplete request began (or the connection)
     bool requested = false;       // a complete request arrived
     bool answered = false;        // the last reply is on its way: further requests are ignored
+    bool inputClosed = false;     // the client sent all it will (a half-close): answers still go
     std::string sending;          // being written; after it the backlog, then `queue`
     std::size_t sent = 0;
     Clock::time_point lastProgress;
@@ -226,8 +227,14 @@ void ControlServer::loop(std::stop_token stop) {
         for (const auto& connection : connections) {
             if (connection->closed)
                 continue;
-            short events = connection->input.size() <= ControlProtocol::requestLimit ? POLLIN : 0;
-            if (connection->sent < connection->sending.size())
+            bool sending = connection->sent < connection->sending.size();
+            if (connection->inputClosed && !sending)
+                continue; // nothing to read or write until more output is queued
+            short events = !connection->inputClosed &&
+                                   connection->input.size() <= ControlProtocol::requestLimit
+                               ? POLLIN
+                               : 0;
+            if (sending)
                 events |= POLLOUT;
             fds.push_back({connection->fd, events, 0});
             polled.push_back(connection);
@@ -301,6 +308,12 @@ void ControlServer::accept() {
 void ControlServer::readFrom(Connection& connection) {
     char buffer[readChunk];
     ssize_t n = ::recv(connection.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n == 0 && connection.requested) {
+        // Done sending (`socat`, `nc -N`): the answers still go, until a write fails.
+        connection.inputClosed = true;
+        connection.input.clear();
+        return;
+    }
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         close(connection); // the client went away: whatever it started goes on
         return;
