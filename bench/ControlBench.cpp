@@ -51,9 +51,13 @@ struct Bench {
         fs::permissions(folder / "bin" / "standin", fs::perms::owner_all);
         HarnessSpec spec = HarnessSpec::decode(Json::parse(R"({
           "id": "standin", "displayName": "Stand-in", "executableNames": ["standin"],
-          "subcommand": [], "headlessFlags": [], "structuredOutputFlags": [],
-          "promptDelivery": "standardInput", "eventFormat": "claudeStreamJSON",
-          "permissions": {"fullAccess": []}, "limitEnforcement": "harnessPathChecks",
+          "subcommand": [], "headlessFlags": ["--print"],
+          "structuredOutputFlags": ["--output-format", "stream-json"],
+          "promptDelivery": "standardInput", "modelFlag": "--model",
+          "eventFormat": "claudeStreamJSON", "permissions": {"fullAccess": ["--yes"]},
+          "localEndpoint": {"style": "environment", "variable": "ANTHROPIC_BASE_URL"},
+          "limitEnforcement": "harnessPathChecks",
+          "apiKeyVariables": {"anthropic": "ANTHROPIC_API_KEY"},
           "endpointProtocol": "anthropic"})"));
         HarnessRegistry registry({spec}, {(folder / "bin").string()}, {}, {}, {},
                                  std::make_shared<ShellPath>());
