@@ -6,7 +6,7 @@
 #include "control/ControlServer.h"
 #include "harness/HarnessRegistry.h"
 #include "harness/HarnessSpec.h"
-#include "job/SerialTimerQueue.h"
+#include "scheduler/SerialTimerQueue.h"
 #include "run/JobRunner.h"
 
 #include <benchmark/benchmark.h>

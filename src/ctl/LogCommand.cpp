@@ -7,6 +7,7 @@
 #include "run/RunHistory.h"
 #include "run/RunTranscript.h"
 #include "run/TranscriptFolder.h"
+#include "service/NameLookup.h"
 
 #include <filesystem>
 #include <iostream>
@@ -62,8 +63,8 @@ int log(Arguments arguments) {
     }
     std::optional<Job> job;
     try {
-        job = resolveJob(storedJobs(), rest[0]);
-    } catch (const JobArgumentError& error) {
+        job = NameLookup::job(storedJobs(), rest[0]);
+    } catch (const NameLookup::Error& error) {
         return usage(error.what());
     }
     for (const RunRecord& run : runs)

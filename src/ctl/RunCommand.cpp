@@ -1,11 +1,11 @@
 #include "Command.h"
 #include "JobArgument.h"
 #include "SchedulerChannel.h"
-#include "SchedulerSetup.h"
 #include "StopSignals.h"
 #include "TerminalText.h"
 #include "control/ControlProtocol.h"
 #include "run/RunTranscript.h"
+#include "service/CoreServices.h"
 
 #include <chrono>
 #include <iostream>
@@ -82,12 +82,12 @@ int runThrough(ControlClient& client, const Job& job, bool json, StopSignals& si
 // In this process: it holds the scheduler lock for the run, serving the control channel
 // meanwhile so that other terminals see the run.
 int runHere(const Job& job, bool json, StopSignals& signals) {
-    SchedulerSetup setup;
-    auto control = setup.serveControl("run");
+    CoreServices core;
+    auto control = serveControl(core, "run");
 
     auto output = std::make_shared<std::mutex>();
     std::future<RunRecord> future =
-        setup.service->runNow(job, [output, json](std::string_view line) {
+        core.scheduler()->runNow(job, [output, json](std::string_view line) {
             std::lock_guard lock(*output);
             if (json) {
                 std::string event;
@@ -102,16 +102,16 @@ int runHere(const Job& job, bool json, StopSignals& signals) {
     while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
         if (signals.wait(std::chrono::milliseconds(100)) && !cancelled) {
             cancelled = true;
-            setup.service->cancel(job.id);
+            core.scheduler()->cancel(job.id);
         }
     }
     RunRecord record = future.get();
     // Runs other terminals started through this process finish before it lets go of
     // the scheduler lock; Ctrl-C cancels them.
-    while (!setup.service->waitUntilIdle(std::chrono::milliseconds(100)))
+    while (!core.scheduler()->waitUntilIdle(std::chrono::milliseconds(100)))
         if (signals.wait(std::chrono::milliseconds(0)))
-            setup.service->cancelAll();
-    setup.history->flush();
+            core.scheduler()->cancelAll();
+    core.history()->flush();
     if (control)
         control->stop();
     printOutcome(job, record);

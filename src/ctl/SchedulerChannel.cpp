@@ -1,6 +1,7 @@
 #include "SchedulerChannel.h"
 
 #include "TerminalText.h"
+#include "control/ControlProtocol.h"
 #include "run/OutputChannel.h"
 
 #include <algorithm>
@@ -12,6 +13,33 @@ const char* const noSchedulerMessage = "No Marrowbell scheduler is running.";
 
 std::optional<ControlClient> connectToScheduler() {
     return ControlClient::connect();
+}
+
+std::shared_ptr<ControlServer>
+serveControl(CoreServices& core, const char* kind,
+             std::function<void(const Job&, const RunRecord&)> onRunFinished) {
+    std::shared_ptr<ControlServer> server;
+    try {
+        server = ControlServer::start({core.scheduler(), core.jobs(), core.live(), kind},
+                                      ControlProtocol::socketPath());
+    } catch (const std::exception& error) {
+        std::cerr << "marrowbellctl: no control channel (" << error.what()
+                  << "); marrowbellctl status, stop and follow cannot reach this scheduler.\n";
+    }
+    std::weak_ptr<ControlServer> weak = server;
+    core.scheduler()->setOnRunFinished(
+        [weak, onRunFinished](const Job& job, const RunRecord& record) {
+            if (onRunFinished)
+                onRunFinished(job, record);
+            if (auto server = weak.lock())
+                server->runFinished(job, record);
+        });
+    // Anything of the jobs may have changed after a tick or a run.
+    core.scheduler()->setOnChange([weak] {
+        if (auto server = weak.lock())
+            server->changed("jobs");
+    });
+    return server;
 }
 
 bool takeFlag(std::vector<std::string>& arguments, std::string_view flag) {

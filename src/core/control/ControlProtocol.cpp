@@ -1,7 +1,7 @@
 #include "control/ControlProtocol.h"
 
 #include "base/HomeFolder.h"
-#include "run/Utf8.h"
+#include "base/Utf8.h"
 
 #include <cstdlib>
 #include <unistd.h>

@@ -3,8 +3,8 @@
 #include "base/Instant.h"
 #include "job/Job.h"
 #include "job/JobStore.h"
-#include "job/SchedulerService.h"
-#include "job/TaskGroup.h"
+#include "scheduler/SchedulerService.h"
+#include "scheduler/TaskGroup.h"
 #include "run/LiveRuns.h"
 #include "run/RunRecord.h"
 

@@ -1,6 +1,6 @@
 #include "run/TranscriptFolder.h"
 
-#include "settings/SupportDirectory.h"
+#include "base/SupportDirectory.h"
 
 #include <algorithm>
 #include <cerrno>
