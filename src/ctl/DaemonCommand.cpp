@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "SchedulerChannel.h"
 #include "StopSignals.h"
 #include "TerminalText.h"
 
@@ -47,7 +48,7 @@ int daemon(Arguments arguments) {
     auto printer = std::make_shared<LinePrinter>();
     scheduler.setOnRunStarted(
         [printer](const Job& job) { printer->print("started  " + printable(job.name)); });
-    scheduler.setOnRunFinished([printer](const Job& job, const RunRecord& record) {
+    auto control = serveControl(core, "daemon", [printer](const Job& job, const RunRecord& record) {
         printer->print("finished " + printable(job.name) + ": " + record.outcomeSummary() + " — " +
                        printable(record.summary()));
     });
@@ -57,6 +58,8 @@ int daemon(Arguments arguments) {
 
     signals.wait();
     core.shutDown();
+    if (control)
+        control->stop();
     std::cerr << "marrowbellctl: scheduler stopped.\n";
     return success;
 }

@@ -39,7 +39,8 @@ inline constexpr const char* succeedingHarness =
     "done\",\"usage\":{\"input_tokens\":12,\"output_tokens\":34}}'\n";
 
 struct RunnerFixture {
-    explicit RunnerFixture(const std::string& script = succeedingHarness) {
+    explicit RunnerFixture(const std::string& script = succeedingHarness,
+                           std::shared_ptr<LiveRuns> live = nullptr) {
         writeHarness(script);
         HarnessSpec spec = HarnessSpec::decode(standInSpec());
         HarnessRegistry registry({spec}, {(folder / "bin").string()}, {}, {}, {},
@@ -48,7 +49,8 @@ struct RunnerFixture {
                                                 folder / "secrets.json");
         runner = std::make_shared<JobRunner>(registry, history, EndpointProbe(2),
                                              RunExecutor(RunExecutor::Timing{1, 1, 1}),
-                                             CommandBuilder{}, *secrets);
+                                             CommandBuilder{}, *secrets, live);
+        this->live = std::move(live);
         std::filesystem::create_directories(folder / "work");
     }
 
@@ -68,6 +70,7 @@ struct RunnerFixture {
     std::shared_ptr<RunHistory> history = std::make_shared<RunHistory>();
     std::shared_ptr<SecretStore> secrets;
     std::shared_ptr<JobRunner> runner;
+    std::shared_ptr<LiveRuns> live; // none unless given
 };
 
 } // namespace marrowbell::test

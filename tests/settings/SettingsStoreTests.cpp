@@ -16,6 +16,7 @@ TEST(AppSettings, DefaultsAreAnHourAndFailuresOnly) {
     EXPECT_EQ(defaults.defaultHarnessID, std::nullopt);
     EXPECT_EQ(defaults.defaultEndpointID, std::nullopt);
     EXPECT_EQ(defaults.catchUpGraceSeconds, 3600);
+    EXPECT_EQ(defaults.transcriptLimitBytes, 1u << 30);
 }
 
 struct LoadCase {
@@ -62,6 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
                                      Uuid::parse("6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
                                  s.catchUpGraceSeconds = 0;
                              })},
+                    LoadCase{"TranscriptLimit", R"({"transcriptLimitBytes":5000})",
+                             with([](auto& s) { s.transcriptLimitBytes = 5000; })},
+                    LoadCase{"NegativeTranscriptLimit", R"({"transcriptLimitBytes":-1})", defaults},
                     LoadCase{"GraceIsAString", R"({"catchUpGraceSeconds":"soon"})", defaults},
                     LoadCase{"GraceAlongsideAStringOne",
                              R"({"defaultHarnessID":"pi","catchUpGraceSeconds":"soon"})", defaults},
@@ -98,7 +102,8 @@ TEST(SettingsStore, UpdatePersistsSortedPrettyJsonThatReadsBack) {
               "  \"defaults\": {\n"
               "    \"notifyOnFailureOnly\": true,\n"
               "    \"timeoutSeconds\": 3600.0\n"
-              "  }\n"
+              "  },\n"
+              "  \"transcriptLimitBytes\": 1073741824\n"
               "}\n");
     EXPECT_EQ(SettingsStore(file).settings(), store.settings());
 }

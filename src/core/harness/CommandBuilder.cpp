@@ -20,10 +20,7 @@ namespace marrowbell {
 std::filesystem::path CommandBuilder::discoveryDirectory() {
     std::filesystem::path folder = std::filesystem::path(temporaryFolder()) /
                                    ("MarrowbellDiscovery-" + std::to_string(::getuid()));
-    ::mkdir(folder.c_str(), 0700);
-    struct stat status {};
-    if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-        status.st_uid == ::getuid() && (status.st_mode & 022) == 0)
+    if (isPrivateFolder(folder))
         return folder;
     std::string fresh = folder.string() + ".XXXXXX";
     if (::mkdtemp(fresh.data()))

@@ -14,13 +14,14 @@ namespace marrowbell {
 
 JobRunner::JobRunner(HarnessRegistry registry, std::shared_ptr<RunHistory> history,
                      EndpointProbe probe, RunExecutor executor, CommandBuilder builder,
-                     SecretStore secrets)
+                     SecretStore secrets, std::shared_ptr<LiveRuns> live)
     : registry_(std::move(registry))
     , history_(std::move(history))
     , probe_(probe)
     , executor_(executor)
     , builder_(builder)
-    , secrets_(std::move(secrets)) {}
+    , secrets_(std::move(secrets))
+    , live_(std::move(live)) {}
 
 std::optional<std::string> JobRunner::apiKey(const std::optional<Endpoint>& endpoint) const {
     if (!endpoint || !mayNeedAPIKey(endpoint->kind))
@@ -56,8 +57,10 @@ std::optional<std::int64_t> JobRunner::wholeSeconds(Seconds limit) {
     return static_cast<std::int64_t>(std::trunc(limit));
 }
 
-RunRecord JobRunner::refused(const Job& job, Instant now, std::string message, bool skip) const {
+RunRecord JobRunner::refused(const Job& job, Instant now, std::string message, bool skip,
+                             const Uuid& id) const {
     RunRecord record;
+    record.id = id;
     record.jobID = job.id;
     record.startedAt = now;
     record.duration = 0;
@@ -124,19 +127,44 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
         }
     }
 
-    if (onOutputLine)
-        for (const std::string& warning : command.warnings)
+    // From here on the run is live: it has a transcript named after the record's
+    // identifier, and a record that leaves the registry whatever happens.
+    const Uuid runID = Uuid::random();
+    std::shared_ptr<LiveRuns::Run> live =
+        live_ ? live_->begin(job, runID, Instant::now()) : nullptr;
+    struct Abandon {
+        LiveRuns::Run* run;
+        ~Abandon() {
+            if (run)
+                run->abandon();
+        }
+    } abandon{live.get()};
+    auto finished = [&](RunRecord record) {
+        if (live)
+            live->finish(record, *history_);
+        return record;
+    };
+    auto warn = [&](const std::string& warning) {
+        if (onOutputLine)
             onOutputLine("warning: " + warning);
+        if (live)
+            live->line(OutputChannel::warning, warning);
+    };
+    for (const std::string& warning : command.warnings)
+        warn(warning);
+    if (live && live->transcriptProblem())
+        warn(*live->transcriptProblem());
 
     const HarnessSpec* spec = lookUp(registry_, job.harnessID);
     if (!spec)
-        return refused(job, now, HarnessError::unknownHarness(job.harnessID).what());
+        return finished(
+            refused(job, now, HarnessError::unknownHarness(job.harnessID).what(), false, runID));
     RunEventStream stream(RunEventParsers::parser(spec->eventFormat));
 
     std::optional<std::int64_t> limit =
         wholeSeconds(job.limitOverrides.timeoutSeconds.value_or(defaults.timeoutSeconds));
     if (!limit)
-        return refused(job, now, unusableLimitMessage);
+        return finished(refused(job, now, unusableLimitMessage, false, runID));
 
     RunOutcome outcome;
     try {
@@ -146,14 +174,25 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
                 stream.ingest(line);
                 if (onOutputLine)
                     onOutputLine(line);
+                if (live)
+                    live->line(OutputChannel::standardOutput, line);
             },
-            std::move(stopToken));
+            std::move(stopToken),
+            [&](std::string_view line) {
+                if (live)
+                    live->line(OutputChannel::standardError, line);
+            },
+            [&](pid_t pid) {
+                if (live)
+                    live->setProcessID(pid);
+            });
     } catch (const RunExecutorError& error) {
-        return refused(job, now, error.what());
+        return finished(refused(job, now, error.what(), false, runID));
     }
 
     RunSummary summary = stream.summary();
     RunRecord record;
+    record.id = runID;
     record.jobID = job.id;
     record.startedAt = now;
     record.duration = outcome.duration;
@@ -175,7 +214,7 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
         record.failureMessage = message;
     }
     history_->record(record);
-    return record;
+    return finished(record);
 }
 
 } // namespace marrowbell

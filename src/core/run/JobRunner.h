@@ -6,6 +6,7 @@
 #include "harness/CommandBuilder.h"
 #include "harness/HarnessRegistry.h"
 #include "run/JobRunning.h"
+#include "run/LiveRuns.h"
 #include "run/RunExecutor.h"
 #include "run/RunHistory.h"
 
@@ -23,11 +24,15 @@ namespace marrowbell {
 // Holds only its collaborators; any number of runs may proceed at once.
 class JobRunner : public JobRunning {
 public:
+    // With `live`, every run that starts its harness is registered there, keeps a
+    // transcript and reaches its listener.
     JobRunner(HarnessRegistry registry, std::shared_ptr<RunHistory> history, EndpointProbe probe,
-              RunExecutor executor, CommandBuilder builder, SecretStore secrets);
+              RunExecutor executor, CommandBuilder builder, SecretStore secrets,
+              std::shared_ptr<LiveRuns> live = nullptr);
 
     // Never fails. Warnings of the command reach `onOutputLine` first, as "warning: "
     // lines (they are not stored), then every line of the harness's standard output.
+    // The record's identifier names the run's transcript.
     // A refused run is a record with duration 0 and exit code 1 (0 for a skip).
     RunRecord run(const Job& job, const std::optional<Endpoint>& endpoint,
                   const RunLimits& defaults, Instant now, LineHandler onOutputLine,
@@ -50,7 +55,8 @@ public:
         "The time limit is not a usable number of seconds. Set a time limit for this job.";
 
 private:
-    RunRecord refused(const Job& job, Instant now, std::string message, bool skip = false) const;
+    RunRecord refused(const Job& job, Instant now, std::string message, bool skip = false,
+                      const Uuid& id = Uuid::random()) const;
 
     HarnessRegistry registry_;
     std::shared_ptr<RunHistory> history_;
@@ -58,6 +64,7 @@ private:
     RunExecutor executor_;
     CommandBuilder builder_;
     SecretStore secrets_;
+    std::shared_ptr<LiveRuns> live_;
 };
 
 } // namespace marrowbell

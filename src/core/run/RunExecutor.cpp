@@ -171,7 +171,9 @@ constexpr std::size_t readBufferSize = 256 * 1024;
 
 RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
                             std::function<void(std::string_view line)> onLine,
-                            std::stop_token stopToken) const {
+                            std::stop_token stopToken,
+                            std::function<void(std::string_view line)> onErrorLine,
+                            std::function<void(pid_t pid)> onStarted) const {
     const Clock::time_point start = Clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
 
@@ -214,7 +216,9 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     ::fcntl(outRead.get(), F_SETPIPE_SZ, 1 << 20); // fewer wake-ups for chatty children
 
     OutputSink standardOutput(std::move(onLine));
-    OutputSink standardError;
+    OutputSink standardError(std::move(onErrorLine));
+    if (onStarted)
+        onStarted(pid);
     std::stop_callback wakeOnStop(stopToken, [fd = wake.get()] {
         std::uint64_t one = 1;
         [[maybe_unused]] ssize_t ignored = ::write(fd, &one, sizeof one);

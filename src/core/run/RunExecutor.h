@@ -8,6 +8,7 @@
 #include <functional>
 #include <stop_token>
 #include <string_view>
+#include <sys/types.h>
 
 namespace marrowbell {
 
@@ -55,9 +56,13 @@ public:
     // Throws RunExecutorError when the process cannot be launched (missing or
     // non-executable file, missing working folder, no file descriptors left).
     // A time limit of infinity means none; zero or less stops the process at once.
+    // `onErrorLine` receives the lines of standard error as `onLine` those of standard
+    // output; `onStarted` the child's process id once it runs.
     RunOutcome run(const BuiltCommand& command, Seconds timeLimit,
                    std::function<void(std::string_view line)> onLine = {},
-                   std::stop_token stopToken = {}) const;
+                   std::stop_token stopToken = {},
+                   std::function<void(std::string_view line)> onErrorLine = {},
+                   std::function<void(pid_t pid)> onStarted = {}) const;
 
 private:
     Timing timing_;

@@ -86,6 +86,7 @@ void SchedulerService::stop() {
         std::lock_guard lock(mutex_);
         running_ = false;
         old = std::move(timer_);
+        nextWake_.reset();
     }
     if (old)
         old->cancel();
@@ -148,12 +149,14 @@ void SchedulerService::scheduleNextWake() {
     {
         std::lock_guard lock(mutex_);
         old = std::move(timer_);
+        nextWake_.reset();
         if (running_ && wakeUp) {
             fresh = timers_->makeTimer(clampedDelay(*wakeUp, now), [weak = weak_from_this()] {
                 if (auto self = weak.lock())
                     self->tick();
             });
             timer_ = fresh;
+            nextWake_ = now + clampedDelay(*wakeUp, now);
         }
     }
     // Outside the lock: a later call may already have replaced and cancelled `fresh`,
@@ -212,13 +215,15 @@ void SchedulerService::recordSkip(const Job& job, Instant slot, const std::strin
     notify(onRunFinished, job, record);
 }
 
-std::future<RunRecord> SchedulerService::runNow(const Job& job, LineHandler onOutputLine) {
-    return launch(job, clock_(), std::move(onOutputLine), std::nullopt);
+std::future<RunRecord> SchedulerService::runNow(const Job& job, LineHandler onOutputLine,
+                                                std::stop_token cancel) {
+    return launch(job, clock_(), std::move(onOutputLine), std::nullopt, std::move(cancel));
 }
 
 std::future<RunRecord> SchedulerService::launch(const Job& job, Instant scheduledFor,
                                                 LineHandler onOutputLine,
-                                                std::optional<std::string> folder) {
+                                                std::optional<std::string> folder,
+                                                std::stop_token cancel) {
     auto task = std::make_shared<RunTask>();
     {
         // The folder test and mark, and the in-flight entry, in one hold: two due jobs
@@ -237,7 +242,8 @@ std::future<RunRecord> SchedulerService::launch(const Job& job, Instant schedule
     std::future<RunRecord> future = promise->get_future();
     threads_.spawn([weak = weak_from_this(), job, scheduledFor,
                     onOutputLine = std::move(onOutputLine), task, folder = std::move(folder),
-                    promise] {
+                    promise, cancel = std::move(cancel)] {
+        std::stop_callback forward(cancel, [task] { task->stop.request_stop(); });
         RunRecord record;
         if (auto self = weak.lock()) {
             record = self->execute(job, scheduledFor, onOutputLine, task->stop.get_token());
@@ -329,6 +335,11 @@ void SchedulerService::cancelAll() {
         task->stop.request_stop();
 }
 
+std::optional<Instant> SchedulerService::nextWakeUp() const {
+    std::lock_guard lock(mutex_);
+    return nextWake_;
+}
+
 bool SchedulerService::isRunning(const Uuid& jobID) const {
     std::lock_guard lock(mutex_);
     return inFlight_.contains(jobID);
@@ -337,6 +348,11 @@ bool SchedulerService::isRunning(const Uuid& jobID) const {
 void SchedulerService::waitUntilIdle() const {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [&] { return tasks_ == 0; });
+}
+
+bool SchedulerService::waitUntilIdle(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, timeout, [&] { return tasks_ == 0; });
 }
 
 } // namespace marrowbell

@@ -13,6 +13,7 @@
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <future>
@@ -85,14 +86,20 @@ public:
     // Runs the job now, for the present instant, on a task of its own; the future holds
     // the record once the run is cleaned up. Works whether or not the service is
     // started. Keeps the job out of planning while it runs, but takes no folder.
-    std::future<RunRecord> runNow(const Job& job, LineHandler onOutputLine = {});
+    // A stop requested on `cancel` cancels this run alone.
+    std::future<RunRecord> runNow(const Job& job, LineHandler onOutputLine = {},
+                                  std::stop_token cancel = {});
     // Requests cancellation of every run of the job in flight; nothing otherwise.
     void cancel(const Uuid& jobID);
     // Requests cancellation of every run in flight.
     void cancelAll();
     bool isRunning(const Uuid& jobID) const;
+    // When the armed timer fires; none when no timer is armed.
+    std::optional<Instant> nextWakeUp() const;
     // Blocks until no run task is left, clean-up included.
     void waitUntilIdle() const;
+    // The same, for at most `timeout`; whether no run task is left.
+    bool waitUntilIdle(std::chrono::milliseconds timeout) const;
 
     // The job's folder after lexical standardisation ("." and ".." resolved, no
     // trailing slash, symbolic links not followed), as a plain path.
@@ -123,7 +130,7 @@ private:
     void recordSkip(const Job& job, Instant slot, const std::string& reason);
     // Starts a task for (job, scheduledFor); `folder` is the busy key of a scheduled run.
     std::future<RunRecord> launch(const Job& job, Instant scheduledFor, LineHandler onOutputLine,
-                                  std::optional<std::string> folder);
+                                  std::optional<std::string> folder, std::stop_token cancel = {});
     RunRecord execute(const Job& job, Instant scheduledFor, const LineHandler& onOutputLine,
                       std::stop_token stopToken);
     void finish(const Job& job, const std::shared_ptr<RunTask>& task,
@@ -140,6 +147,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable idle_;
     std::shared_ptr<OneShotTimer> timer_;
+    std::optional<Instant> nextWake_; // when `timer_` fires
     bool running_ = false;
     std::unordered_set<std::string> busyDirectories_;
     // A job may have a scheduled and a manual run at once; each is tracked.

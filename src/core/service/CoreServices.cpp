@@ -29,8 +29,11 @@ CoreServices::CoreServices(LockPolicy policy)
     , endpoints_(std::make_shared<EndpointStore>(EndpointStore::defaultFileURL()))
     , settings_(std::make_shared<SettingsStore>(SettingsStore::defaultFileURL())) {
     if (lock_) {
+        live_ = std::make_shared<LiveRuns>(
+            TranscriptFolder(TranscriptFolder::defaultFolder()),
+            [settings = settings_] { return settings->settings().transcriptLimitBytes; });
         runner_ = std::make_shared<JobRunner>(registry_, history_, EndpointProbe(5), RunExecutor(),
-                                              CommandBuilder{}, SecretStore::shared());
+                                              CommandBuilder{}, SecretStore::shared(), live_);
         scheduler_ = SchedulerService::create(jobs_, history_, endpoints_, settings_, runner_);
     }
     shellLookup_ = std::jthread([environment = registry_.environment()] {
