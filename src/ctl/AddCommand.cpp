@@ -191,6 +191,8 @@ Endpoint endpoint(const std::string& argument, const HarnessSpec& spec) {
                           ": it speaks the " + std::string(displayName(wrong->harness)) +
                           " protocol and the endpoint answers in " +
                           std::string(displayName(wrong->endpoint)));
+    if (auto reason = compatibility.reason(spec.displayName, inQuotes(found.name)))
+        throw BadArgument(*reason);
     return found;
 }
 

@@ -39,9 +39,10 @@ inline constexpr const char* succeedingHarness =
     "done\",\"usage\":{\"input_tokens\":12,\"output_tokens\":34}}'\n";
 
 struct RunnerFixture {
-    explicit RunnerFixture(const std::string& script = succeedingHarness) {
+    explicit RunnerFixture(const std::string& script = succeedingHarness,
+                           const Json& described = standInSpec()) {
         writeHarness(script);
-        HarnessSpec spec = HarnessSpec::decode(standInSpec());
+        HarnessSpec spec = HarnessSpec::decode(described);
         HarnessRegistry registry({spec}, {(folder / "bin").string()}, {}, {}, {},
                                  std::make_shared<ShellPath>());
         secrets = std::make_shared<SecretStore>("test.marrowbell", SecretStore::Backend::file,
