@@ -278,3 +278,25 @@ TEST(RunWorktree, AScopedWriteJobRunsInTheWorktreeAndItsSummaryNamesTheBranch) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(RunWorktree, ARunStoppedAtItsLimitStillCommitsWhatItWrote) {
+    test::TempDir cacheHome;
+    test::ScopedEnv cache("XDG_CACHE_HOME", cacheHome.path().string());
+    test::RunnerFixture f("cat >/dev/null\necho half > \"$PWD/half.txt\"\nexec sleep 30\n");
+    committedRepository(f.folder / "work");
+    Job job = f.job();
+    job.permission = PermissionLevel::scopedWrite;
+    job.limitOverrides.timeoutSeconds = 3; // time enough to write, even on a busy machine
+    RunRecord record = f.runner->run(job, std::nullopt, {}, startedAt, {});
+    EXPECT_TRUE(record.timedOut);
+    std::string branch = RunWorktree::branchName(job.name, startedAt);
+    ASSERT_TRUE(record.failureMessage);
+    EXPECT_TRUE(record.failureMessage->ends_with(". The changes are on the branch " + branch + "."))
+        << *record.failureMessage;
+    EXPECT_EQ(git(f.folder / "work", {"show", branch + ":half.txt"}), "half\n");
+    EXPECT_FALSE(fs::exists(f.folder / "work" / "half.txt"));
+}
+
+} // namespace
