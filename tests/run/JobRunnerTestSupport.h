@@ -40,9 +40,10 @@ inline constexpr const char* succeedingHarness =
 
 struct RunnerFixture {
     explicit RunnerFixture(const std::string& script = succeedingHarness,
+                           const Json& described = standInSpec(),
                            std::shared_ptr<LiveRuns> live = nullptr) {
         writeHarness(script);
-        HarnessSpec spec = HarnessSpec::decode(standInSpec());
+        HarnessSpec spec = HarnessSpec::decode(described);
         HarnessRegistry registry({spec}, {(folder / "bin").string()}, {}, {}, {},
                                  std::make_shared<ShellPath>());
         secrets = std::make_shared<SecretStore>("test.marrowbell", SecretStore::Backend::file,

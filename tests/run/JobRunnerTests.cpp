@@ -150,6 +150,35 @@ TEST(JobRunner, ReachableEndpointRunsWithItsKey) {
     EXPECT_EQ(server.requests()[0].header("x-api-key"), "sk-test");
 }
 
+TEST(JobRunner, RunFilesExistForTheRunAloneAndHoldNoKey) {
+    test::TempDir cache;
+    test::ScopedEnv cacheHome("XDG_CACHE_HOME", cache.path().string());
+    Json described = test::standInSpec();
+    described.erase("endpointProtocol");
+    described["apiKeyVariables"] = Json::parse(R"({"openAI": "STANDIN_KEY"})");
+    described["localEndpoint"] = Json::parse(R"({"style": "configuration", "delivery": "file",
+        "variable": "STANDIN_HOME", "fileName": "models.json", "model": "{model}",
+        "content": {"openAI": {"url": "{baseURL}", "key": "{keyVariable}"}}})");
+    RunnerFixture f("cat >/dev/null\n"
+                    "cp \"$STANDIN_HOME/models.json\" \"$PWD/seen.json\"\n"
+                    "echo \"$STANDIN_HOME\" > \"$PWD/folder\"\n"
+                    "stat -c %a \"$STANDIN_HOME\" > \"$PWD/mode\"\n",
+                    described);
+    test::LocalHttpServer server(
+        [](const auto&) { return test::LocalHttpServer::reply(200, R"({"data":[]})"); });
+    Endpoint gateway = endpoint(server.url("/v1"), EndpointKind::openAICompatible, "Gateway");
+    f.secrets->save("sk-run-file", gateway.id);
+    RunRecord r = f.runner->run(f.job(), gateway, {}, slot, {});
+    EXPECT_EQ(r.exitCode, 0) << r.summary();
+    EXPECT_EQ(Json::parse(*files::read(f.folder / "work" / "seen.json")),
+              Json::parse(R"({"url": ")" + server.url("/v1") + R"(", "key": "STANDIN_KEY"})"));
+    EXPECT_EQ(files::read(f.folder / "work" / "mode"), "700\n");
+    std::string folder = *files::read(f.folder / "work" / "folder");
+    folder.pop_back();
+    EXPECT_TRUE(folder.starts_with((cache / "Marrowbell" / "runs").string())) << folder;
+    EXPECT_FALSE(std::filesystem::exists(folder)) << "removed when the run ended";
+}
+
 TEST(JobRunner, KeyIsOnlyForKindsThatTakeOne) {
     RunnerFixture f;
     Endpoint studio = endpoint("http://127.0.0.1:1234/v1", EndpointKind::lmStudio);

@@ -27,6 +27,13 @@ std::string expandingTilde(std::string_view path) {
     return std::string(path);
 }
 
+std::string cacheFolder() {
+    // A relative XDG_CACHE_HOME is invalid and ignored, as the base-directory rules say.
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
+        return std::string(cache) + "/Marrowbell";
+    return expandingTilde("~/.cache/Marrowbell");
+}
+
 std::string temporaryFolder() {
     if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
         return tmp;

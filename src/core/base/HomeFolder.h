@@ -12,6 +12,9 @@ std::string homeFolder();
 // "~" or a leading "~/" replaced by the home folder; any other text unchanged.
 std::string expandingTilde(std::string_view path);
 
+// $XDG_CACHE_HOME/Marrowbell, else ~/.cache/Marrowbell; not created here.
+std::string cacheFolder();
+
 // $TMPDIR, else /tmp.
 std::string temporaryFolder();
 

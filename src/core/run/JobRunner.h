@@ -9,6 +9,7 @@
 #include "run/LiveRuns.h"
 #include "run/RunExecutor.h"
 #include "run/RunHistory.h"
+#include "run/RunWorktree.h"
 
 #include <cstdint>
 #include <memory>
@@ -38,9 +39,17 @@ public:
                   const RunLimits& defaults, Instant now, LineHandler onOutputLine,
                   std::stop_token stopToken = {}) const override;
 
+    // A scoped-write run of a folder in a git repository works in a worktree of its own
+    // (RunWorktree) and its record's summary names the branch holding its changes.
+    //
     // The command `run` would start, without starting it. Throws HarnessError when the
-    // harness is unknown or its executable cannot be found.
+    // harness is unknown or its executable cannot be found. The run's private folder is
+    // named by `privateFolderPattern`, a worktree by RunWorktree::pattern.
     BuiltCommand preview(const Job& job, const std::optional<Endpoint>& endpoint) const;
+
+    // Where each run keeps the files its command needs for itself alone, as a pattern:
+    // "{cache}/runs/{run}".
+    static std::filesystem::path privateFolderPattern();
 
     // The endpoint's stored key; none without an endpoint, for a kind that takes no
     // key, when none is stored or the credential store fails.
@@ -55,6 +64,10 @@ public:
         "The time limit is not a usable number of seconds. Set a time limit for this job.";
 
 private:
+    BuiltCommand command(const Job& job, const std::optional<Endpoint>& endpoint,
+                         const std::filesystem::path& privateFolder,
+                         const std::optional<std::filesystem::path>& worktree = std::nullopt,
+                         const std::vector<std::filesystem::path>& writableFolders = {}) const;
     RunRecord refused(const Job& job, Instant now, std::string message, bool skip = false,
                       const Uuid& id = Uuid::random()) const;
 
