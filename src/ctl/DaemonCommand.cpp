@@ -49,6 +49,10 @@ int daemon(Arguments arguments) {
         printer->print("finished " + printable(job.name) + ": " + record.outcomeSummary() + " — " +
                        printable(record.summary()));
     });
+    // The records stay in memory and go with the next write.
+    setup.history->setOnWriteFailure([printer](const StoreError& error) {
+        printer->print(std::string(error.what()) + "; kept to retry with the next run.");
+    });
     setup.service->start();
     std::cerr << "marrowbellctl: scheduler running for " << setup.store->jobs().size()
               << " job(s); stop it with Ctrl-C or SIGTERM.\n";
@@ -60,6 +64,10 @@ int daemon(Arguments arguments) {
     setup.service->cancelAll();
     setup.service->waitUntilIdle();
     setup.history->flush();
+    if (auto problem = setup.history->writeFailure()) {
+        std::cerr << "marrowbellctl: " << *problem << "\n";
+        return failure;
+    }
     std::cerr << "marrowbellctl: scheduler stopped.\n";
     return success;
 }

@@ -3,6 +3,7 @@
 // line, and are never printed.
 
 #include "Command.h"
+#include "LoadProblems.h"
 
 #include "endpoint/EndpointProbe.h"
 #include "endpoint/SecretStore.h"
@@ -70,6 +71,7 @@ int list(Arguments arguments) {
             return usage("endpoints: unexpected argument " + inQuotes(argument));
     }
     EndpointStore store(EndpointStore::defaultFileURL());
+    warnAbout(store.loadProblems());
     const SecretStore& secrets = SecretStore::shared();
     auto endpoints = store.endpoints();
     if (asJson) {
@@ -111,6 +113,7 @@ int check(Arguments arguments) {
     if (arguments.size() > 1)
         return usage("endpoints check: expected at most one ENDPOINT");
     EndpointStore store(EndpointStore::defaultFileURL());
+    warnAbout(store.loadProblems());
     std::vector<Endpoint> targets = store.endpoints();
     if (arguments.size() == 1) {
         Lookup lookup = find(targets, arguments[0]);
@@ -169,6 +172,7 @@ int setKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints set-key: expected ENDPOINT (the key is read from standard input)");
     EndpointStore store(EndpointStore::defaultFileURL());
+    warnAbout(store.loadProblems());
     Lookup lookup = find(store.endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints set-key: " + lookup.error);
@@ -199,6 +203,7 @@ int removeKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints remove-key: expected ENDPOINT");
     EndpointStore store(EndpointStore::defaultFileURL());
+    warnAbout(store.loadProblems());
     Lookup lookup = find(store.endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints remove-key: " + lookup.error);
@@ -230,6 +235,7 @@ int add(Arguments arguments) {
                      kinds);
     }
     EndpointStore store(EndpointStore::defaultFileURL());
+    warnAbout(store.loadProblems());
     for (const Endpoint& existing : store.endpoints())
         if (existing.name == name)
             return usage("endpoints add: an endpoint named " + inQuotes(name) + " already exists");
@@ -244,6 +250,7 @@ int remove(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints delete: expected ENDPOINT");
     EndpointStore store(EndpointStore::defaultFileURL());
+    warnAbout(store.loadProblems());
     Lookup lookup = find(store.endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints delete: " + lookup.error);

@@ -1,5 +1,7 @@
 #include "JobArgument.h"
 
+#include "LoadProblems.h"
+
 #include <filesystem>
 #include <optional>
 #include <unicode/unistr.h>
@@ -10,7 +12,9 @@ std::vector<Job> storedJobs() {
     std::filesystem::path directory = JobStore::defaultDirectory();
     if (!std::filesystem::is_directory(directory))
         return {};
-    return JobStore(directory).jobs();
+    JobStore store(directory);
+    warnAbout(store.loadProblems());
+    return store.jobs();
 }
 
 static std::string folded(const std::string& text) {

@@ -19,7 +19,7 @@ struct JobArgumentError : std::runtime_error {
 };
 
 // The jobs of the support folder, earliest created first; none when its "Jobs" folder
-// does not exist yet (nothing is created just to read).
+// does not exist yet (nothing is created just to read). Files skipped are warned about.
 std::vector<Job> storedJobs();
 
 // The job a command-line argument means: the job with that identifier (any letter

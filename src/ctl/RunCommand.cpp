@@ -33,6 +33,10 @@ int runJob(Job job) {
     setup.history->flush();
     std::cerr << printable(job.name) << ": " << record.outcomeSummary() << " — "
               << printable(record.summary()) << "\n";
+    if (auto problem = setup.history->writeFailure()) {
+        std::cerr << "marrowbellctl: " << *problem << "\n";
+        return failure;
+    }
     return record.succeeded() ? success : failure;
 }
 

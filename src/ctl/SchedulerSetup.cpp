@@ -1,5 +1,7 @@
 #include "SchedulerSetup.h"
 
+#include "LoadProblems.h"
+
 #include "harness/HarnessRegistry.h"
 #include "harness/ShellPath.h"
 
@@ -12,6 +14,9 @@ SchedulerSetup::SchedulerSetup()
     history = std::make_shared<RunHistory>(RunHistory::defaultFileURL());
     endpoints = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
     settings = std::make_shared<SettingsStore>(SettingsStore::defaultFileURL());
+    for (const auto& problems : {store->loadProblems(), history->loadProblems(),
+                                 endpoints->loadProblems(), settings->loadProblems()})
+        warnAbout(problems);
     runner = std::make_shared<JobRunner>(registry, history, EndpointProbe(5), RunExecutor(),
                                          CommandBuilder{}, SecretStore::shared());
     service = SchedulerService::create(store, history, endpoints, settings, runner);
