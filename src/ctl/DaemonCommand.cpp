@@ -1,7 +1,9 @@
 #include "Command.h"
-#include "SchedulerSetup.h"
+#include "LoadProblems.h"
 #include "StopSignals.h"
 #include "TerminalText.h"
+
+#include "service/CoreServices.h"
 
 #include <chrono>
 #include <ctime>
@@ -41,30 +43,27 @@ int daemon(Arguments arguments) {
         return usage("daemon takes no arguments");
     StopSignals signals; // before any thread exists
 
-    SchedulerSetup setup;
+    CoreServices core;
+    warnAbout(core);
+    SchedulerService& scheduler = *core.scheduler();
     auto printer = std::make_shared<LinePrinter>();
-    setup.service->setOnRunStarted(
+    scheduler.setOnRunStarted(
         [printer](const Job& job) { printer->print("started  " + printable(job.name)); });
-    setup.service->setOnRunFinished([printer](const Job& job, const RunRecord& record) {
+    scheduler.setOnRunFinished([printer](const Job& job, const RunRecord& record) {
         printer->print("finished " + printable(job.name) + ": " + record.outcomeSummary() + " — " +
                        printable(record.summary()));
     });
     // The records stay in memory and go with the next write.
-    setup.history->setOnWriteFailure([printer](const StoreError& error) {
+    core.history()->setOnWriteFailure([printer](const StoreError& error) {
         printer->print(std::string(error.what()) + "; kept to retry with the next run.");
     });
-    setup.service->start();
-    std::cerr << "marrowbellctl: scheduler running for " << setup.store->jobs().size()
+    scheduler.start();
+    std::cerr << "marrowbellctl: scheduler running for " << core.jobs()->jobs().size()
               << " job(s); stop it with Ctrl-C or SIGTERM.\n";
 
     signals.wait();
-    // Stopping: no new wake-ups, runs in flight cancelled (and recorded as such), then
-    // the history written out before the exit.
-    setup.service->stop();
-    setup.service->cancelAll();
-    setup.service->waitUntilIdle();
-    setup.history->flush();
-    if (auto problem = setup.history->writeFailure()) {
+    core.shutDown();
+    if (auto problem = core.history()->writeFailure()) {
         std::cerr << "marrowbellctl: " << *problem << "\n";
         return failure;
     }

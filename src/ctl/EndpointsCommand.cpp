@@ -8,6 +8,8 @@
 #include "endpoint/EndpointProbe.h"
 #include "endpoint/SecretStore.h"
 #include "job/JobStore.h"
+#include "service/EndpointService.h"
+#include "service/NameLookup.h"
 #include "settings/EndpointStore.h"
 
 #include <iostream>
@@ -18,42 +20,26 @@
 namespace marrowbell::ctl {
 namespace {
 
-std::string trimmed(std::string_view text) {
-    const char* space = " \t\r\n\v\f";
-    std::size_t start = text.find_first_not_of(space);
-    if (start == std::string_view::npos)
-        return {};
-    std::size_t end = text.find_last_not_of(space);
-    return std::string(text.substr(start, end - start + 1));
-}
-
 std::string inQuotes(std::string_view text) {
     return "\u201C" + std::string(text) + "\u201D";
 }
 
-// An endpoint named on the command line by its identifier or its exact name.
+// The endpoint an argument names, or the message saying why none.
 struct Lookup {
     std::optional<Endpoint> endpoint;
     std::string error;
 };
 
 Lookup find(const std::vector<Endpoint>& endpoints, const std::string& argument) {
-    if (auto id = Uuid::parse(argument)) {
-        for (const Endpoint& endpoint : endpoints)
-            if (endpoint.id == *id)
-                return {endpoint, {}};
+    try {
+        return {NameLookup::endpoint(endpoints, argument), {}};
+    } catch (const NameLookup::Error& error) {
+        return {std::nullopt, error.what()};
     }
-    std::vector<const Endpoint*> named;
-    for (const Endpoint& endpoint : endpoints)
-        if (endpoint.name == argument)
-            named.push_back(&endpoint);
-    if (named.size() == 1)
-        return {*named.front(), {}};
-    if (named.empty())
-        return {std::nullopt, "no endpoint is named or identified by " + inQuotes(argument)};
-    return {std::nullopt, std::to_string(named.size()) + " endpoints are named " +
-                              inQuotes(argument) +
-                              "; name one by its identifier (see marrowbellctl endpoints)"};
+}
+
+EndpointService service(std::shared_ptr<EndpointStore> store) {
+    return EndpointService(std::move(store), SecretStore::shared());
 }
 
 std::optional<std::string> keyFor(const Endpoint& endpoint) {
@@ -71,7 +57,6 @@ int list(Arguments arguments) {
             return usage("endpoints: unexpected argument " + inQuotes(argument));
     }
     EndpointStore store(EndpointStore::defaultFileURL());
-    warnAbout(store.loadProblems());
     const SecretStore& secrets = SecretStore::shared();
     auto endpoints = store.endpoints();
     if (asJson) {
@@ -113,7 +98,6 @@ int check(Arguments arguments) {
     if (arguments.size() > 1)
         return usage("endpoints check: expected at most one ENDPOINT");
     EndpointStore store(EndpointStore::defaultFileURL());
-    warnAbout(store.loadProblems());
     std::vector<Endpoint> targets = store.endpoints();
     if (arguments.size() == 1) {
         Lookup lookup = find(targets, arguments[0]);
@@ -171,9 +155,9 @@ std::optional<std::string> readKey(const std::string& endpointName) {
 int setKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints set-key: expected ENDPOINT (the key is read from standard input)");
-    EndpointStore store(EndpointStore::defaultFileURL());
-    warnAbout(store.loadProblems());
-    Lookup lookup = find(store.endpoints(), arguments[0]);
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
+    Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints set-key: " + lookup.error);
     const Endpoint& endpoint = *lookup.endpoint;
@@ -182,7 +166,7 @@ int setKey(Arguments arguments) {
         return usage("endpoints set-key: the key must be a single line");
     const SecretStore& secrets = SecretStore::shared();
     try {
-        secrets.save(*key, endpoint.id);
+        service(store).setKey(endpoint, *key);
     } catch (const SecretStore::Failure& error) {
         std::cerr << "marrowbellctl: " << error.what() << "\n";
         return failure;
@@ -202,13 +186,13 @@ int setKey(Arguments arguments) {
 int removeKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints remove-key: expected ENDPOINT");
-    EndpointStore store(EndpointStore::defaultFileURL());
-    warnAbout(store.loadProblems());
-    Lookup lookup = find(store.endpoints(), arguments[0]);
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
+    Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints remove-key: " + lookup.error);
     try {
-        SecretStore::shared().remove(lookup.endpoint->id);
+        service(store).removeKey(*lookup.endpoint);
     } catch (const SecretStore::Failure& error) {
         std::cerr << "marrowbellctl: " << error.what() << "\n";
         return failure;
@@ -220,12 +204,6 @@ int removeKey(Arguments arguments) {
 int add(Arguments arguments) {
     if (arguments.size() != 3)
         return usage("endpoints add: expected NAME URL KIND");
-    std::string name = trimmed(arguments[0]);
-    if (name.empty())
-        return usage("endpoints add: the name is empty");
-    auto url = Endpoint::validated(trimmed(arguments[1]));
-    if (!url)
-        return usage("endpoints add: " + std::string(invalidEndpointAddressMessage));
     auto kind = endpointKind(arguments[2]);
     if (!kind) {
         std::string kinds;
@@ -234,14 +212,16 @@ int add(Arguments arguments) {
         return usage("endpoints add: unknown kind " + inQuotes(arguments[2]) + "; use one of " +
                      kinds);
     }
-    EndpointStore store(EndpointStore::defaultFileURL());
-    warnAbout(store.loadProblems());
-    for (const Endpoint& existing : store.endpoints())
-        if (existing.name == name)
-            return usage("endpoints add: an endpoint named " + inQuotes(name) + " already exists");
-    Endpoint endpoint{Uuid::random(), name, *url, *kind};
-    store.save(endpoint);
-    std::cout << "Added " << name << " (" << displayName(*kind) << " at "
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
+    std::optional<Endpoint> added;
+    try {
+        added = service(store).add(arguments[0], arguments[1], *kind);
+    } catch (const EndpointService::Refusal& refusal) {
+        return usage("endpoints add: " + std::string(refusal.what()));
+    }
+    const Endpoint& endpoint = *added;
+    std::cout << "Added " << endpoint.name << " (" << displayName(*kind) << " at "
               << endpoint.shortDescription() << "): " << endpoint.id.text() << "\n";
     return success;
 }
@@ -249,33 +229,31 @@ int add(Arguments arguments) {
 int remove(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints delete: expected ENDPOINT");
-    EndpointStore store(EndpointStore::defaultFileURL());
-    warnAbout(store.loadProblems());
-    Lookup lookup = find(store.endpoints(), arguments[0]);
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
+    Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints delete: " + lookup.error);
     const Endpoint& endpoint = *lookup.endpoint;
-    // The key goes first: an endpoint deleted with its key left behind would leave
-    // a secret nothing can reach any more.
+    std::vector<Job> jobs;
     try {
-        SecretStore::shared().remove(endpoint.id);
+        jobs = JobStore(JobStore::defaultDirectory()).jobs();
+    } catch (const std::exception&) {
+        // Without readable jobs there is nobody to warn.
+    }
+    std::vector<Job> depending;
+    try {
+        depending = service(store).remove(endpoint, jobs);
     } catch (const SecretStore::Failure& error) {
         std::cerr << "marrowbellctl: " << error.what() << "\n"
                   << "marrowbellctl: " << endpoint.name << " was not deleted\n";
         return failure;
     }
-    store.remove(endpoint.id);
     std::cout << "Deleted " << endpoint.name << " and its key.\n";
-    try {
-        JobStore jobs(JobStore::defaultDirectory());
-        auto depending = EndpointStore::jobsDepending(endpoint.id, jobs.jobs());
-        if (!depending.empty()) {
-            std::cout << "These jobs used it and now run with their harness's own provider:\n";
-            for (const Job& job : depending)
-                std::cout << "  " << job.name << "\n";
-        }
-    } catch (const std::exception&) {
-        // Without readable jobs there is nobody to warn.
+    if (!depending.empty()) {
+        std::cout << "These jobs used it and now run with their harness's own provider:\n";
+        for (const Job& job : depending)
+            std::cout << "  " << job.name << "\n";
     }
     return success;
 }

@@ -2,7 +2,7 @@
 
 #include "base/Files.h"
 #include "base/StoreError.h"
-#include "settings/SupportDirectory.h"
+#include "base/SupportDirectory.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,6 @@
 #include "run/RunExecutor.h"
 
+#include "base/ProcessLaunch.h"
 #include "run/OutputSink.h"
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -193,50 +193,15 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     if (!wake)
         throw fail(errno);
 
-    std::vector<std::string> argumentStrings;
-    argumentStrings.reserve(command.arguments.size() + 1);
-    argumentStrings.push_back(command.executable.string());
-    argumentStrings.insert(argumentStrings.end(), command.arguments.begin(),
-                           command.arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : argumentStrings)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environmentStrings;
-    for (const auto& [name, value] : command.environment)
-        environmentStrings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : environmentStrings)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
-    if (!command.workingDirectory.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, command.workingDirectory.c_str());
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    // Signals this program ignores (SIGPIPE, say) must not stay ignored in the child.
-    sigfillset(&signals);
-    sigdelset(&signals, SIGKILL);
-    sigdelset(&signals, SIGSTOP);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-
-    pid_t pid = -1;
-    int spawnError = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawnError != 0)
-        throw fail(spawnError);
+    const pid_t pid = ProcessLaunch{
+        command.executable,
+        command.arguments,
+        command.environment,
+        command.workingDirectory,
+        {inRead.get(), outWrite.get(),
+         errWrite.get()}}.start();
+    if (pid < 0)
+        throw fail(-pid);
     ChildGuard guard(pid);
     inRead.reset();
     outWrite.reset();
@@ -384,7 +349,7 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
         siginfo_t info{};
         while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) < 0 && errno == EINTR) {
         }
-        exitCode = info.si_status; // the exit status, or the number of the ending signal
+        exitCode = info.si_status; // ProcessLaunch::exitStatus's convention
     } else {
         std::thread([pid] {
             while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {

@@ -8,4 +8,11 @@ void RunSummary::append(RunEvent event) {
         events.erase(events.begin(), events.end() - static_cast<std::ptrdiff_t>(eventsKept));
 }
 
+void RunSummary::addTokens(std::optional<std::int64_t> input, std::optional<std::int64_t> output) {
+    if (input)
+        inputTokens = inputTokens.value_or(0) + *input;
+    if (output)
+        outputTokens = outputTokens.value_or(0) + *output;
+}
+
 } // namespace marrowbell
