@@ -3,6 +3,7 @@
 // line, and are never printed.
 
 #include "Command.h"
+#include "LoadProblems.h"
 
 #include "endpoint/EndpointProbe.h"
 #include "endpoint/SecretStore.h"
@@ -155,6 +156,7 @@ int setKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints set-key: expected ENDPOINT (the key is read from standard input)");
     auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
     Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints set-key: " + lookup.error);
@@ -185,6 +187,7 @@ int removeKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints remove-key: expected ENDPOINT");
     auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
     Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints remove-key: " + lookup.error);
@@ -209,10 +212,11 @@ int add(Arguments arguments) {
         return usage("endpoints add: unknown kind " + inQuotes(arguments[2]) + "; use one of " +
                      kinds);
     }
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
     std::optional<Endpoint> added;
     try {
-        added = service(std::make_shared<EndpointStore>(EndpointStore::defaultFileURL()))
-                    .add(arguments[0], arguments[1], *kind);
+        added = service(store).add(arguments[0], arguments[1], *kind);
     } catch (const EndpointService::Refusal& refusal) {
         return usage("endpoints add: " + std::string(refusal.what()));
     }
@@ -226,6 +230,7 @@ int remove(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints delete: expected ENDPOINT");
     auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
     Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints delete: " + lookup.error);

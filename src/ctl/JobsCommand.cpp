@@ -2,6 +2,7 @@
 // permission and its next run.
 #include "Command.h"
 #include "IsoTime.h"
+#include "JobArgument.h"
 
 #include "base/Json.h"
 #include "job/JobStore.h"
@@ -21,10 +22,7 @@ int run(Arguments arguments) {
             return usage("unknown argument \"" + argument + "\"");
     }
     // Listing must not create the support folder; no folder simply means no jobs.
-    const std::filesystem::path directory = JobStore::defaultDirectory();
-    std::vector<Job> jobs;
-    if (std::filesystem::exists(directory))
-        jobs = JobStore(directory).jobs();
+    const std::vector<Job> jobs = storedJobs();
 
     const Instant now = Instant::now();
     Json list = Json::array();

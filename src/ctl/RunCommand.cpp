@@ -1,5 +1,6 @@
 #include "Command.h"
 #include "JobArgument.h"
+#include "LoadProblems.h"
 #include "SchedulerChannel.h"
 #include "StopSignals.h"
 #include "TerminalText.h"
@@ -83,6 +84,7 @@ int runThrough(ControlClient& client, const Job& job, bool json, StopSignals& si
 // meanwhile so that other terminals see the run.
 int runHere(const Job& job, bool json, StopSignals& signals) {
     CoreServices core;
+    warnAbout(core);
     auto control = serveControl(core, "run");
 
     auto output = std::make_shared<std::mutex>();
@@ -115,6 +117,10 @@ int runHere(const Job& job, bool json, StopSignals& signals) {
     if (control)
         control->stop();
     printOutcome(job, record);
+    if (auto problem = core.history()->writeFailure()) {
+        std::cerr << "marrowbellctl: " << *problem << "\n";
+        return failure;
+    }
     return record.succeeded() ? success : failure;
 }
 

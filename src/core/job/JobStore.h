@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -13,7 +14,11 @@ namespace marrowbell {
 
 // The jobs, one JSON file per job ("{UUID}.json") in one folder, read once when the
 // store is made and kept in memory. Shared by reference; safe to use from any thread.
-// Files that cannot be read or decoded are skipped and never rewritten or deleted.
+// Only regular files of at most `maxFileBytes` are read (a FIFO or a device is never
+// opened for blocking reads); files that are not jobs are skipped, reported in
+// `loadProblems` and never rewritten or deleted. Of two files holding one job (a copy
+// left by a file synchroniser), the one named after the job's identifier is kept,
+// else the first by name, and the other reported.
 class JobStore {
 public:
     // Creates the folder when missing (with its parents), then reads every "*.json"
@@ -25,18 +30,23 @@ public:
     // folder cannot be located.
     static std::filesystem::path defaultDirectory();
 
+    static constexpr std::size_t maxFileBytes = std::size_t(1) << 20;
+
     const std::filesystem::path& directory() const { return directory_; }
+    // The files skipped while loading and why, one message each, for the user.
+    std::vector<std::string> loadProblems() const;
 
     // Copies of every job, earliest `createdAt` first.
     std::vector<Job> jobs() const;
     std::optional<Job> job(const Uuid& id) const;
 
     // Writes the job's file atomically, then records the job. On failure (thrown as
-    // std::system_error) neither the file nor the stored job changes.
+    // StoreError, "Could not save the job “…” — …") neither the file nor the stored job
+    // changes.
     void save(const Job& job);
-    // Removes the job's file if there is one, then forgets the job. Throws
-    // std::filesystem::filesystem_error when the file cannot be removed, changing
-    // nothing then.
+    // Removes every file of the folder holding the job (its own and any copy), then
+    // forgets the job. Throws StoreError naming each file that could not be removed;
+    // the job stays known then.
     void remove(const Uuid& id);
 
     std::filesystem::path fileFor(const Uuid& id) const;
@@ -47,6 +57,7 @@ private:
     const std::filesystem::path directory_;
     mutable std::mutex mutex_; // guards storage_ only, never held across file access
     std::unordered_map<Uuid, Job> storage_;
+    std::vector<std::string> problems_;
 };
 
 } // namespace marrowbell

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/StoreFile.h"
 #include "base/Uuid.h"
 #include "run/RunRecord.h"
 #include "run/SerialQueue.h"
@@ -7,23 +8,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace marrowbell {
 
 // The records of every job's runs, newest last, capped at `capacity`, mirrored into
-// one JSON file (an array, oldest first). Recording never waits for the disk: the file
-// is rewritten whole and atomically on the serial queue "com.marrowbell.history.writes",
-// so it holds complete JSON at every instant and ends with the state of the last
-// `record`. Records are never deleted except by the cap. Shared by reference; every
-// member may be called from any thread.
+// one JSON file (an array, oldest first) kept by the rules of StoreFile. Recording never
+// waits for the disk: on the serial queue "com.marrowbell.history.writes" the records
+// in memory are merged into the file as it is then, under its lock, and the file
+// rewritten whole and atomically, so it holds complete JSON at every instant and no
+// other writer's records are lost. A write that fails keeps its records in memory for
+// the next write to carry. Records are never deleted except by the cap. Shared by
+// reference; every member may be called from any thread.
 class RunHistory {
 public:
     static constexpr std::size_t capacity = 2000;
     static constexpr const char* fileName = "runs.json";
     static constexpr const char* writeQueueLabel = "com.marrowbell.history.writes";
+    static constexpr std::size_t maxFileBytes = std::size_t(256) << 20;
 
     // "runs.json" in the support folder. Throws std::system_error when the support
     // folder cannot be provided.
@@ -32,9 +38,10 @@ public:
     // A history kept only in memory: no file, no records.
     RunHistory();
     // Creates the file's folder (with intermediates; throws std::filesystem::filesystem_error
-    // when it cannot) and loads the file. A file that cannot be read or decoded gives an
-    // empty history and stays untouched until the next write replaces it. A loaded file
-    // is kept whole even beyond the cap, which applies at the next `record`.
+    // when it cannot) and loads the file: records that do not decode are left out, a file
+    // that does not decode at all is moved aside, and one that cannot be read gives an
+    // empty history and is never replaced (see `loadProblems`). A loaded file is kept
+    // whole even beyond the cap, which applies at the next `record`.
     explicit RunHistory(std::filesystem::path fileURL);
     // Finishes the writes already queued.
     ~RunHistory();
@@ -54,6 +61,14 @@ public:
     // Every record, newest `startedAt` first, sorted like `runs`.
     std::vector<RunRecord> allRuns() const;
 
+    // What went wrong reading the file, one message each, for the user.
+    std::vector<std::string> loadProblems() const;
+    // The last write's failure ("Could not save the run history — …"); none once a
+    // write succeeds.
+    std::optional<std::string> writeFailure() const;
+    // Called on the write queue after each failed write; records stay in memory.
+    void setOnWriteFailure(std::function<void(const StoreError&)> callback);
+
     // Writes queued by `record` and not yet finished.
     std::size_t pending() const;
     // Waits until every write queued so far has finished.
@@ -63,12 +78,15 @@ private:
     void persist();
 
     const std::optional<std::filesystem::path> fileURL_;
+    std::optional<StoreFile> file_;
     mutable std::mutex mutex_;
     std::vector<RunRecord> records_;
     std::size_t pending_ = 0;
     // Bumped by every `record`; the file holds the list as of `persisted_`.
     std::uint64_t generation_ = 0;
     std::uint64_t persisted_ = 0;
+    std::optional<std::string> writeFailure_;
+    std::function<void(const StoreError&)> onWriteFailure_;
     // Declared last so that it is destroyed first, finishing its writes while the
     // state above still exists.
     SerialQueue writes_{writeQueueLabel};

@@ -8,8 +8,8 @@
 namespace marrowbell {
 
 EndpointStore::EndpointStore(std::filesystem::path file)
-    : stored_(file, decltype(stored_)::load(file, &EndpointStore::decode), &EndpointStore::encode) {
-}
+    : stored_(std::move(file), "the endpoints", maxFileBytes, 0600, &EndpointStore::decode,
+              &EndpointStore::encode) {}
 
 std::filesystem::path EndpointStore::defaultFileURL() {
     return SupportDirectory::file("endpoints.json");
@@ -60,13 +60,18 @@ std::string EndpointStore::encode(const std::vector<Endpoint>& endpoints) {
     return json::pretty(array);
 }
 
-std::vector<Endpoint> EndpointStore::decode(const Json& document) {
+Decoded<std::vector<Endpoint>> EndpointStore::decode(const Json& document) {
     if (!document.is_array())
         throw DecodeError("the endpoints file is not a list");
-    std::vector<Endpoint> endpoints;
-    for (const Json& item : document)
-        endpoints.push_back(Endpoint::fromJson(item));
-    return endpoints;
+    Decoded<std::vector<Endpoint>> decoded;
+    for (const Json& item : document) {
+        try {
+            decoded.value.push_back(Endpoint::fromJson(item));
+        } catch (const std::exception&) {
+            ++decoded.dropped; // one bad endpoint costs that endpoint only
+        }
+    }
+    return decoded;
 }
 
 } // namespace marrowbell

@@ -5,9 +5,15 @@
 
 namespace marrowbell {
 
-SettingsStore::SettingsStore(std::filesystem::path file)
-    : stored_(file, decltype(stored_)::load(file, &AppSettings::fromJson), &SettingsStore::encode) {
+// Each field falls back to its default on its own, so a file that parses never loses
+// its good fields; only a document that is not an object is set aside.
+static Decoded<AppSettings> decode(const Json& document) {
+    return {AppSettings::fromJson(document)};
 }
+
+SettingsStore::SettingsStore(std::filesystem::path file)
+    : stored_(std::move(file), "the settings", maxFileBytes, 0644, &decode,
+              &SettingsStore::encode) {}
 
 std::filesystem::path SettingsStore::defaultFileURL() {
     return SupportDirectory::file("settings.json");

@@ -1,107 +1,73 @@
 #pragma once
 
-#include "base/Files.h"
 #include "base/Json.h"
+#include "base/StoreFile.h"
 
-#include <condition_variable>
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace marrowbell {
 
-// A value kept in memory and mirrored whole into one file after every change.
+// A value kept in memory and mirrored whole into one file, shared with other
+// processes through StoreFile: loaded at creation, and every change is a
+// read-modify-write of the file under its lock, so a change made meanwhile by another
+// process is kept and then visible here too.
 //
-// One mutex guards the value; it is held for copies and mutations only, never
-// while encoding or writing. Changes are numbered under the mutex, and a single
-// writer at a time stores the newest snapshot, so concurrent changes can never
-// leave an older state on disk after a newer one; `change` returns once the file
-// holds its change or a later one. Write failures are ignored: the value in memory
-// stays changed and the file keeps its previous content.
+// One mutex guards the value; it is held for copies and assignments only, never while
+// reading, encoding or writing. A change that cannot be written throws StoreError and
+// changes nothing, in memory or on disk.
 template <class Value> class StoredValue {
 public:
     using Encoder = std::function<std::string(const Value&)>;
+    using Decoder = std::function<Decoded<Value>(const Json&)>;
 
-    StoredValue(std::filesystem::path file, Value initial, Encoder encode)
-        : file_(std::move(file))
+    // Creates the file's folder (throwing std::filesystem::filesystem_error when it
+    // cannot), then loads the file; what went wrong is in `problems()`. The file is kept
+    // as StoreFile(path, subject, maxBytes, mode) describes.
+    StoredValue(std::filesystem::path path, std::string subject, std::size_t maxBytes, mode_t mode,
+                Decoder decode, Encoder encode, Value fallback = {})
+        : file_(std::move(path), std::move(subject), maxBytes, mode)
+        , decode_(std::move(decode))
         , encode_(std::move(encode))
-        , value_(std::move(initial)) {}
+        , fallback_(std::move(fallback)) {
+        std::filesystem::create_directories(file_.path().parent_path());
+        value_ = file_.load(decode_, encode_, fallback_);
+    }
 
     StoredValue(const StoredValue&) = delete;
     StoredValue& operator=(const StoredValue&) = delete;
 
-    const std::filesystem::path& file() const { return file_; }
-
-    // The value decoded from `file` (its folder is created on the way), or `fallback`
-    // when the file is missing, unreadable, not JSON or rejected by `decode`. The file
-    // itself is left untouched until the next change.
-    template <class Decode>
-    static Value load(const std::filesystem::path& file, Decode&& decode, Value fallback = {}) {
-        std::filesystem::create_directories(file.parent_path());
-        auto bytes = files::read(file);
-        if (!bytes)
-            return fallback;
-        auto document = json::parse(*bytes);
-        if (!document)
-            return fallback;
-        try {
-            return decode(*document);
-        } catch (const std::exception&) {
-            return fallback;
-        }
-    }
+    const std::filesystem::path& file() const { return file_.path(); }
+    std::vector<std::string> problems() const { return file_.problems(); }
 
     Value get() const {
         std::lock_guard lock(mutex_);
         return value_;
     }
 
-    // Applies `mutate` to the value in place under the lock, then persists.
+    // Applies `mutate` to the value as the file holds it now, writes it, and keeps the
+    // result. Throws StoreError when the file cannot be read or written.
     template <class Mutation> void change(Mutation&& mutate) {
-        std::uint64_t mine;
-        {
-            std::lock_guard lock(mutex_);
-            std::forward<Mutation>(mutate)(value_);
-            mine = ++version_;
-        }
-        persistUpTo(mine);
+        file_.update(
+            decode_, std::forward<Mutation>(mutate), encode_,
+            [this](const Value& written) {
+                std::lock_guard lock(mutex_);
+                value_ = written;
+            },
+            fallback_);
     }
 
 private:
-    void persistUpTo(std::uint64_t mine) {
-        std::unique_lock lock(mutex_);
-        while (written_ < mine) {
-            if (writing_) {
-                writerDone_.wait(lock);
-                continue;
-            }
-            writing_ = true;
-            Value snapshot = value_;
-            std::uint64_t version = version_;
-            lock.unlock();
-            try {
-                files::writeAtomically(file_, encode_(snapshot));
-            } catch (...) {
-                // The file keeps its previous content; memory stays the truth.
-            }
-            lock.lock();
-            writing_ = false;
-            written_ = version;
-            writerDone_.notify_all();
-        }
-    }
-
-    const std::filesystem::path file_;
+    StoreFile file_;
+    const Decoder decode_;
     const Encoder encode_;
+    const Value fallback_;
     mutable std::mutex mutex_;
-    std::condition_variable writerDone_;
     Value value_;
-    std::uint64_t version_ = 0;
-    std::uint64_t written_ = 0;
-    bool writing_ = false;
 };
 
 } // namespace marrowbell
