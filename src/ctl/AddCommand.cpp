@@ -4,9 +4,11 @@
 #include "IsoTime.h"
 #include "JobArgument.h"
 #include "SchedulerNotice.h"
+#include "TerminalText.h"
 
 #include "harness/CommandBuilder.h"
 #include "harness/HarnessRegistry.h"
+#include "run/Utf8.h"
 #include "settings/EndpointStore.h"
 
 #include <algorithm>
@@ -247,6 +249,11 @@ std::string prompt(const std::optional<std::string>& file) {
             std::cerr << "Type the prompt, then press Ctrl-D on an empty line:\n";
         text.assign(std::istreambuf_iterator<char>(std::cin), {});
     }
+    // Read as UTF-8 everywhere after this; other bytes would turn into U+FFFD silently.
+    if (!utf8::isValid(text))
+        throw BadArgument(std::string(file && *file != "-" ? "the prompt file " + *file
+                                                           : std::string("the prompt")) +
+                          " is not UTF-8 text; convert it first (iconv -t UTF-8)");
     // The line end a file or a terminal leaves after the last line is not part of it.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
@@ -315,7 +322,7 @@ int run(Arguments arguments) {
 
     const TimeZone zone = job.timeZone();
     const auto next = job.nextRun(Instant::now());
-    std::cout << "Added \u201C" << job.name << "\u201D (" << job.id.text() << ").\n"
+    std::cout << "Added \u201C" << printable(job.name) << "\u201D (" << job.id.text() << ").\n"
               << "  Schedule:   " << job.schedule.plainEnglish() << " (" << zone.identifier()
               << ")\n"
               << "  Harness:    " << harnessName << "\n"

@@ -3,12 +3,14 @@
 // line, and are never printed.
 
 #include "Command.h"
+#include "TerminalText.h"
 
 #include "endpoint/EndpointProbe.h"
 #include "endpoint/SecretStore.h"
 #include "job/JobStore.h"
 #include "settings/EndpointStore.h"
 
+#include <csignal>
 #include <iostream>
 #include <iterator>
 #include <termios.h>
@@ -27,7 +29,7 @@ std::string trimmed(std::string_view text) {
 }
 
 std::string inQuotes(std::string_view text) {
-    return "\u201C" + std::string(text) + "\u201D";
+    return "\u201C" + printable(text) + "\u201D";
 }
 
 // An endpoint named on the command line by its identifier or its exact name.
@@ -85,7 +87,7 @@ int list(Arguments arguments) {
                secrets.backend() == SecretStore::Backend::secretService ? "secretService" : "file"},
               {"description", secrets.backendDescription()}}},
             {"endpoints", array}};
-        std::cout << json::pretty(document);
+        jsonOutput() << json::pretty(document);
         return success;
     }
     std::cout << "Keys are kept in " << secrets.backendDescription() << ".\n";
@@ -96,8 +98,8 @@ int list(Arguments arguments) {
     for (const Endpoint& endpoint : endpoints) {
         bool hasKey = secrets.secret(endpoint.id).has_value();
         std::cout << "\n"
-                  << endpoint.name << " \u2014 " << displayName(endpoint.kind) << " at "
-                  << endpoint.baseURL.absoluteString << "\n"
+                  << printable(endpoint.name) << " \u2014 " << displayName(endpoint.kind) << " at "
+                  << printable(endpoint.baseURL.absoluteString) << "\n"
                   << "  " << endpoint.id.text() << ", "
                   << (hasKey                         ? "key stored"
                       : mayNeedAPIKey(endpoint.kind) ? "no key"
@@ -127,31 +129,69 @@ int check(Arguments arguments) {
     for (const Endpoint& endpoint : targets) {
         EndpointStatus status = probe.check(endpoint, keyFor(endpoint));
         allReachable = allReachable && status.isReachable();
-        std::cout << endpoint.name << " (" << endpoint.shortDescription()
-                  << "): " << status.summary() << "\n";
+        std::cout << printable(endpoint.name) << " (" << printable(endpoint.shortDescription())
+                  << "): " << printable(status.summary()) << "\n";
         for (const std::string& model : status.models())
-            std::cout << "  " << model << "\n";
+            std::cout << "  " << printable(model) << "\n";
         std::cout.flush();
     }
     return allReachable ? success : failure;
 }
 
+// The terminal's settings while the key is typed without echo, for a signal that
+// ends the program then (Ctrl-C) to put back before the program ends.
+termios savedTerminal{};
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+
+extern "C" void restoreTerminalAndEnd(int signal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Echo off on the terminal for as long as it lives, and back on however the program
+// leaves the prompt: returning, or a signal ending it.
+class QuietTerminal {
+public:
+    QuietTerminal() {
+        if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
+            return;
+        struct sigaction handler {};
+        handler.sa_handler = restoreTerminalAndEnd;
+        ::sigemptyset(&handler.sa_mask);
+        for (std::size_t i = 0; i < std::size(endingSignals); ++i)
+            ::sigaction(endingSignals[i], &handler, &previous_[i]);
+        termios quiet = savedTerminal;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        active_ = true;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    ~QuietTerminal() {
+        if (!active_)
+            return;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+        for (std::size_t i = 0; i < std::size(endingSignals); ++i)
+            ::sigaction(endingSignals[i], &previous_[i], nullptr);
+    }
+    QuietTerminal(const QuietTerminal&) = delete;
+    QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+private:
+    struct sigaction previous_[std::size(endingSignals)]{};
+    bool active_ = false;
+};
+
 // One line from standard input, without echo when it is a terminal.
 std::optional<std::string> readKey(const std::string& endpointName) {
     bool terminal = ::isatty(STDIN_FILENO);
-    termios saved{};
-    if (terminal) {
-        std::cerr << "API key for " << endpointName << ": " << std::flush;
-        if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        }
-    }
     std::string input;
     if (terminal) {
-        std::getline(std::cin, input);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << "API key for " << printable(endpointName) << ": " << std::flush;
+        {
+            QuietTerminal quiet;
+            std::getline(std::cin, input);
+        }
         std::cerr << "\n";
     } else {
         input.assign(std::istreambuf_iterator<char>(std::cin), {});
@@ -184,11 +224,11 @@ int setKey(Arguments arguments) {
         return failure;
     }
     if (key->empty()) {
-        std::cout << "The key was empty: " << endpoint.name << " has no key now.\n";
+        std::cout << "The key was empty: " << printable(endpoint.name) << " has no key now.\n";
         return success;
     }
-    std::cout << "Saved the key of " << endpoint.name << " in " << secrets.backendDescription()
-              << ".\n";
+    std::cout << "Saved the key of " << printable(endpoint.name) << " in "
+              << secrets.backendDescription() << ".\n";
     if (!mayNeedAPIKey(endpoint.kind))
         std::cerr << "note: " << displayName(endpoint.kind)
                   << " endpoints are used without a key; this one is kept but not sent.\n";
@@ -208,7 +248,7 @@ int removeKey(Arguments arguments) {
         std::cerr << "marrowbellctl: " << error.what() << "\n";
         return failure;
     }
-    std::cout << lookup.endpoint->name << " has no key now.\n";
+    std::cout << printable(lookup.endpoint->name) << " has no key now.\n";
     return success;
 }
 
@@ -219,8 +259,12 @@ int add(Arguments arguments) {
     if (name.empty())
         return usage("endpoints add: the name is empty");
     auto url = Endpoint::validated(trimmed(arguments[1]));
-    if (!url)
-        return usage("endpoints add: " + std::string(invalidEndpointAddressMessage));
+    if (!url) {
+        auto typed = Url::parse(trimmed(arguments[1]));
+        return usage("endpoints add: " + std::string(typed && typed->hasCredentials()
+                                                         ? endpointCredentialsMessage
+                                                         : invalidEndpointAddressMessage));
+    }
     auto kind = endpointKind(arguments[2]);
     if (!kind) {
         std::string kinds;
@@ -235,8 +279,8 @@ int add(Arguments arguments) {
             return usage("endpoints add: an endpoint named " + inQuotes(name) + " already exists");
     Endpoint endpoint{Uuid::random(), name, *url, *kind};
     store.save(endpoint);
-    std::cout << "Added " << name << " (" << displayName(*kind) << " at "
-              << endpoint.shortDescription() << "): " << endpoint.id.text() << "\n";
+    std::cout << "Added " << printable(name) << " (" << displayName(*kind) << " at "
+              << printable(endpoint.shortDescription()) << "): " << endpoint.id.text() << "\n";
     return success;
 }
 
@@ -254,18 +298,18 @@ int remove(Arguments arguments) {
         SecretStore::shared().remove(endpoint.id);
     } catch (const SecretStore::Failure& error) {
         std::cerr << "marrowbellctl: " << error.what() << "\n"
-                  << "marrowbellctl: " << endpoint.name << " was not deleted\n";
+                  << "marrowbellctl: " << printable(endpoint.name) << " was not deleted\n";
         return failure;
     }
     store.remove(endpoint.id);
-    std::cout << "Deleted " << endpoint.name << " and its key.\n";
+    std::cout << "Deleted " << printable(endpoint.name) << " and its key.\n";
     try {
         JobStore jobs(JobStore::defaultDirectory());
         auto depending = EndpointStore::jobsDepending(endpoint.id, jobs.jobs());
         if (!depending.empty()) {
             std::cout << "These jobs used it and now run with their harness's own provider:\n";
             for (const Job& job : depending)
-                std::cout << "  " << job.name << "\n";
+                std::cout << "  " << printable(job.name) << "\n";
         }
     } catch (const std::exception&) {
         // Without readable jobs there is nobody to warn.

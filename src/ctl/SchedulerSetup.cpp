@@ -15,6 +15,8 @@ SchedulerSetup::SchedulerSetup()
     runner = std::make_shared<JobRunner>(registry, history, EndpointProbe(5), RunExecutor(),
                                          CommandBuilder{}, SecretStore::shared());
     service = SchedulerService::create(store, history, endpoints, settings, runner);
+    // What a scheduler that died left running is ended and recorded before anything runs.
+    service->adoptJournal(std::make_shared<RunJournal>(RunJournal::defaultFileURL()));
     shellLookup_ = std::jthread([environment = registry.environment()] {
         // The harnesses a user installed through a version manager or a shell profile
         // are found only on the login shell's PATH.

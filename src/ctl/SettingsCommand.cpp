@@ -1,6 +1,7 @@
 // marrowbellctl settings: the global settings as the application reads them.
 
 #include "Command.h"
+#include "TerminalText.h"
 
 #include "run/DurationText.h"
 #include "settings/EndpointStore.h"
@@ -34,7 +35,7 @@ int run(Arguments arguments) {
     SettingsStore store(SettingsStore::defaultFileURL());
     AppSettings settings = store.settings();
     if (asJson) {
-        std::cout << json::pretty(settings.toJson());
+        jsonOutput() << json::pretty(settings.toJson());
         return success;
     }
     std::string endpoint = "none";

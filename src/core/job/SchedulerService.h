@@ -6,6 +6,7 @@
 #include "job/JobRunning.h"
 #include "job/JobStore.h"
 #include "job/OneShotTimer.h"
+#include "job/RunJournal.h"
 #include "job/TaskGroup.h"
 #include "job/TimerQueue.h"
 #include "run/RunHistory.h"
@@ -73,6 +74,12 @@ public:
     void setOnChange(std::function<void()> callback);
     void setOnRunStarted(std::function<void(const Job&)> callback);
     void setOnRunFinished(std::function<void(const Job&, const RunRecord&)> callback);
+
+    // Journals every run from now on in `journal`, after recovering what a previous
+    // scheduler left in it (RunJournal::recover): its harnesses are ended and its runs
+    // recorded as interrupted, so their slots count as run. Only the holder of the
+    // scheduler lock may call it, once, before any run.
+    void adoptJournal(std::shared_ptr<RunJournal> journal);
 
     // Arms the timer; does nothing when already started.
     void start();
@@ -148,6 +155,7 @@ private:
     std::function<void()> onChange_;
     std::function<void(const Job&)> onRunStarted_;
     std::function<void(const Job&, const RunRecord&)> onRunFinished_;
+    std::shared_ptr<RunJournal> journal_;
 
     // Declared last: destroyed first, joining the task threads that have ended.
     TaskGroup threads_;

@@ -3,9 +3,11 @@
 #include "endpoint/EndpointKind.h"
 #include "endpoint/EndpointStatus.h"
 #include "harness/SkillCatalog.h"
+#include "run/Redactor.h"
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
 #include "run/RunExecutorError.h"
+#include "run/Utf8.h"
 
 #include <cmath>
 #include <limits>
@@ -92,7 +94,7 @@ static std::optional<std::string> lastNonEmptyLine(const std::string& text) {
 
 RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint,
                          const RunLimits& defaults, Instant now, LineHandler onOutputLine,
-                         std::stop_token stopToken) const {
+                         std::stop_token stopToken, ProcessHandler onStarted) const {
     BuiltCommand command;
     try {
         command = preview(job, endpoint);
@@ -138,16 +140,18 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
     if (!limit)
         return refused(job, now, unusableLimitMessage);
 
+    const Redactor redact(apiKey(endpoint));
     RunOutcome outcome;
     try {
         outcome = executor_.run(
             command, static_cast<Seconds>(*limit),
             [&](std::string_view line) {
-                stream.ingest(line);
+                std::string shown = redact(line);
+                stream.ingest(shown);
                 if (onOutputLine)
-                    onOutputLine(line);
+                    onOutputLine(shown);
             },
-            std::move(stopToken));
+            std::move(stopToken), std::move(onStarted));
     } catch (const RunExecutorError& error) {
         return refused(job, now, error.what());
     }
@@ -171,9 +175,13 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
     else if (outcome.exitCode != 0) {
         std::string message = outcome.terminationSummary();
         if (auto line = lastNonEmptyLine(outcome.standardError))
-            message += " — " + *line;
+            message += " — " + utf8::capped(redact(*line), errorLineLimit);
         record.failureMessage = message;
     }
+    record.resultText = redact.optional(record.resultText);
+    record.failureMessage = redact.optional(record.failureMessage);
+    record.warning = redact.optional(record.warning);
+    record = record.bounded();
     history_->record(record);
     return record;
 }

@@ -1,6 +1,7 @@
 #include "run/RunExecutor.h"
 
 #include "run/OutputSink.h"
+#include "run/ProcessGuard.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -86,15 +86,6 @@ void setNonBlocking(const Fd& fd) {
         ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
 }
 
-// Signals the child's process group when it leads one (it always should: it is
-// spawned into a new group), otherwise the child alone.
-void signalProcess(pid_t pid, int signal) {
-    if (::getpgid(pid) == pid)
-        ::killpg(pid, signal);
-    else
-        ::kill(pid, signal);
-}
-
 // A write to a pipe whose reader is gone must fail with EPIPE rather than raise
 // SIGPIPE, which would end this whole program. Blocking it for the calling thread
 // and swallowing the one the write generated leaves the process's handlers alone.
@@ -122,9 +113,9 @@ bool hasExited(pid_t pid) {
            info.si_pid == pid;
 }
 
-// Until reaped, the child's id cannot be reused, which keeps signalling its group
-// safe. If `run` leaves early (a throwing line callback), the group is killed and
-// the child reaped here so nothing is left behind.
+// Until reaped, the guard's id cannot be reused, which keeps signalling it safe. If
+// `run` leaves early (a throwing line callback), the guard ends the run's processes
+// and is reaped here so nothing is left behind.
 class ChildGuard {
 public:
     explicit ChildGuard(pid_t pid)
@@ -132,7 +123,7 @@ public:
     ~ChildGuard() {
         if (pid_ <= 0)
             return;
-        signalProcess(pid_, SIGKILL);
+        ::kill(pid_, ProcessGuard::killSignal);
         while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
@@ -171,7 +162,8 @@ constexpr std::size_t readBufferSize = 256 * 1024;
 
 RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
                             std::function<void(std::string_view line)> onLine,
-                            std::stop_token stopToken) const {
+                            std::stop_token stopToken,
+                            std::function<void(const RunProcess&)> onStarted) const {
     const Clock::time_point start = Clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
 
@@ -210,37 +202,28 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
-    if (!command.workingDirectory.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, command.workingDirectory.c_str());
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    // Signals this program ignores (SIGPIPE, say) must not stay ignored in the child.
-    sigfillset(&signals);
-    sigdelset(&signals, SIGKILL);
-    sigdelset(&signals, SIGSTOP);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-
-    pid_t pid = -1;
-    int spawnError = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawnError != 0)
-        throw fail(spawnError);
+    ProcessGuard::Spawn spawn;
+    spawn.path = argv[0];
+    spawn.argv = argv.data();
+    spawn.envp = envp.data();
+    spawn.directory = command.workingDirectory.empty() ? nullptr : command.workingDirectory.c_str();
+    spawn.standardInput = inRead.get();
+    spawn.standardOutput = outWrite.get();
+    spawn.standardError = errWrite.get();
+    spawn.leftoverGrace = timing_.leftoverGrace;
+    ProcessGuard process;
+    if (int error = process.start(spawn); error != 0)
+        throw fail(error);
+    const pid_t pid = process.guard();
     ChildGuard guard(pid);
     inRead.reset();
     outWrite.reset();
     errWrite.reset();
+    if (onStarted) {
+        RunProcess started{pid, RunProcess::startTime(pid).value_or(0), process.command(),
+                           RunProcess::startTime(process.command()).value_or(0)};
+        onStarted(started);
+    }
 
     Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     setNonBlocking(outRead);
@@ -299,7 +282,7 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     const std::optional<Clock::time_point> limit = deadlineAfter(start, timeLimit);
     Clock::time_point phaseDeadline{};
     auto beginStop = [&](Clock::time_point now) {
-        signalProcess(pid, SIGTERM);
+        ::kill(pid, ProcessGuard::terminateSignal);
         phase = Phase::terminating;
         phaseDeadline = now + secondsDuration(timing_.terminateGrace);
         inWrite.reset();
@@ -323,7 +306,7 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
                 continue;
             }
             if (phase == Phase::terminating) {
-                signalProcess(pid, SIGKILL);
+                ::kill(pid, ProcessGuard::killSignal);
                 phase = Phase::killing;
                 phaseDeadline = now + secondsDuration(timing_.killGrace);
                 continue;
@@ -374,17 +357,22 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     outRead.reset();
     errRead.reset();
     inWrite.reset();
-    if (timedOut || cancelled)
-        signalProcess(pid, SIGKILL); // leftovers of a stopped run, before the id can be reused
-
     if (!exited)
         exited = hasExited(pid);
+    if (!exited) {
+        // A guard that did not finish its work in time is killed; the harness dies with
+        // it (its parent-death signal).
+        ::kill(pid, SIGKILL);
+    }
     std::int32_t exitCode = -1;
     if (exited) {
         siginfo_t info{};
         while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) < 0 && errno == EINTR) {
         }
-        exitCode = info.si_status; // the exit status, or the number of the ending signal
+        if (std::optional<int> status = process.commandStatus())
+            exitCode = WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status);
+        else
+            exitCode = info.si_status; // the guard's own end
     } else {
         std::thread([pid] {
             while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {

@@ -1,6 +1,7 @@
 #include "run/RunRecord.h"
 
 #include "run/DurationText.h"
+#include "run/Utf8.h"
 
 #include <cmath>
 #include <limits>
@@ -10,6 +11,18 @@
 #include <unicode/unistr.h>
 
 namespace marrowbell {
+
+RunRecord RunRecord::bounded() const {
+    RunRecord record = *this;
+    auto cap = [](std::optional<std::string>& text, std::size_t limit) {
+        if (text && text->size() > limit)
+            text = utf8::capped(*text, limit);
+    };
+    cap(record.resultText, resultTextLimit);
+    cap(record.failureMessage, messageLimit);
+    cap(record.warning, messageLimit);
+    return record;
+}
 
 bool RunRecord::succeeded() const {
     return exitCode == 0 && !timedOut && !wasCancelled && !failureMessage;

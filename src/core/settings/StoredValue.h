@@ -83,7 +83,8 @@ private:
             std::uint64_t version = version_;
             lock.unlock();
             try {
-                files::writeAtomically(file_, encode_(snapshot));
+                // Private like every file of the support folder.
+                files::writeAtomically(file_, encode_(snapshot), 0600);
             } catch (...) {
                 // The file keeps its previous content; memory stays the truth.
             }
