@@ -3,11 +3,11 @@
 // Checks what must hold for any input: no crash, the same lines whatever the read
 // size, valid UTF-8 everywhere in the summary, and the bound on events.
 
+#include "base/Utf8.h"
 #include "harness/EventFormat.h"
 #include "run/OutputSink.h"
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
-#include "run/Utf8.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,8 @@
 #include "Command.h"
-#include "SchedulerSetup.h"
 #include "StopSignals.h"
 #include "TerminalText.h"
+
+#include "service/CoreServices.h"
 
 #include <chrono>
 #include <ctime>
@@ -41,25 +42,21 @@ int daemon(Arguments arguments) {
         return usage("daemon takes no arguments");
     StopSignals signals; // before any thread exists
 
-    SchedulerSetup setup;
+    CoreServices core;
+    SchedulerService& scheduler = *core.scheduler();
     auto printer = std::make_shared<LinePrinter>();
-    setup.service->setOnRunStarted(
+    scheduler.setOnRunStarted(
         [printer](const Job& job) { printer->print("started  " + printable(job.name)); });
-    setup.service->setOnRunFinished([printer](const Job& job, const RunRecord& record) {
+    scheduler.setOnRunFinished([printer](const Job& job, const RunRecord& record) {
         printer->print("finished " + printable(job.name) + ": " + record.outcomeSummary() + " — " +
                        printable(record.summary()));
     });
-    setup.service->start();
-    std::cerr << "marrowbellctl: scheduler running for " << setup.store->jobs().size()
+    scheduler.start();
+    std::cerr << "marrowbellctl: scheduler running for " << core.jobs()->jobs().size()
               << " job(s); stop it with Ctrl-C or SIGTERM.\n";
 
     signals.wait();
-    // Stopping: no new wake-ups, runs in flight cancelled (and recorded as such), then
-    // the history written out before the exit.
-    setup.service->stop();
-    setup.service->cancelAll();
-    setup.service->waitUntilIdle();
-    setup.history->flush();
+    core.shutDown();
     std::cerr << "marrowbellctl: scheduler stopped.\n";
     return success;
 }

@@ -8,6 +8,8 @@
 #include "endpoint/EndpointProbe.h"
 #include "endpoint/SecretStore.h"
 #include "job/JobStore.h"
+#include "service/EndpointService.h"
+#include "service/NameLookup.h"
 #include "settings/EndpointStore.h"
 
 #include <csignal>
@@ -19,42 +21,26 @@
 namespace marrowbell::ctl {
 namespace {
 
-std::string trimmed(std::string_view text) {
-    const char* space = " \t\r\n\v\f";
-    std::size_t start = text.find_first_not_of(space);
-    if (start == std::string_view::npos)
-        return {};
-    std::size_t end = text.find_last_not_of(space);
-    return std::string(text.substr(start, end - start + 1));
-}
-
 std::string inQuotes(std::string_view text) {
     return "\u201C" + printable(text) + "\u201D";
 }
 
-// An endpoint named on the command line by its identifier or its exact name.
+// The endpoint an argument names, or the message saying why none.
 struct Lookup {
     std::optional<Endpoint> endpoint;
     std::string error;
 };
 
 Lookup find(const std::vector<Endpoint>& endpoints, const std::string& argument) {
-    if (auto id = Uuid::parse(argument)) {
-        for (const Endpoint& endpoint : endpoints)
-            if (endpoint.id == *id)
-                return {endpoint, {}};
+    try {
+        return {NameLookup::endpoint(endpoints, argument), {}};
+    } catch (const NameLookup::Error& error) {
+        return {std::nullopt, error.what()};
     }
-    std::vector<const Endpoint*> named;
-    for (const Endpoint& endpoint : endpoints)
-        if (endpoint.name == argument)
-            named.push_back(&endpoint);
-    if (named.size() == 1)
-        return {*named.front(), {}};
-    if (named.empty())
-        return {std::nullopt, "no endpoint is named or identified by " + inQuotes(argument)};
-    return {std::nullopt, std::to_string(named.size()) + " endpoints are named " +
-                              inQuotes(argument) +
-                              "; name one by its identifier (see marrowbellctl endpoints)"};
+}
+
+EndpointService service(std::shared_ptr<EndpointStore> store) {
+    return EndpointService(std::move(store), SecretStore::shared());
 }
 
 std::optional<std::string> keyFor(const Endpoint& endpoint) {
@@ -208,8 +194,8 @@ std::optional<std::string> readKey(const std::string& endpointName) {
 int setKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints set-key: expected ENDPOINT (the key is read from standard input)");
-    EndpointStore store(EndpointStore::defaultFileURL());
-    Lookup lookup = find(store.endpoints(), arguments[0]);
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints set-key: " + lookup.error);
     const Endpoint& endpoint = *lookup.endpoint;
@@ -218,7 +204,7 @@ int setKey(Arguments arguments) {
         return usage("endpoints set-key: the key must be a single line");
     const SecretStore& secrets = SecretStore::shared();
     try {
-        secrets.save(*key, endpoint.id);
+        service(store).setKey(endpoint, *key);
     } catch (const SecretStore::Failure& error) {
         std::cerr << "marrowbellctl: " << error.what() << "\n";
         return failure;
@@ -238,12 +224,12 @@ int setKey(Arguments arguments) {
 int removeKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints remove-key: expected ENDPOINT");
-    EndpointStore store(EndpointStore::defaultFileURL());
-    Lookup lookup = find(store.endpoints(), arguments[0]);
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints remove-key: " + lookup.error);
     try {
-        SecretStore::shared().remove(lookup.endpoint->id);
+        service(store).removeKey(*lookup.endpoint);
     } catch (const SecretStore::Failure& error) {
         std::cerr << "marrowbellctl: " << error.what() << "\n";
         return failure;
@@ -255,16 +241,6 @@ int removeKey(Arguments arguments) {
 int add(Arguments arguments) {
     if (arguments.size() != 3)
         return usage("endpoints add: expected NAME URL KIND");
-    std::string name = trimmed(arguments[0]);
-    if (name.empty())
-        return usage("endpoints add: the name is empty");
-    auto url = Endpoint::validated(trimmed(arguments[1]));
-    if (!url) {
-        auto typed = Url::parse(trimmed(arguments[1]));
-        return usage("endpoints add: " + std::string(typed && typed->hasCredentials()
-                                                         ? endpointCredentialsMessage
-                                                         : invalidEndpointAddressMessage));
-    }
     auto kind = endpointKind(arguments[2]);
     if (!kind) {
         std::string kinds;
@@ -273,13 +249,15 @@ int add(Arguments arguments) {
         return usage("endpoints add: unknown kind " + inQuotes(arguments[2]) + "; use one of " +
                      kinds);
     }
-    EndpointStore store(EndpointStore::defaultFileURL());
-    for (const Endpoint& existing : store.endpoints())
-        if (existing.name == name)
-            return usage("endpoints add: an endpoint named " + inQuotes(name) + " already exists");
-    Endpoint endpoint{Uuid::random(), name, *url, *kind};
-    store.save(endpoint);
-    std::cout << "Added " << printable(name) << " (" << displayName(*kind) << " at "
+    std::optional<Endpoint> added;
+    try {
+        added = service(std::make_shared<EndpointStore>(EndpointStore::defaultFileURL()))
+                    .add(arguments[0], arguments[1], *kind);
+    } catch (const EndpointService::Refusal& refusal) {
+        return usage("endpoints add: " + std::string(refusal.what()));
+    }
+    const Endpoint& endpoint = *added;
+    std::cout << "Added " << printable(endpoint.name) << " (" << displayName(*kind) << " at "
               << printable(endpoint.shortDescription()) << "): " << endpoint.id.text() << "\n";
     return success;
 }
@@ -287,32 +265,30 @@ int add(Arguments arguments) {
 int remove(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints delete: expected ENDPOINT");
-    EndpointStore store(EndpointStore::defaultFileURL());
-    Lookup lookup = find(store.endpoints(), arguments[0]);
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints delete: " + lookup.error);
     const Endpoint& endpoint = *lookup.endpoint;
-    // The key goes first: an endpoint deleted with its key left behind would leave
-    // a secret nothing can reach any more.
+    std::vector<Job> jobs;
     try {
-        SecretStore::shared().remove(endpoint.id);
+        jobs = JobStore(JobStore::defaultDirectory()).jobs();
+    } catch (const std::exception&) {
+        // Without readable jobs there is nobody to warn.
+    }
+    std::vector<Job> depending;
+    try {
+        depending = service(store).remove(endpoint, jobs);
     } catch (const SecretStore::Failure& error) {
         std::cerr << "marrowbellctl: " << error.what() << "\n"
                   << "marrowbellctl: " << printable(endpoint.name) << " was not deleted\n";
         return failure;
     }
-    store.remove(endpoint.id);
     std::cout << "Deleted " << printable(endpoint.name) << " and its key.\n";
-    try {
-        JobStore jobs(JobStore::defaultDirectory());
-        auto depending = EndpointStore::jobsDepending(endpoint.id, jobs.jobs());
-        if (!depending.empty()) {
-            std::cout << "These jobs used it and now run with their harness's own provider:\n";
-            for (const Job& job : depending)
-                std::cout << "  " << printable(job.name) << "\n";
-        }
-    } catch (const std::exception&) {
-        // Without readable jobs there is nobody to warn.
+    if (!depending.empty()) {
+        std::cout << "These jobs used it and now run with their harness's own provider:\n";
+        for (const Job& job : depending)
+            std::cout << "  " << printable(job.name) << "\n";
     }
     return success;
 }

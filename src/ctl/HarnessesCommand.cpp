@@ -3,6 +3,7 @@
 
 #include "base/Json.h"
 #include "harness/HarnessRegistry.h"
+#include "harness/HarnessSummary.h"
 #include "harness/ModelCatalog.h"
 #include "harness/SkillCatalog.h"
 

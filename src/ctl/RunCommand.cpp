@@ -1,8 +1,9 @@
 #include "Command.h"
 #include "JobArgument.h"
-#include "SchedulerSetup.h"
 #include "StopSignals.h"
 #include "TerminalText.h"
+
+#include "service/CoreServices.h"
 
 #include <chrono>
 #include <iostream>
@@ -15,10 +16,10 @@ namespace {
 int runJob(Job job) {
     StopSignals signals; // before any thread exists
 
-    SchedulerSetup setup;
+    CoreServices core;
 
     auto output = std::make_shared<std::mutex>();
-    std::future<RunRecord> future = setup.service->runNow(job, [output](std::string_view line) {
+    std::future<RunRecord> future = core.scheduler()->runNow(job, [output](std::string_view line) {
         std::lock_guard lock(*output);
         std::cout << printable(line) << std::endl;
     });
@@ -26,11 +27,11 @@ int runJob(Job job) {
     while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
         if (signals.wait(std::chrono::milliseconds(100)) && !cancelled) {
             cancelled = true;
-            setup.service->cancel(job.id);
+            core.scheduler()->cancel(job.id);
         }
     }
     RunRecord record = future.get();
-    setup.history->flush();
+    core.history()->flush();
     std::cerr << printable(job.name) << ": " << record.outcomeSummary() << " — "
               << printable(record.summary()) << "\n";
     return record.succeeded() ? success : failure;

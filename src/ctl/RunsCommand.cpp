@@ -3,6 +3,7 @@
 #include "TerminalText.h"
 
 #include "run/RunHistory.h"
+#include "service/NameLookup.h"
 
 #include <ctime>
 #include <filesystem>
@@ -102,8 +103,8 @@ int runs(Arguments arguments) {
     std::optional<Job> job;
     if (jobArgument) {
         try {
-            job = resolveJob(jobs, *jobArgument);
-        } catch (const JobArgumentError& error) {
+            job = NameLookup::job(jobs, *jobArgument);
+        } catch (const NameLookup::Error& error) {
             return usage(error.what());
         }
     }

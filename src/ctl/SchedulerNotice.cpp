@@ -1,6 +1,6 @@
 #include "SchedulerNotice.h"
 
-#include "job/SchedulerLock.h"
+#include "scheduler/SchedulerLock.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "JobCommandFixture.h"
 
-#include "job/SchedulerLock.h"
+#include "scheduler/SchedulerLock.h"
 #include "settings/EndpointStore.h"
 
 #include <cmath>
@@ -228,11 +228,23 @@ INSTANTIATE_TEST_SUITE_P(
                {"--endpoint", "Nowhere"},
                "p",
                "no endpoint is named or identified by \u201CNowhere\u201D"},
-        BadAdd{"zeroTimeout", {"--timeout", "0"}, "p", "--timeout takes a positive number"},
-        BadAdd{"negativeTimeout", {"--timeout", "-5"}, "p", "--timeout takes a positive number"},
-        BadAdd{"infiniteTimeout", {"--timeout", "inf"}, "p", "--timeout takes a positive number"},
-        BadAdd{"nanTimeout", {"--timeout", "nan"}, "p", "--timeout takes a positive number"},
-        BadAdd{"unitTimeout", {"--timeout", "15m"}, "p", "--timeout takes a positive number"},
+        BadAdd{"zeroTimeout",
+               {"--timeout", "0"},
+               "p",
+               "the time limit must be a positive number of seconds"},
+        BadAdd{"negativeTimeout",
+               {"--timeout", "-5"},
+               "p",
+               "the time limit must be a positive number of seconds"},
+        BadAdd{"infiniteTimeout",
+               {"--timeout", "inf"},
+               "p",
+               "the time limit must be a positive number of seconds"},
+        BadAdd{"nanTimeout",
+               {"--timeout", "nan"},
+               "p",
+               "the time limit must be a positive number of seconds"},
+        BadAdd{"unitTimeout", {"--timeout", "15m"}, "p", "--timeout takes a number of seconds"},
         BadAdd{"subSecondTimeout", {"--timeout", "0.5"}, "p", "at least 1 second"},
         BadAdd{"unknownPermission",
                {"--permission", "root"},
@@ -251,6 +263,22 @@ INSTANTIATE_TEST_SUITE_P(
         BadAdd{"repeatedOption", {"", "--harness=codex"}, "p", "--harness is given more than once"},
         BadAdd{"emptySkill", {"--skill", ""}, "p", "--skill is empty"}),
     [](const testing::TestParamInfo<BadAdd>& info) { return info.param.label; });
+
+TEST_F(CtlAdd, EveryProblemIsShownAtOnceBeforeThePromptIsRead) {
+    auto arguments = minimal();
+    arguments[3] = (project / "nowhere").string();
+    arguments[7] = "0 9 * *";
+    arguments.insert(arguments.end(), {"--timeout", "0"});
+    // No prompt is given: standard input would block if it were read.
+    auto result = ctl(arguments, "");
+    EXPECT_EQ(result.exitStatus, 2);
+    const std::size_t folder = result.err.find("there is no folder");
+    const std::size_t schedule = result.err.find("is not valid");
+    const std::size_t limit = result.err.find("the time limit must be");
+    EXPECT_TRUE(folder < schedule && schedule < limit && limit != std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("the prompt is empty"), std::string::npos) << result.err;
+    EXPECT_TRUE(storedJobs().empty());
+}
 
 TEST_F(CtlAdd, MissingValueIsAUsageError) {
     auto arguments = minimal();

@@ -1,6 +1,6 @@
 #include "JobCommandFixture.h"
 
-#include "job/SchedulerLock.h"
+#include "scheduler/SchedulerLock.h"
 
 #include <cmath>
 
@@ -69,7 +69,9 @@ TEST_F(CtlJobChange, UnknownOrAmbiguousJobIsAUsageError) {
     for (const char* command : {"pause", "resume", "delete"}) {
         auto result = ctl({command, "Nothing"});
         EXPECT_EQ(result.exitStatus, 2) << command;
-        EXPECT_NE(result.err.find("no job is named \"Nothing\""), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("no job is named or identified by \u201CNothing\u201D"),
+                  std::string::npos)
+            << result.err;
         EXPECT_FALSE(fs::exists(supportFolder())) << command;
         EXPECT_EQ(ctl({command}).exitStatus, 2) << command;
     }

@@ -139,14 +139,14 @@ TEST_F(RunsCommand, UnknownOrAmbiguousJobsAreUsageErrors) {
     EXPECT_EQ(unknown.exitStatus, 2);
     EXPECT_EQ(unknown.out, "");
     EXPECT_EQ(unknown.err,
-              "marrowbellctl: no job is named \"Weekly report\" or has it as its identifier\n");
+              "marrowbellctl: no job is named or identified by \u201CWeekly report\u201D\n");
     EXPECT_EQ(ctl({"runs", Uuid::random().text()}).exitStatus, 2);
 
     Job twin = test::makeJob("Nightly review");
     JobStore(support / "Jobs").save(twin);
     auto ambiguous = ctl({"runs", "Nightly review"});
     EXPECT_EQ(ambiguous.exitStatus, 2);
-    EXPECT_NE(ambiguous.err.find("2 jobs are named \"Nightly review\""), std::string::npos)
+    EXPECT_NE(ambiguous.err.find("2 jobs are named \u201CNightly review\u201D"), std::string::npos)
         << ambiguous.err;
     EXPECT_NE(ambiguous.err.find(review.id.text()), std::string::npos);
     EXPECT_NE(ambiguous.err.find(twin.id.text()), std::string::npos);

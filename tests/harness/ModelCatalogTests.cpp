@@ -1,4 +1,5 @@
 #include "harness/CommandBuilder.h"
+#include "harness/HarnessSummary.h"
 #include "harness/ModelCatalog.h"
 #include "support/TestSupport.h"
 

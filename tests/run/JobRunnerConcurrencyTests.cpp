@@ -1,6 +1,6 @@
-#include "job/SchedulerService.h"
-#include "job/SerialTimerQueue.h"
 #include "run/JobRunnerTestSupport.h"
+#include "scheduler/SchedulerService.h"
+#include "scheduler/SerialTimerQueue.h"
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
 

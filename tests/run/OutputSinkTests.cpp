@@ -1,5 +1,5 @@
+#include "base/Utf8.h"
 #include "run/OutputSink.h"
-#include "run/Utf8.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -258,8 +258,19 @@ TEST(OpencodeJSONParser, ReadsARealToolRunWithToolUseEvents) {
                                         "started: session ses_db306bc83ffeDttkLXNip54XxG",
                                         "message: DONE: hello from fake", "finished: stop"}));
     EXPECT_EQ(summary.resultText, "DONE: hello from fake");
-    EXPECT_EQ(summary.inputTokens, 123);
-    EXPECT_EQ(summary.outputTokens, 17);
+    // Two steps, each reporting its own model call of 123 in and 17 out.
+    EXPECT_EQ(summary.inputTokens, 246);
+    EXPECT_EQ(summary.outputTokens, 34);
+}
+
+TEST(OpencodeJSONParser, StepReportsAddUpAndACountLeftOutAddsNothing) {
+    RunSummary summary = opencode.parse(
+        "{\"type\":\"step_finish\",\"part\":{\"tokens\":{\"input\":100,\"output\":10}}}\n"
+        "{\"type\":\"step_finish\",\"part\":{\"tokens\":{\"input\":200}}}\n"
+        "{\"type\":\"step_finish\",\"part\":{}}\n");
+    EXPECT_EQ(summary.inputTokens, 300);
+    EXPECT_EQ(summary.outputTokens, 10);
+    EXPECT_FALSE(opencode.parse("{\"type\":\"step_finish\",\"part\":{}}\n").inputTokens);
 }
 
 TEST(OpencodeJSONParser, OlderToolEventsAreReadToo) {
@@ -291,7 +302,10 @@ TEST(OpencodeJSONParser, StreamedTextPartsJoinIntoTheResult) {
 TEST(PiJSONParser, ReadsARealRun) {
     RunSummary summary = pi.parse(fixture("pi-tool.jsonl"));
     EXPECT_EQ(summary.resultText, "DONE: hello from fake");
-    EXPECT_EQ(summary.inputTokens, 123);
+    // Two assistant messages (the tool call, the answer), each 123 in and 17 out; the
+    // user's and the tool's messages report nothing.
+    EXPECT_EQ(summary.inputTokens, 246);
+    EXPECT_EQ(summary.outputTokens, 34);
     EXPECT_FALSE(summary.failureMessage);
     EXPECT_EQ(described(summary).back(), "finished: finished");
 }

@@ -1,5 +1,5 @@
-#include "job/SchedulerTestSupport.h"
 #include "run/JobRunnerTestSupport.h"
+#include "scheduler/SchedulerTestSupport.h"
 #include "support/LocalHttpServer.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 #include "endpoint/EndpointProbe.h"
 
 #include "base/Json.h"
+#include "endpoint/CurlLibrary.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <curl/curl.h>
 #include <memory>
 #include <mutex>
 
@@ -23,19 +23,23 @@ std::string lowercased(std::string text) {
     return text;
 }
 
-void initialiseCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// The loaded library; throws when it cannot be loaded, which a probe reports as its
+// reason.
+const CurlLibrary& curl() {
+    std::string why;
+    if (const CurlLibrary* library = CurlLibrary::get(&why))
+        return *library;
+    throw std::runtime_error(why);
 }
 
 struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL* handle) const { curl().easy_cleanup(handle); }
 };
 struct HeaderListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const { curl().slist_free_all(list); }
 };
 struct UrlDeleter {
-    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+    void operator()(CURLU* handle) const { curl().url_cleanup(handle); }
 };
 
 struct Body {
@@ -79,24 +83,24 @@ EndpointProbe::EndpointProbe(Seconds timeout)
     : timeout_(timeout) {}
 
 std::optional<std::string> EndpointProbe::modelsURL(const Url& baseURL) {
-    std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+    std::unique_ptr<CURLU, UrlDeleter> url(curl().url());
     if (!url || baseURL.absoluteString.find('\0') != std::string::npos ||
-        curl_url_set(url.get(), CURLUPART_URL, baseURL.absoluteString.c_str(),
-                     CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+        curl().url_set(url.get(), CURLUPART_URL, baseURL.absoluteString.c_str(),
+                       CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
         return std::nullopt;
     char* raw = nullptr;
     std::string path = "/";
-    if (curl_url_get(url.get(), CURLUPART_PATH, &raw, 0) == CURLUE_OK && raw) {
+    if (curl().url_get(url.get(), CURLUPART_PATH, &raw, 0) == CURLUE_OK && raw) {
         path = raw;
-        curl_free(raw);
+        curl().free(raw);
     }
     path += path.ends_with('/') ? "models" : "/models";
-    if (curl_url_set(url.get(), CURLUPART_PATH, path.c_str(), 0) != CURLUE_OK)
+    if (curl().url_set(url.get(), CURLUPART_PATH, path.c_str(), 0) != CURLUE_OK)
         return std::nullopt;
-    if (curl_url_get(url.get(), CURLUPART_URL, &raw, 0) != CURLUE_OK || !raw)
+    if (curl().url_get(url.get(), CURLUPART_URL, &raw, 0) != CURLUE_OK || !raw)
         return std::nullopt;
     std::string result(raw);
-    curl_free(raw);
+    curl().free(raw);
     return result;
 }
 
@@ -139,7 +143,7 @@ std::string EndpointProbe::explain(const TransferError& error) {
     }
     std::string description = error.description;
     if (description.empty())
-        description = curl_easy_strerror(static_cast<CURLcode>(error.code));
+        description = curl().easy_strerror(static_cast<CURLcode>(error.code));
     while (!description.empty() && (description.back() == '\n' || description.back() == '.'))
         description.pop_back();
     return lowercased(description);
@@ -148,7 +152,6 @@ std::string EndpointProbe::explain(const TransferError& error) {
 EndpointReachability EndpointProbe::probe(const Endpoint& endpoint,
                                           const std::optional<std::string>& apiKey) const noexcept {
     try {
-        initialiseCurl();
         auto url = modelsURL(endpoint.baseURL);
         if (!url)
             return EndpointReachability::unreachable("its address is not a valid URL");
@@ -157,7 +160,7 @@ EndpointReachability EndpointProbe::probe(const Endpoint& endpoint,
 
         std::unique_ptr<curl_slist, HeaderListDeleter> headers;
         auto addHeader = [&](const std::string& line) {
-            curl_slist* list = curl_slist_append(headers.get(), line.c_str());
+            curl_slist* list = curl().slist_append(headers.get(), line.c_str());
             if (!list)
                 throw std::bad_alloc();
             headers.release();
@@ -172,30 +175,30 @@ EndpointReachability EndpointProbe::probe(const Endpoint& endpoint,
             addHeader(apiKey->empty() ? std::string("x-api-key;") : "x-api-key: " + *apiKey);
         }
 
-        std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+        std::unique_ptr<CURL, EasyDeleter> easy(curl().easy_init());
         if (!easy)
             return EndpointReachability::unreachable("the HTTP client could not start");
         CURL* h = easy.get();
         Body body;
         char errorBuffer[CURL_ERROR_SIZE] = {};
         long milliseconds = std::max(1L, std::lround(timeout_ * 1000.0));
-        curl_easy_setopt(h, CURLOPT_URL, url->c_str());
-        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, milliseconds);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, milliseconds);
-        curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-        curl_easy_setopt(h, CURLOPT_USERAGENT, "Marrowbell");
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+        curl().easy_setopt(h, CURLOPT_URL, url->c_str());
+        curl().easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        curl().easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl().easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+        curl().easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl().easy_setopt(h, CURLOPT_TIMEOUT_MS, milliseconds);
+        curl().easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, milliseconds);
+        curl().easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+        curl().easy_setopt(h, CURLOPT_USERAGENT, "Marrowbell");
+        curl().easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        curl().easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
+        curl().easy_setopt(h, CURLOPT_WRITEDATA, &body);
+        curl().easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
 
-        CURLcode code = curl_easy_perform(h);
+        CURLcode code = curl().easy_perform(h);
         long status = 0;
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        curl().easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
         if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && body.overflowed && status > 0)) {
             if (status <= 0)
                 return EndpointReachability::unreachable(notHTTP);
@@ -206,7 +209,7 @@ EndpointReachability EndpointProbe::probe(const Endpoint& endpoint,
         if (web && (code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_UNSUPPORTED_PROTOCOL))
             return EndpointReachability::unreachable(notHTTP);
         long systemError = 0;
-        curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &systemError);
+        curl().easy_getinfo(h, CURLINFO_OS_ERRNO, &systemError);
         return EndpointReachability::unreachable(
             explain({static_cast<int>(code), static_cast<int>(systemError), errorBuffer}));
     } catch (const std::exception& failure) {

@@ -1,12 +1,14 @@
 #include "endpoint/SecretStore.h"
 
+#include "base/SupportDirectory.h"
+#include "base/Utf8.h"
 #include "endpoint/SecretFile.h"
-#include "settings/SupportDirectory.h"
+#include "endpoint/SecretLibrary.h"
 
 #include <cerrno>
-#include <gio/gio.h>
-#include <libsecret/secret.h>
+#include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace marrowbell {
 
@@ -14,6 +16,8 @@ namespace {
 
 constexpr const char* busName = "org.freedesktop.secrets";
 constexpr int busTimeoutMs = 5000;
+constexpr const char* missingLibrary =
+    "the Secret Service library libsecret-1.so.0 is not installed";
 
 // Items are found by service and account alone, whatever schema wrote them.
 const SecretSchema* schema() {
@@ -33,14 +37,24 @@ const SecretSchema* schema() {
     return &value;
 }
 
+// Only called once the backend is the Secret Service, which needs the library loaded.
+const SecretLibrary& library() {
+    return *SecretLibrary::get();
+}
+
 struct ErrorDeleter {
-    void operator()(GError* error) const { g_error_free(error); }
+    void operator()(GError* error) const { library().g_error_free(error); }
 };
 using Error = std::unique_ptr<GError, ErrorDeleter>;
 
 struct ObjectDeleter {
-    void operator()(void* object) const { g_object_unref(object); }
+    void operator()(void* object) const { library().g_object_unref(object); }
 };
+
+// A key is text: bytes that are not UTF-8, or hold a NUL, could not be read back.
+bool isKeyText(std::string_view key) {
+    return utf8::isValid(key) && key.find('\0') == std::string_view::npos;
+}
 
 SecretStore::Failure failure(const GError* error) {
     if (!error)
@@ -50,18 +64,19 @@ SecretStore::Failure failure(const GError* error) {
 
 // Asks the bus whether the name has an owner, or could be started on demand.
 bool serviceAvailable(GDBusConnection* bus, std::string& why) {
+    const SecretLibrary& glib = library();
     auto ask = [&](const char* method, GVariant* arguments) -> GVariant* {
         GError* raw = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(
+        GVariant* reply = glib.g_dbus_connection_call_sync(
             bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method,
             arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, busTimeoutMs, nullptr, &raw);
         Error error(raw);
         return reply;
     };
-    if (GVariant* reply = ask("NameHasOwner", g_variant_new("(s)", busName))) {
+    if (GVariant* reply = ask("NameHasOwner", glib.g_variant_new("(s)", busName))) {
         gboolean owned = FALSE;
-        g_variant_get(reply, "(b)", &owned);
-        g_variant_unref(reply);
+        glib.g_variant_get(reply, "(b)", &owned);
+        glib.g_variant_unref(reply);
         if (owned)
             return true;
     }
@@ -69,11 +84,11 @@ bool serviceAvailable(GDBusConnection* bus, std::string& why) {
         GVariantIter* names = nullptr;
         const char* name = nullptr;
         bool found = false;
-        g_variant_get(reply, "(as)", &names);
-        while (g_variant_iter_next(names, "&s", &name))
-            found = found || g_strcmp0(name, busName) == 0;
-        g_variant_iter_free(names);
-        g_variant_unref(reply);
+        glib.g_variant_get(reply, "(as)", &names);
+        while (glib.g_variant_iter_next(names, "&s", &name))
+            found = found || std::strcmp(name, busName) == 0;
+        glib.g_variant_iter_free(names);
+        glib.g_variant_unref(reply);
         if (found)
             return true;
     }
@@ -83,6 +98,12 @@ bool serviceAvailable(GDBusConnection* bus, std::string& why) {
 
 } // namespace
 
+struct SecretStore::Choice {
+    std::once_flag once;
+    Backend backend = Backend::file;
+    std::string reason;
+};
+
 SecretStore::Failure::Failure(std::int32_t status, const std::string& detail)
     : std::runtime_error("The keyring refused the request \u2014 " +
                          (detail.empty() ? "status " + std::to_string(status) : detail))
@@ -91,9 +112,14 @@ SecretStore::Failure::Failure(std::int32_t status, const std::string& detail)
 SecretStore::Backend SecretStore::detectBackend(std::string* why) {
     std::string reason;
     auto decide = [&]() -> Backend {
+        if (!SecretLibrary::get()) {
+            reason = missingLibrary;
+            return Backend::file;
+        }
+        const SecretLibrary& secret = library();
         GError* raw = nullptr;
         std::unique_ptr<GDBusConnection, ObjectDeleter> bus(
-            g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
+            secret.g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
         Error error(raw);
         if (!bus) {
             reason = "there is no session bus";
@@ -103,7 +129,7 @@ SecretStore::Backend SecretStore::detectBackend(std::string* why) {
             return Backend::file;
         raw = nullptr;
         std::unique_ptr<SecretService, ObjectDeleter> service(
-            secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &raw));
+            secret.secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &raw));
         error.reset(raw);
         if (!service) {
             reason = "the Secret Service did not answer";
@@ -111,14 +137,14 @@ SecretStore::Backend SecretStore::detectBackend(std::string* why) {
         }
         raw = nullptr;
         std::unique_ptr<SecretCollection, ObjectDeleter> collection(
-            secret_collection_for_alias_sync(service.get(), SECRET_COLLECTION_DEFAULT,
-                                             SECRET_COLLECTION_NONE, nullptr, &raw));
+            secret.secret_collection_for_alias_sync(service.get(), SECRET_COLLECTION_DEFAULT,
+                                                    SECRET_COLLECTION_NONE, nullptr, &raw));
         error.reset(raw);
         if (!collection) {
             reason = "the Secret Service has no default keyring";
             return Backend::file;
         }
-        if (secret_collection_get_locked(collection.get())) {
+        if (secret.secret_collection_get_locked(collection.get())) {
             reason = "the default keyring is locked";
             return Backend::file;
         }
@@ -138,9 +164,7 @@ const SecretStore& SecretStore::shared() {
         } catch (const std::exception&) {
             // Without a support folder the file backend fails each request visibly.
         }
-        std::string why;
-        Backend backend = detectBackend(&why);
-        return SecretStore(std::string(endpointService), backend, file, why);
+        return SecretStore(std::string(endpointService), file);
     }();
     return store;
 }
@@ -148,16 +172,39 @@ const SecretStore& SecretStore::shared() {
 SecretStore::SecretStore(std::string service, Backend backend, std::filesystem::path file,
                          std::string backendReason)
     : service_(std::move(service))
-    , backend_(backend)
     , file_(std::move(file))
-    , backendReason_(std::move(backendReason)) {}
+    , choice_(std::make_shared<Choice>()) {
+    std::call_once(choice_->once, [&] {
+        choice_->backend = backend;
+        choice_->reason = std::move(backendReason);
+        if (backend == Backend::secretService && !SecretLibrary::get()) {
+            choice_->backend = Backend::file;
+            choice_->reason = missingLibrary;
+        }
+    });
+}
+
+SecretStore::SecretStore(std::string service, std::filesystem::path file)
+    : service_(std::move(service))
+    , file_(std::move(file))
+    , choice_(std::make_shared<Choice>()) {}
+
+const SecretStore::Choice& SecretStore::choice() const {
+    std::call_once(choice_->once, [this] { choice_->backend = detectBackend(&choice_->reason); });
+    return *choice_;
+}
+
+SecretStore::Backend SecretStore::backend() const {
+    return choice().backend;
+}
 
 std::string SecretStore::backendDescription() const {
-    if (backend_ == Backend::secretService)
+    const Choice& chosen = choice();
+    if (chosen.backend == Backend::secretService)
         return "Secret Service (the default keyring)";
     std::string text = "the file " + file_.string() + ", readable by you alone";
-    if (!backendReason_.empty())
-        text += " (" + backendReason_ + ")";
+    if (!chosen.reason.empty())
+        text += " (" + chosen.reason + ")";
     return text;
 }
 
@@ -166,11 +213,10 @@ void SecretStore::save(std::string_view key, const Uuid& endpoint) const {
         remove(endpoint);
         return;
     }
-    // A key is text: bytes that are not UTF-8 (or hold a NUL) could not be read back.
-    if (!g_utf8_validate(key.data(), static_cast<gssize>(key.size()), nullptr))
+    if (!isKeyText(key))
         throw Failure(EINVAL, "the key is not valid UTF-8 text");
     std::string account = endpoint.text();
-    if (backend_ == Backend::file) {
+    if (backend() == Backend::file) {
         secretfile::write(file_, service_, account, key);
         return;
     }
@@ -178,7 +224,7 @@ void SecretStore::save(std::string_view key, const Uuid& endpoint) const {
     std::string label = "Marrowbell endpoint key " + account;
     GError* raw = nullptr;
     // Storing with the same attributes replaces the earlier item: one item per endpoint.
-    gboolean stored = secret_password_store_sync(
+    gboolean stored = library().secret_password_store_sync(
         schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), value.c_str(), nullptr, &raw, "service",
         service_.c_str(), "account", account.c_str(), nullptr);
     Error error(raw);
@@ -195,20 +241,20 @@ std::optional<std::string> SecretStore::secret(const Uuid& endpoint) const noexc
     try {
         std::string account = endpoint.text();
         std::optional<std::string> key;
-        if (backend_ == Backend::secretService) {
+        if (backend() == Backend::secretService) {
             GError* raw = nullptr;
-            gchar* value =
-                secret_password_lookup_sync(schema(), nullptr, &raw, "service", service_.c_str(),
-                                            "account", account.c_str(), nullptr);
+            gchar* value = library().secret_password_lookup_sync(schema(), nullptr, &raw, "service",
+                                                                 service_.c_str(), "account",
+                                                                 account.c_str(), nullptr);
             Error error(raw);
             if (value) {
                 key = std::string(value);
-                secret_password_free(value);
+                library().secret_password_free(value);
             }
         }
         if (!key && !file_.empty())
             key = secretfile::read(file_, service_, account);
-        if (!key || key->empty() || !g_utf8_validate(key->data(), key->size(), nullptr))
+        if (!key || key->empty() || !isKeyText(*key))
             return std::nullopt;
         return key;
     } catch (...) {
@@ -218,11 +264,11 @@ std::optional<std::string> SecretStore::secret(const Uuid& endpoint) const noexc
 
 void SecretStore::remove(const Uuid& endpoint) const {
     std::string account = endpoint.text();
-    if (backend_ == Backend::secretService) {
+    if (backend() == Backend::secretService) {
         GError* raw = nullptr;
         // FALSE without an error means there was nothing to delete: success.
-        secret_password_clear_sync(schema(), nullptr, &raw, "service", service_.c_str(), "account",
-                                   account.c_str(), nullptr);
+        library().secret_password_clear_sync(schema(), nullptr, &raw, "service", service_.c_str(),
+                                             "account", account.c_str(), nullptr);
         Error error(raw);
         if (error)
             throw failure(error.get());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -20,14 +21,16 @@ namespace marrowbell {
 //   attributes service and account, stored in the default collection.
 // - `file`: on machines with no usable keyring, a JSON file in the support folder
 //   ("secrets.json") readable by the user alone (0600, replaced atomically).
-// The application's store (`shared`) picks its backend once per process by asking
-// the keyring itself whether it is there and its default collection unlocked —
-// never from the silence of a lookup, which cannot tell a missing key from a
-// locked keyring. With the keyring in use, a key not found there is still looked
-// up in the file, and removing a key clears it from both, so a key saved while the
+// The application's store (`shared`) picks its backend once per process, when a key
+// is first needed, by asking the keyring itself whether it is there and its default
+// collection unlocked — never from the silence of a lookup, which cannot tell a
+// missing key from a locked keyring. libsecret and GLib are loaded only then, so a
+// process that never needs a key never maps them. With the keyring in use, a key not found there is
+// still looked up in the file, and removing a key clears it from both, so a key saved while the
 // keyring was unavailable is neither lost nor resurrected.
 //
-// Holds no state of its own besides its configuration; safe to use from any thread.
+// Holds no state of its own besides its configuration (copies share the backend
+// chosen); safe to use from any thread.
 class SecretStore {
 public:
     enum class Backend { secretService, file };
@@ -46,8 +49,8 @@ public:
     // The service every endpoint key of the application is filed under.
     static constexpr std::string_view endpointService = "app.marrowbell.endpoints";
 
-    // The application's store: `endpointService`, the backend chosen on first use,
-    // and the support folder's "secrets.json" as the file.
+    // The application's store: `endpointService`, the backend chosen on first use
+    // (taking it is no use), and the support folder's "secrets.json" as the file.
     static const SecretStore& shared();
 
     // What the session bus answers now: `secretService` when
@@ -59,7 +62,7 @@ public:
                 std::string backendReason = {});
 
     const std::string& service() const { return service_; }
-    Backend backend() const { return backend_; }
+    Backend backend() const;
     const std::filesystem::path& file() const { return file_; }
     // One line for the user naming where keys are kept, and why when it is the file.
     std::string backendDescription() const;
@@ -75,10 +78,15 @@ public:
     void remove(const Uuid& endpoint) const;
 
 private:
+    struct Choice;
+
+    // `shared`'s store, whose backend is chosen when first asked for.
+    SecretStore(std::string service, std::filesystem::path file);
+    const Choice& choice() const;
+
     std::string service_;
-    Backend backend_;
     std::filesystem::path file_;
-    std::string backendReason_;
+    std::shared_ptr<Choice> choice_;
 };
 
 } // namespace marrowbell

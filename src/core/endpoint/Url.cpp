@@ -1,7 +1,8 @@
 #include "endpoint/Url.h"
 
+#include "endpoint/CurlLibrary.h"
+
 #include <cstdlib>
-#include <curl/curl.h>
 #include <memory>
 
 namespace marrowbell {
@@ -9,19 +10,22 @@ namespace marrowbell {
 namespace {
 
 struct UrlHandleDeleter {
-    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+    void operator()(CURLU* handle) const { CurlLibrary::get()->url_cleanup(handle); }
 };
 using UrlHandle = std::unique_ptr<CURLU, UrlHandleDeleter>;
 
 // Schemes libcurl was not built for still parse; the caller decides what to accept.
 UrlHandle parsed(std::string_view text) {
-    UrlHandle handle(curl_url());
+    const CurlLibrary* curl = CurlLibrary::get();
+    if (!curl)
+        return nullptr;
+    UrlHandle handle(curl->url());
     if (!handle)
         return nullptr;
     std::string copy(text);
     if (copy.find('\0') != std::string::npos)
         return nullptr;
-    if (curl_url_set(handle.get(), CURLUPART_URL, copy.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+    if (curl->url_set(handle.get(), CURLUPART_URL, copy.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
         CURLUE_OK)
         return nullptr;
     return handle;
@@ -31,11 +35,12 @@ std::optional<std::string> part(const std::string& url, CURLUPart which) {
     UrlHandle handle = parsed(url);
     if (!handle)
         return std::nullopt;
+    const CurlLibrary& curl = *CurlLibrary::get(); // loaded, or nothing parsed
     char* value = nullptr;
-    if (curl_url_get(handle.get(), which, &value, 0) != CURLUE_OK || !value)
+    if (curl.url_get(handle.get(), which, &value, 0) != CURLUE_OK || !value)
         return std::nullopt;
     std::string result(value);
-    curl_free(value);
+    curl.free(value);
     return result;
 }
 

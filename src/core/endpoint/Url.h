@@ -8,8 +8,8 @@ namespace marrowbell {
 
 // An absolute URL kept exactly as it was written ("http://127.0.0.1:1234/v1"), the
 // form stored in endpoint files and handed to harnesses. Parsing and the parts
-// below go through libcurl's URL parser, so what is accepted here is what the
-// probe can request.
+// below go through libcurl's URL parser (loaded on first use, CurlLibrary), so what
+// is accepted here is what the probe can request; without libcurl nothing parses.
 struct Url {
     std::string absoluteString;
 

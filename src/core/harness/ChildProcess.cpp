@@ -1,16 +1,15 @@
 #include "harness/ChildProcess.h"
 
+#include "base/ProcessLaunch.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace marrowbell {
 
@@ -25,14 +24,6 @@ struct Fd {
             ::close(fd);
     }
 };
-
-int statusOf(int wstatus) {
-    if (WIFEXITED(wstatus))
-        return WEXITSTATUS(wstatus);
-    if (WIFSIGNALED(wstatus))
-        return 128 + WTERMSIG(wstatus);
-    return -1;
-}
 
 // Waits for `pid` until `deadline`; true when it was reaped.
 bool reapBefore(pid_t pid, Clock::time_point deadline, int& wstatus) {
@@ -55,55 +46,11 @@ ChildProcess::Result ChildProcess::run() const {
         return result;
     Fd readEnd{pipeFds[0]}, writeEnd{pipeFds[1]};
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    int capturedFd = captured == Stream::standardOutput ? STDOUT_FILENO : STDERR_FILENO;
-    int otherFd = captured == Stream::standardOutput ? STDERR_FILENO : STDOUT_FILENO;
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, capturedFd);
-    posix_spawn_file_actions_addopen(&actions, otherFd, "/dev/null", O_WRONLY, 0);
-    if (workingDirectory)
-        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory->c_str());
-
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own process group, so a time-out ends whatever it started too.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETSIGMASK);
-
-    std::vector<std::string> argvStrings{executable.string()};
-    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : argvStrings)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    std::vector<std::string> envStrings;
-    std::vector<char*> envp;
-    if (environment) {
-        for (const auto& [name, value] : *environment)
-            envStrings.push_back(name + "=" + value);
-        for (std::string& entry : envStrings)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-    }
-
-    pid_t pid = -1;
-    int spawned = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(),
-                                environment ? envp.data() : environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0)
+    const int capturedFd = captured == Stream::standardOutput ? STDOUT_FILENO : STDERR_FILENO;
+    ProcessLaunch launch{executable, arguments, environment, workingDirectory, {-1, -1, -1}};
+    launch.streams[capturedFd] = writeEnd.fd;
+    const pid_t pid = launch.start();
+    if (pid < 0)
         return result;
     result.started = true;
     ::close(writeEnd.fd);
@@ -141,7 +88,7 @@ ChildProcess::Result ChildProcess::run() const {
             ::kill(-pid, SIGKILL);
             reapBefore(pid, Clock::time_point::max(), wstatus);
         }
-        result.exitStatus = statusOf(wstatus);
+        result.exitStatus = ProcessLaunch::exitStatus(wstatus);
         return result;
     };
     if (!drained)
@@ -150,7 +97,7 @@ ChildProcess::Result ChildProcess::run() const {
     // closed its output but keeps running is held to the same deadline.
     if (!reapBefore(pid, deadline, wstatus))
         return stopped();
-    result.exitStatus = statusOf(wstatus);
+    result.exitStatus = ProcessLaunch::exitStatus(wstatus);
     result.output = std::move(output);
     return result;
 }

@@ -28,8 +28,10 @@ struct ChildProcess {
     struct Result {
         bool started = false;
         bool timedOut = false;
-        int exitStatus = -1; // exit code, or 128 + signal
-        std::string output;  // empty when not started or timed out
+        // The exit status; for a process ended by a signal, the signal's number, as
+        // in a run's outcome. -1 when there is none.
+        int exitStatus = -1;
+        std::string output; // empty when not started or timed out
     };
 
     // Blocks until the process has ended (or been ended) and its stream is drained.

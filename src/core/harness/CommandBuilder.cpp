@@ -2,6 +2,7 @@
 
 #include "base/HomeFolder.h"
 
+#include "base/Utf8.h"
 #include "harness/ListingText.h"
 
 #include <algorithm>
@@ -87,7 +88,7 @@ std::optional<std::string> CommandBuilder::resolvedModel(const HarnessSpec& spec
                                                          const RunRequest& request) {
     if (!request.model)
         return std::nullopt;
-    std::string model(listing::trimmedWhitespace(*request.model));
+    std::string model(utf8::trimmed(*request.model, true));
     if (model.empty())
         return std::nullopt;
     const auto* prefix = std::get_if<LocalEndpointStyle::ModelPrefix>(&spec.localEndpoint.style);

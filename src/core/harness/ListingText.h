@@ -10,12 +10,7 @@ namespace marrowbell::listing {
 
 // Lines split at "\n", "\r\n" or "\r".
 std::vector<std::string_view> lines(std::string_view text);
-// Spaces and tabs removed at both ends.
-std::string_view trimmed(std::string_view text);
-// White space and line breaks removed at both ends.
-std::string_view trimmedWhitespace(std::string_view text);
 // Cells of a text table row: split at every run of two spaces, trimmed, empty ones dropped.
 std::vector<std::string> cells(std::string_view line);
-bool isValidUtf8(std::string_view text);
 
 } // namespace marrowbell::listing

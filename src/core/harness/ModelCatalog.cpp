@@ -1,7 +1,9 @@
 #include "harness/ModelCatalog.h"
 
+#include "base/Utf8.h"
 #include "harness/CommandBuilder.h"
 #include "harness/ListingText.h"
+#include "harness/ResolutionCache.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -34,30 +36,6 @@ void replaceAll(std::string& text, std::string_view what, std::string_view with)
 
 } // namespace
 
-std::string ModelOption::label() const {
-    if (!detail || *detail == id)
-        return id;
-    return id + " — " + *detail;
-}
-
-ResolutionCache& ResolutionCache::shared() {
-    static ResolutionCache cache;
-    return cache;
-}
-
-std::optional<std::string> ResolutionCache::value(const std::string& key) const {
-    std::lock_guard guard(lock_);
-    auto found = values_.find(key);
-    if (found == values_.end())
-        return std::nullopt;
-    return found->second;
-}
-
-void ResolutionCache::store(const std::string& key, const std::string& value) {
-    std::lock_guard guard(lock_);
-    values_[key] = value;
-}
-
 std::string ModelCatalog::run(const std::filesystem::path& executable,
                               const std::vector<std::string>& arguments, Seconds timeout,
                               ChildProcess::Stream stream) {
@@ -69,7 +47,7 @@ std::string ModelCatalog::run(const std::filesystem::path& executable,
     process.captured = stream;
     process.timeout = timeout;
     ChildProcess::Result result = process.run();
-    if (!result.started || result.timedOut || !listing::isValidUtf8(result.output))
+    if (!result.started || result.timedOut || !utf8::isValid(result.output))
         return "";
     return std::move(result.output);
 }
@@ -115,7 +93,7 @@ bool ModelCatalog::retains(const std::string& model, const std::vector<ModelOpti
 std::vector<std::string> ModelCatalog::identifiersInList(std::string_view output) {
     std::vector<std::string> ids;
     for (std::string_view line : listing::lines(output)) {
-        std::string_view id = listing::trimmed(line);
+        std::string_view id = utf8::trimmed(line, false);
         if (!id.empty() && id.find(' ') == std::string_view::npos && !id.ends_with(':'))
             ids.emplace_back(id);
     }
@@ -210,35 +188,6 @@ std::optional<std::string> ModelCatalog::resolved(const std::string& alias,
         return detail;
     }
     return std::nullopt;
-}
-
-std::vector<std::string> HarnessSummary::facts(const HarnessSpec& spec,
-                                               std::optional<int> skillCount,
-                                               std::optional<int> modelCount) {
-    auto counted = [](int count, const char* none, const char* one, const char* many) {
-        if (count < 1)
-            return std::string(none);
-        if (count == 1)
-            return std::string(one);
-        return std::to_string(count) + " " + many;
-    };
-    std::vector<std::string> facts;
-    if (!spec.skills)
-        facts.push_back("no per-run skills");
-    else if (skillCount)
-        facts.push_back(counted(*skillCount, "no skills installed", "1 skill", "skills"));
-    if (modelCount)
-        facts.push_back(counted(*modelCount, "models not listable", "1 model", "models"));
-    facts.emplace_back(shortLabel(spec.limitEnforcement));
-    return facts;
-}
-
-std::string HarnessSummary::line(const HarnessSpec& spec, std::optional<int> skillCount,
-                                 std::optional<int> modelCount) {
-    std::string text;
-    for (const std::string& fact : facts(spec, skillCount, modelCount))
-        text += (text.empty() ? "" : " · ") + fact;
-    return text;
 }
 
 } // namespace marrowbell

@@ -3,41 +3,17 @@
 #include "base/Instant.h"
 #include "harness/ChildProcess.h"
 #include "harness/HarnessSpec.h"
+#include "harness/ModelOption.h"
 
 #include <filesystem>
 #include <functional>
 #include <future>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace marrowbell {
-
-// A model a harness accepts: `id` goes after its model flag.
-struct ModelOption {
-    std::string id;
-    std::optional<std::string> detail; // a fuller name, shown beside the id
-
-    // `id`, or "{id} — {detail}" when the detail says something more.
-    std::string label() const;
-
-    friend bool operator==(const ModelOption&, const ModelOption&) = default;
-};
-
-// Resolved alias details for the life of the process, keyed "{executable}|{alias}".
-class ResolutionCache {
-public:
-    static ResolutionCache& shared();
-    std::optional<std::string> value(const std::string& key) const;
-    void store(const std::string& key, const std::string& value);
-
-private:
-    mutable std::mutex lock_;
-    std::map<std::string, std::string> values_;
-};
 
 // Lists the models of a harness by running the command its manifest names and reading
 // the output. Never fails: any problem gives fewer options or none. Blocks while the
@@ -89,16 +65,6 @@ struct ModelCatalog {
             results.push_back(each.get());
         return results;
     }
-};
-
-// The one-line description of a harness in settings and in marrowbellctl.
-struct HarnessSummary {
-    // Up to three facts: skills, models, how its limits are enforced.
-    static std::vector<std::string> facts(const HarnessSpec& spec, std::optional<int> skillCount,
-                                          std::optional<int> modelCount);
-    // The facts joined by " · ".
-    static std::string line(const HarnessSpec& spec, std::optional<int> skillCount,
-                            std::optional<int> modelCount);
 };
 
 } // namespace marrowbell

@@ -2,6 +2,7 @@
 
 #include "base/Files.h"
 #include "base/HomeFolder.h"
+#include "base/Utf8.h"
 #include "harness/ChildProcess.h"
 #include "harness/CommandBuilder.h"
 #include "harness/ListingText.h"
@@ -24,7 +25,7 @@ std::string runListing(const std::filesystem::path& executable,
     process.timeout = SkillCatalog::listingTimeout;
     ChildProcess::Result result = process.run();
     if (!result.started || result.timedOut || result.exitStatus != 0 ||
-        !listing::isValidUtf8(result.output))
+        !utf8::isValid(result.output))
         return "";
     return std::move(result.output);
 }
@@ -52,7 +53,7 @@ std::vector<Skill> fromDirectory(const SkillSource::Directory& directory) {
         if (!std::filesystem::exists(file, missing))
             continue;
         std::string text = files::read(file).value_or("");
-        if (!listing::isValidUtf8(text))
+        if (!utf8::isValid(text))
             text.clear();
         auto front = SkillCatalog::frontmatter(text);
         std::string id = front.count("name") ? front["name"] : it->path().filename().string();
@@ -94,7 +95,7 @@ Discovery<Skill> SkillCatalog::discover(const std::optional<SkillSource>& source
 std::map<std::string, std::string> SkillCatalog::frontmatter(std::string_view text) {
     std::map<std::string, std::string> values;
     std::vector<std::string_view> lines = listing::lines(text);
-    if (lines.empty() || listing::trimmed(lines[0]) != "---")
+    if (lines.empty() || utf8::trimmed(lines[0], false) != "---")
         return values;
     std::optional<std::string> blockKey;
     std::vector<std::string> block;
@@ -104,24 +105,24 @@ std::map<std::string, std::string> SkillCatalog::frontmatter(std::string_view te
         std::string joined;
         for (const std::string& part : block)
             joined += (joined.empty() ? "" : " ") + part;
-        values[*blockKey] = std::string(listing::trimmedWhitespace(joined));
+        values[*blockKey] = std::string(utf8::trimmed(joined, true));
         blockKey.reset();
         block.clear();
     };
     for (std::size_t i = 1; i < lines.size(); ++i) {
         std::string_view line = lines[i];
-        if (listing::trimmed(line) == "---")
+        if (utf8::trimmed(line, false) == "---")
             break;
         if (blockKey && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-            block.emplace_back(listing::trimmed(line));
+            block.emplace_back(utf8::trimmed(line, false));
             continue;
         }
         closeBlock();
         std::size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             continue;
-        std::string key(listing::trimmed(line.substr(0, colon)));
-        std::string value(listing::trimmed(line.substr(colon + 1)));
+        std::string key(utf8::trimmed(line.substr(0, colon), false));
+        std::string value(utf8::trimmed(line.substr(colon + 1), false));
         if (key.empty())
             continue;
         if (value == "|" || value == ">")
@@ -152,7 +153,7 @@ std::vector<std::string> SkillCatalog::namesInListing(std::string_view output) {
     for (std::string_view line : listing::lines(output)) {
         if (!line.empty() && (line[0] == ' ' || line[0] == '\t'))
             continue;
-        std::string_view name = listing::trimmed(line.substr(0, line.find(" (")));
+        std::string_view name = utf8::trimmed(line.substr(0, line.find(" (")), false);
         if (isPlausibleName(name))
             names.emplace_back(name);
     }

@@ -7,7 +7,7 @@
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
 #include "run/RunExecutorError.h"
-#include "run/Utf8.h"
+#include "base/Utf8.h"
 
 #include <cmath>
 #include <limits>

@@ -5,7 +5,7 @@
 #include "harness/BuiltCommand.h"
 #include "harness/CommandBuilder.h"
 #include "harness/HarnessRegistry.h"
-#include "job/JobRunning.h"
+#include "run/JobRunning.h"
 #include "run/RunExecutor.h"
 #include "run/RunHistory.h"
 

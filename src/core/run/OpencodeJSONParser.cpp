@@ -1,8 +1,8 @@
 #include "run/OpencodeJSONParser.h"
 
+#include "base/Utf8.h"
 #include "run/JSONObject.h"
 #include "run/OutputLine.h"
-#include "run/Utf8.h"
 
 namespace marrowbell {
 
@@ -36,10 +36,9 @@ void OpencodeJSONParser::read(std::string_view line, RunSummary& summary) const 
     } else if (*type == "step_finish") {
         if (!part)
             return;
-        if (auto tokens = part->object("tokens")) {
-            summary.inputTokens = tokens->integer("input");
-            summary.outputTokens = tokens->integer("output");
-        }
+        // One report per step, each a model call of its own.
+        if (auto tokens = part->object("tokens"))
+            summary.addTokens(tokens->integer("input"), tokens->integer("output"));
         summary.append(RunEvent::Kind::finished,
                        std::string(part->string("reason").value_or("finished")));
     } else if (*type == "error") {

@@ -1,6 +1,6 @@
 #include "run/OutputLine.h"
 
-#include "run/Utf8.h"
+#include "base/Utf8.h"
 
 #include <algorithm>
 

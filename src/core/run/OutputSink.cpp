@@ -1,6 +1,6 @@
 #include "run/OutputSink.h"
 
-#include "run/Utf8.h"
+#include "base/Utf8.h"
 
 #include <cstring>
 #include <vector>

@@ -23,10 +23,9 @@ void PiJSONParser::read(std::string_view line, RunSummary& summary) const {
         auto message = event.object("message");
         if (!message || message->string("role") != "assistant")
             return;
-        if (auto usage = message->object("usage")) {
-            summary.inputTokens = usage->integer("input");
-            summary.outputTokens = usage->integer("output");
-        }
+        // One report per assistant message, each a model call of its own.
+        if (auto usage = message->object("usage"))
+            summary.addTokens(usage->integer("input"), usage->integer("output"));
         if (auto error = message->string("errorMessage")) {
             summary.failureMessage = std::string(*error);
             summary.append(RunEvent::Kind::error, std::string(*error));

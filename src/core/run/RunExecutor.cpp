@@ -1,5 +1,6 @@
 #include "run/RunExecutor.h"
 
+#include "base/ProcessLaunch.h"
 #include "run/OutputSink.h"
 #include "run/ProcessGuard.h"
 
@@ -370,7 +371,7 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
         while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) < 0 && errno == EINTR) {
         }
         if (std::optional<int> status = process.commandStatus())
-            exitCode = WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status);
+            exitCode = ProcessLaunch::exitStatus(*status);
         else
             exitCode = info.si_status; // the guard's own end
     } else {

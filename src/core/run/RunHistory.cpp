@@ -1,7 +1,7 @@
 #include "run/RunHistory.h"
 
 #include "base/Files.h"
-#include "settings/SupportDirectory.h"
+#include "base/SupportDirectory.h"
 
 #include <algorithm>
 #include <cmath>

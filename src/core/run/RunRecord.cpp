@@ -1,7 +1,8 @@
 #include "run/RunRecord.h"
 
+#include "base/Utf8.h"
 #include "run/DurationText.h"
-#include "run/Utf8.h"
+#include "base/Utf8.h"
 
 #include <cmath>
 #include <limits>
@@ -66,14 +67,6 @@ void trimEnd(icu::UnicodeString& text) {
     text.truncate(end);
 }
 
-void trim(icu::UnicodeString& text) {
-    trimEnd(text);
-    int32_t start = 0;
-    while (start < text.length() && isWhiteSpace(text.char32At(start)))
-        start = text.moveIndex32(start, 1);
-    text.remove(0, start);
-}
-
 // The UTF-16 offset just past the first `count` grapheme clusters, or none when the
 // text has no more than `count` of them.
 std::optional<int32_t> endOfClusters(const icu::UnicodeString& text, int32_t count) {
@@ -104,8 +97,7 @@ std::string RunRecord::notificationDetail(int limit) const {
     std::string head = failureMessage ? *failureMessage : resultText ? *resultText : "Finished.";
     if (warning)
         head += "\n\n" + *warning;
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(head);
-    trim(text);
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(std::string(utf8::trimmed(head, true)));
     std::optional<int32_t> cut = endOfClusters(text, std::max(limit, 0));
     std::string out;
     if (!cut)

@@ -1,6 +1,6 @@
 #include "run/RunSummary.h"
 
-#include "run/Utf8.h"
+#include "base/Utf8.h"
 
 namespace marrowbell {
 
@@ -10,6 +10,13 @@ void RunSummary::append(RunEvent event) {
     events.push_back(std::move(event));
     if (events.size() >= eventLimit)
         events.erase(events.begin(), events.end() - static_cast<std::ptrdiff_t>(eventsKept));
+}
+
+void RunSummary::addTokens(std::optional<std::int64_t> input, std::optional<std::int64_t> output) {
+    if (input)
+        inputTokens = inputTokens.value_or(0) + *input;
+    if (output)
+        outputTokens = outputTokens.value_or(0) + *output;
 }
 
 } // namespace marrowbell

@@ -20,15 +20,19 @@ struct RunSummary {
     // What `streamedText` keeps at most; the record keeps less.
     static constexpr std::size_t streamedTextLimit = 256 * 1024;
 
-    std::vector<RunEvent> events;              // arrival order, never more than 999
-    std::optional<std::string> resultText;     // the run's final answer
-    std::optional<std::int64_t> inputTokens;   // as last reported by the harness
-    std::optional<std::int64_t> outputTokens;  // as last reported by the harness
+    std::vector<RunEvent> events;          // arrival order, never more than 999
+    std::optional<std::string> resultText; // the run's final answer
+    // The run's totals: the harness's last report where it reports totals (claude,
+    // codex), the sum of its reports where it reports each model call (opencode, pi).
+    std::optional<std::int64_t> inputTokens;
+    std::optional<std::int64_t> outputTokens;
     std::optional<std::string> failureMessage; // set when the stream says the run failed
     std::optional<std::string> warning;        // set when it succeeded only partly
     std::string streamedText;                  // assistant text as it streamed (opencode)
 
     void append(RunEvent event);
+    // Adds one model call's report to the totals; a count it leaves out adds nothing.
+    void addTokens(std::optional<std::int64_t> input, std::optional<std::int64_t> output);
     void append(RunEvent::Kind kind, std::string text) {
         append(RunEvent::make(kind, std::move(text)));
     }

@@ -1,7 +1,7 @@
 #include "settings/SettingsStore.h"
 
 #include "base/Files.h"
-#include "settings/SupportDirectory.h"
+#include "base/SupportDirectory.h"
 
 namespace marrowbell {
 

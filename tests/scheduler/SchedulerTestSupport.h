@@ -1,10 +1,10 @@
 #pragma once
 
-#include "job/JobRunning.h"
 #include "job/JobStore.h"
-#include "job/SchedulerService.h"
-#include "job/TimerQueue.h"
+#include "run/JobRunning.h"
 #include "run/RunHistory.h"
+#include "scheduler/SchedulerService.h"
+#include "scheduler/TimerQueue.h"
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "job/SerialTimerQueue.h"
+#include "scheduler/SerialTimerQueue.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "job/SchedulerService.h"
+#include "scheduler/SchedulerService.h"
 
 #include "job/SchedulePlanner.h"
-#include "job/SerialTimerQueue.h"
+#include "scheduler/SerialTimerQueue.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "job/RunJournal.h"
+#include "scheduler/RunJournal.h"
 
 #include "base/Files.h"
 #include "base/Json.h"
-#include "settings/SupportDirectory.h"
+#include "base/SupportDirectory.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "job/TaskGroup.h"
+#include "scheduler/TaskGroup.h"
 
 #include <algorithm>
 #include <vector>

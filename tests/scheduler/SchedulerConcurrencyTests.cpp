@@ -1,6 +1,6 @@
 #include "job/JobTestSupport.h"
-#include "job/SchedulerTestSupport.h"
-#include "job/SerialTimerQueue.h"
+#include "scheduler/SchedulerTestSupport.h"
+#include "scheduler/SerialTimerQueue.h"
 
 #include <gtest/gtest.h>
 

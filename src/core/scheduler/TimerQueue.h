@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Instant.h"
-#include "job/OneShotTimer.h"
+#include "scheduler/OneShotTimer.h"
 
 #include <functional>
 #include <memory>

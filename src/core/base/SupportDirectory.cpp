@@ -1,4 +1,4 @@
-#include "settings/SupportDirectory.h"
+#include "base/SupportDirectory.h"
 
 #include <cstdlib>
 #include <pwd.h>

@@ -1,4 +1,4 @@
-#include "job/SchedulerLock.h"
+#include "scheduler/SchedulerLock.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

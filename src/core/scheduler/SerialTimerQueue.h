@@ -1,6 +1,6 @@
 #pragma once
 
-#include "job/TimerQueue.h"
+#include "scheduler/TimerQueue.h"
 
 #include <atomic>
 #include <chrono>

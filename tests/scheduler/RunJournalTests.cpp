@@ -1,4 +1,4 @@
-#include "job/RunJournal.h"
+#include "scheduler/RunJournal.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

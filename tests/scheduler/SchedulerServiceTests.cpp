@@ -1,5 +1,5 @@
 #include "job/JobTestSupport.h"
-#include "job/SchedulerTestSupport.h"
+#include "scheduler/SchedulerTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "job/SchedulerLock.h"
+#include "scheduler/SchedulerLock.h"
 
-#include "settings/SupportDirectory.h"
+#include "base/SupportDirectory.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,0 +1,33 @@
+# Fails when a file of src/core includes a header of a folder above its own.
+# The folders, lowest first; a folder may include its own headers and those of the
+# folders before it. A new folder must be placed here before it can include anything.
+#   cmake -DCORE_DIR=src/core -P cmake/CheckCoreLayers.cmake
+set(layers base cron endpoint job settings harness run scheduler service)
+
+if(NOT CORE_DIR)
+    message(FATAL_ERROR "CORE_DIR is not set")
+endif()
+file(GLOB_RECURSE sources RELATIVE ${CORE_DIR} ${CORE_DIR}/*.h ${CORE_DIR}/*.cpp)
+set(faults "")
+foreach(source ${sources})
+    string(REGEX MATCH "^[^/]+" folder ${source})
+    list(FIND layers ${folder} level)
+    if(level EQUAL -1)
+        string(APPEND faults "\n  ${source}: the folder ${folder} has no place in the layer order")
+        continue()
+    endif()
+    file(STRINGS ${CORE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^/\"]+/")
+    foreach(line ${includes})
+        string(REGEX REPLACE "^[^\"]*\"([^/\"]+)/.*" "\\1" target "${line}")
+        list(FIND layers ${target} targetLevel)
+        if(targetLevel EQUAL -1)
+            string(APPEND faults "\n  ${source} includes ${target}/, which is no core folder")
+        elseif(targetLevel GREATER level)
+            string(APPEND faults "\n  ${source} (${folder}) includes a header of ${target}, a higher folder")
+        endif()
+    endforeach()
+endforeach()
+if(faults)
+    list(JOIN layers " < " order)
+    message(FATAL_ERROR "Core folders include upward (order: ${order}):${faults}")
+endif()

@@ -1,0 +1,64 @@
+#include "service/CoreServices.h"
+
+#include "endpoint/EndpointProbe.h"
+#include "endpoint/SecretStore.h"
+#include "harness/CommandBuilder.h"
+#include "run/RunExecutor.h"
+
+namespace marrowbell {
+
+namespace {
+
+std::optional<SchedulerLock> takeLock(CoreServices::LockPolicy policy) {
+    try {
+        return SchedulerLock::acquire(SchedulerLock::defaultPath());
+    } catch (const SchedulerLockError&) {
+        if (policy == CoreServices::LockPolicy::required)
+            throw;
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+CoreServices::CoreServices(LockPolicy policy)
+    : lock_(takeLock(policy))
+    , registry_(HarnessRegistry::bundled())
+    , jobs_(std::make_shared<JobStore>(JobStore::defaultDirectory()))
+    , history_(std::make_shared<RunHistory>(RunHistory::defaultFileURL()))
+    , endpoints_(std::make_shared<EndpointStore>(EndpointStore::defaultFileURL()))
+    , settings_(std::make_shared<SettingsStore>(SettingsStore::defaultFileURL())) {
+    if (lock_) {
+        runner_ = std::make_shared<JobRunner>(registry_, history_, EndpointProbe(5), RunExecutor(),
+                                              CommandBuilder{}, SecretStore::shared());
+        scheduler_ = SchedulerService::create(jobs_, history_, endpoints_, settings_, runner_);
+        // What a scheduler that died left running is ended and recorded before anything
+        // runs.
+        scheduler_->adoptJournal(std::make_shared<RunJournal>(RunJournal::defaultFileURL()));
+    }
+    shellLookup_ = std::jthread([environment = registry_.environment()] {
+        // The harnesses a user installed through a version manager or a shell profile
+        // are found only on the login shell's PATH.
+        environment->prime(5);
+    });
+}
+
+CoreServices::~CoreServices() {
+    shutDown();
+}
+
+void CoreServices::shutDown() {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    if (scheduler_) {
+        scheduler_->stop();
+        scheduler_->cancelAll();
+        scheduler_->waitUntilIdle();
+    }
+    // Only the lock holder writes the history.
+    if (lock_)
+        history_->flush();
+}
+
+} // namespace marrowbell

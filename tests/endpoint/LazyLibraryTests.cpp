@@ -1,0 +1,66 @@
+#include "endpoint/EndpointProbe.h"
+#include "endpoint/SecretStore.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace marrowbell {
+namespace {
+
+bool mapped(const std::string& library) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find(library) != std::string::npos)
+            return true;
+    return false;
+}
+
+// In a fresh child, so that no earlier test of this program has loaded the library:
+// its exit status says whether it was unmapped before `use` and mapped after.
+int mappedOnlyBy(const std::string& library, const std::function<void()>& use) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (mapped(library))
+            ::_exit(1);
+        use();
+        ::_exit(mapped(library) ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Reading an endpoint's address uses libcurl's URL parser, so that is the first use.
+TEST(LazyLibraries, HttpLibraryIsLoadedByTheFirstEndpointAddress) {
+    EXPECT_EQ(mappedOnlyBy("libcurl.so",
+                           [] {
+                               const Endpoint endpoint{
+                                   Uuid::random(), "Closed",
+                                   *Endpoint::validated("http://127.0.0.1:9/v1"),
+                                   EndpointKind::ollama};
+                               EndpointProbe(1).check(endpoint, std::nullopt);
+                           }),
+              0);
+}
+
+TEST(LazyLibraries, CredentialStoreLibraryIsLoadedByTheFirstKeyLookup) {
+    test::TempDir home;
+    test::ScopedEnv data("XDG_DATA_HOME", home.path().string());
+    EXPECT_EQ(mappedOnlyBy("libsecret-1.so",
+                           [] {
+                               const SecretStore& store = SecretStore::shared();
+                               if (mapped("libsecret-1.so")) // taking the store is no use yet
+                                   ::_exit(3);
+                               store.secret(Uuid::random());
+                           }),
+              0);
+}
+
+} // namespace
+} // namespace marrowbell
