@@ -2,6 +2,7 @@
 #include "Command.h"
 #include "JobArgument.h"
 #include "SchedulerNotice.h"
+#include "TerminalText.h"
 
 #include <iostream>
 #include <optional>
@@ -11,7 +12,7 @@ namespace {
 
 int deleteJob(Job job) {
     JobStore(JobStore::defaultDirectory()).remove(job.id);
-    std::cout << "Deleted \u201C" << job.name << "\u201D (" << job.id.text() << ").\n";
+    std::cout << "Deleted \u201C" << printable(job.name) << "\u201D (" << job.id.text() << ").\n";
     printSchedulerNotice(std::cout);
     return success;
 }

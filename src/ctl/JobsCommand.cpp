@@ -3,6 +3,7 @@
 #include "Command.h"
 #include "IsoTime.h"
 #include "JobArgument.h"
+#include "TerminalText.h"
 
 #include "base/Json.h"
 #include "job/JobStore.h"
@@ -42,7 +43,7 @@ int run(Arguments arguments) {
             list.push_back(entry);
             continue;
         }
-        std::cout << job.name << "\n"
+        std::cout << printable(job.name) << "\n"
                   << "  Schedule:   " << job.schedule.plainEnglish() << " (" << zone.identifier()
                   << ")\n"
                   << "  Permission: " << job.permissionTitle() << "\n"
@@ -53,7 +54,7 @@ int run(Arguments arguments) {
                   << "\n";
     }
     if (asJson)
-        std::cout << json::pretty(list);
+        jsonOutput() << json::pretty(list);
     else if (jobs.empty())
         std::cout << "No jobs.\n";
     return std::cout.flush() ? success : failure;

@@ -2,6 +2,7 @@
 #include "Command.h"
 #include "JobArgument.h"
 #include "SchedulerNotice.h"
+#include "TerminalText.h"
 
 #include <iostream>
 #include <optional>
@@ -11,12 +12,12 @@ namespace {
 
 int pauseJob(Job job) {
     if (job.isPaused) {
-        std::cout << "\u201C" << job.name << "\u201D is already paused.\n";
+        std::cout << "\u201C" << printable(job.name) << "\u201D is already paused.\n";
         return success;
     }
     job.setPaused(true, Instant::now());
     JobStore(JobStore::defaultDirectory()).save(job);
-    std::cout << "Paused \u201C" << job.name << "\u201D.\n";
+    std::cout << "Paused \u201C" << printable(job.name) << "\u201D.\n";
     printSchedulerNotice(std::cout);
     return success;
 }

@@ -116,7 +116,7 @@ int runs(Arguments arguments) {
 
     std::vector<RunRecord> records = storedRuns(job);
     if (json) {
-        std::cout << json::pretty(asJson(records, names));
+        jsonOutput() << json::pretty(asJson(records, names));
     } else if (records.empty()) {
         std::cout << (job ? "No runs of \"" + printable(job->name) + "\" yet.\n"
                           : "No runs yet.\n");

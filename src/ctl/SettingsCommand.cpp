@@ -2,6 +2,7 @@
 
 #include "Command.h"
 #include "LoadProblems.h"
+#include "TerminalText.h"
 
 #include "run/DurationText.h"
 #include "settings/EndpointStore.h"
@@ -36,7 +37,7 @@ int run(Arguments arguments) {
     warnAbout(store.loadProblems());
     AppSettings settings = store.settings();
     if (asJson) {
-        std::cout << json::pretty(settings.toJson());
+        jsonOutput() << json::pretty(settings.toJson());
         return success;
     }
     std::string endpoint = "none";

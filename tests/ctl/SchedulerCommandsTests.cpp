@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <sys/resource.h>
+
 using namespace marrowbell;
 using namespace std::chrono_literals;
 using test::BackgroundCtl;
@@ -72,6 +76,50 @@ TEST(DaemonCommand, ASecondSchedulerRefusesToStart) {
     EXPECT_EQ(first.wait(), 0);
 }
 
+// kill -9 of a scheduler during a run: the harness and what it started (here one that
+// left its session) do not keep running, and the next scheduler records the run once
+// and does not run its slot again.
+TEST(DaemonCommand, ARunOfAKilledSchedulerIsEndedAndRecordedOnce) {
+    CtlHome home;
+    home.harness("cat >/dev/null\n"
+                 "setsid sh -c 'echo $$ > \"$PWD/escaped\"; exec sleep 300' &\n"
+                 "echo $$ > \"$PWD/harness\"\n"
+                 "exec sleep 300\n");
+    home.save(claudeJob(home, "Long job", Instant::now() - 120));
+    auto pidIn = [&](const char* name) {
+        return std::atoi(files::read(home.work() / name).value_or("0").c_str());
+    };
+    auto gone = [](pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string stat;
+        std::getline(in, stat);
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+    };
+    {
+        BackgroundCtl killed({"daemon"}, home.environment(), home.root / "killed");
+        ASSERT_TRUE(eventually([&] { return pidIn("harness") > 0 && pidIn("escaped") > 0; }))
+            << killed.err();
+        killed.signal(SIGKILL);
+        killed.wait();
+    }
+    EXPECT_TRUE(eventually([&] { return gone(pidIn("harness")) && gone(pidIn("escaped")); }));
+
+    BackgroundCtl next({"daemon"}, home.environment(), home.root / "next");
+    ASSERT_TRUE(eventually([&] { return next.err().find("running") != std::string::npos; }));
+    std::this_thread::sleep_for(3s); // a tick or two, had the slot still been owed
+    next.signal(SIGTERM);
+    EXPECT_EQ(next.wait(), 0) << next.err();
+    auto runs = home.runs();
+    auto interrupted = std::find_if(runs.begin(), runs.end(), [](const RunRecord& r) {
+        return r.failureMessage == "The scheduler stopped during this run.";
+    });
+    ASSERT_NE(interrupted, runs.end()) << runs.size();
+    EXPECT_EQ(
+        std::count_if(runs.begin(), runs.end(),
+                      [&](const RunRecord& r) { return r.startedAt == interrupted->startedAt; }),
+        1);
+}
+
 TEST(DaemonCommand, TakesNoArguments) {
     CtlHome home;
     EXPECT_EQ(home.ctl({"daemon", "now"}).exitStatus, 2);
@@ -91,6 +139,21 @@ TEST(RunCommand, RunsTheJobPrintingItsOutput) {
     auto runs = home.runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_TRUE(runs[0].succeeded());
+}
+
+// Ten lines of 10 MB each: what the run keeps is bounded by bytes, not by lines.
+TEST(RunCommand, StaysUnder64MBWhateverTheHarnessPrints) {
+    CtlHome home;
+    home.harness("cat >/dev/null\n"
+                 "for i in 1 2 3 4 5 6 7 8 9 10; do head -c 10000000 /dev/zero | tr '\\0' x; echo; "
+                 "done\n");
+    home.save(claudeJob(home, "Chatty"));
+    auto result = ctl(home, {"run", "Chatty"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_GE(result.out.size(), 100'000'000u);
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "peak resident kilobytes";
 }
 
 TEST(RunCommand, FailedRunExitsOne) {

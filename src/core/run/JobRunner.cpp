@@ -5,9 +5,11 @@
 #include "endpoint/EndpointKind.h"
 #include "endpoint/EndpointStatus.h"
 #include "harness/SkillCatalog.h"
+#include "run/Redactor.h"
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
 #include "run/RunExecutorError.h"
+#include "base/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -160,7 +162,7 @@ private:
 
 RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint,
                          const RunLimits& defaults, Instant now, LineHandler onOutputLine,
-                         std::stop_token stopToken) const {
+                         std::stop_token stopToken, ProcessHandler onStarted) const {
     PrivateFolder privateFolder;
     BuiltCommand command;
     try {
@@ -277,28 +279,31 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
             }
     }
 
-    const Uuid runID = Uuid::random();
     const std::string runDescription = "Marrowbell: " + job.name + ", run " + runID.text();
 
+    const Redactor redact(apiKey(endpoint));
     RunOutcome outcome;
     try {
         outcome = executor_.run(
             command, static_cast<Seconds>(*limit),
             [&](std::string_view line) {
-                stream.ingest(line);
+                std::string shown = redact(line);
+                stream.ingest(shown);
                 if (onOutputLine)
-                    onOutputLine(line);
+                    onOutputLine(shown);
                 if (live)
-                    live->line(OutputChannel::standardOutput, line);
+                    live->line(OutputChannel::standardOutput, shown);
             },
             std::move(stopToken),
             [&](std::string_view line) {
                 if (live)
-                    live->line(OutputChannel::standardError, line);
+                    live->line(OutputChannel::standardError, redact(line));
             },
-            [&](pid_t pid) {
+            [&](const RunProcess& process) {
                 if (live)
-                    live->setProcessID(pid);
+                    live->setProcessID(process.group);
+                if (onStarted)
+                    onStarted(process);
             });
     } catch (const RunExecutorError& error) {
         if (worktree)
@@ -326,7 +331,7 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
     else if (outcome.exitCode != 0) {
         std::string message = outcome.terminationSummary();
         if (auto line = lastNonEmptyLine(outcome.standardError))
-            message += " — " + *line;
+            message += " — " + utf8::capped(redact(*line), errorLineLimit);
         record.failureMessage = message;
     }
     if (worktree) {
@@ -341,6 +346,10 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
             record.resultText = said.empty() ? sentence : said + "\n\n" + sentence;
         }
     }
+    record.resultText = redact.optional(record.resultText);
+    record.failureMessage = redact.optional(record.failureMessage);
+    record.warning = redact.optional(record.warning);
+    record = record.bounded();
     history_->record(record);
     return finished(record);
 }

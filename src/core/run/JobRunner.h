@@ -34,10 +34,12 @@ public:
     // Never fails. Warnings of the command reach `onOutputLine` first, as "warning: "
     // lines (they are not stored), then every line of the harness's standard output.
     // The record's identifier names the run's transcript.
-    // A refused run is a record with duration 0 and exit code 1 (0 for a skip).
+    // A refused run is a record with duration 0 and exit code 1 (0 for a skip). The
+    // endpoint's key never reaches a line or the record ("[redacted]" instead), and the
+    // record's texts are bounded (RunRecord::bounded).
     RunRecord run(const Job& job, const std::optional<Endpoint>& endpoint,
                   const RunLimits& defaults, Instant now, LineHandler onOutputLine,
-                  std::stop_token stopToken = {}) const override;
+                  std::stop_token stopToken = {}, ProcessHandler onStarted = {}) const override;
 
     // A scoped-write run of a folder in a git repository works in a worktree of its own
     // (RunWorktree) and its record's summary names the branch holding its changes.
@@ -59,6 +61,9 @@ public:
     // None for a limit that is not finite or beyond what a 64-bit count of seconds
     // holds; such a run is refused with `unusableLimitMessage`.
     static std::optional<std::int64_t> wholeSeconds(Seconds limit);
+
+    // What a failure message keeps of the harness's last line of standard error.
+    static constexpr std::size_t errorLineLimit = 1024;
 
     static constexpr const char* unusableLimitMessage =
         "The time limit is not a usable number of seconds. Set a time limit for this job.";

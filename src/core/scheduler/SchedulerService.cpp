@@ -70,6 +70,12 @@ void SchedulerService::setOnRunFinished(
     onRunFinished_ = std::move(callback);
 }
 
+void SchedulerService::adoptJournal(std::shared_ptr<RunJournal> journal) {
+    journal->recover(*history_);
+    std::lock_guard lock(mutex_);
+    journal_ = std::move(journal);
+}
+
 void SchedulerService::start() {
     {
         std::lock_guard lock(mutex_);
@@ -265,19 +271,32 @@ RunRecord SchedulerService::execute(const Job& job, Instant scheduledFor,
     std::function<void()> onChange;
     std::function<void(const Job&)> onRunStarted;
     std::function<void(const Job&, const RunRecord&)> onRunFinished;
+    std::shared_ptr<RunJournal> journal;
     {
         std::lock_guard lock(mutex_);
         onChange = onChange_;
         onRunStarted = onRunStarted_;
         onRunFinished = onRunFinished_;
+        journal = journal_;
     }
     notify(onRunStarted, job);
+    const Uuid runID = Uuid::random();
+    JobRunning::ProcessHandler onStarted;
+    if (journal)
+        onStarted = [&](const RunProcess& process) {
+            try {
+                journal->add({runID, job.id, scheduledFor, process});
+            } catch (const std::exception&) {
+                // Without the entry the run still runs; its guard still ends with this
+                // process (parent-death signal), only a recovery would miss it.
+            }
+        };
     std::optional<Endpoint> endpoint = endpoints_->endpoint(job.endpointID);
     RunLimits defaults = settings_->settings().defaults;
     RunRecord record;
     try {
-        record =
-            runner_->run(job, endpoint, defaults, scheduledFor, onOutputLine, std::move(stopToken));
+        record = runner_->run(job, endpoint, defaults, scheduledFor, onOutputLine,
+                              std::move(stopToken), onStarted);
     } catch (const std::exception& error) {
         // The runner turns every failure into a record; should one escape all the same,
         // it is still recorded once, so the run is never lost.
@@ -286,6 +305,13 @@ RunRecord SchedulerService::execute(const Job& job, Instant scheduledFor,
         record.exitCode = 1;
         record.failureMessage = error.what();
         history_->record(record);
+    }
+    if (journal) {
+        try {
+            journal->remove(runID);
+        } catch (const std::exception&) {
+            // Left in the journal, the run is found recorded at the next recovery.
+        }
     }
     notify(onRunFinished, job, record);
     notify(onChange);

@@ -8,6 +8,7 @@
 #include "run/RunHistory.h"
 #include "run/RunRecord.h"
 #include "scheduler/OneShotTimer.h"
+#include "scheduler/RunJournal.h"
 #include "scheduler/TaskGroup.h"
 #include "scheduler/TimerQueue.h"
 #include "settings/EndpointStore.h"
@@ -74,6 +75,12 @@ public:
     void setOnChange(std::function<void()> callback);
     void setOnRunStarted(std::function<void(const Job&)> callback);
     void setOnRunFinished(std::function<void(const Job&, const RunRecord&)> callback);
+
+    // Journals every run from now on in `journal`, after recovering what a previous
+    // scheduler left in it (RunJournal::recover): its harnesses are ended and its runs
+    // recorded as interrupted, so their slots count as run. Only the holder of the
+    // scheduler lock may call it, once, before any run.
+    void adoptJournal(std::shared_ptr<RunJournal> journal);
 
     // Arms the timer; does nothing when already started.
     void start();
@@ -156,6 +163,7 @@ private:
     std::function<void()> onChange_;
     std::function<void(const Job&)> onRunStarted_;
     std::function<void(const Job&, const RunRecord&)> onRunFinished_;
+    std::shared_ptr<RunJournal> journal_;
 
     // Declared last: destroyed first, joining the task threads that have ended.
     TaskGroup threads_;

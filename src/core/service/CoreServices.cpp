@@ -35,6 +35,9 @@ CoreServices::CoreServices(LockPolicy policy)
         runner_ = std::make_shared<JobRunner>(registry_, history_, EndpointProbe(5), RunExecutor(),
                                               CommandBuilder{}, SecretStore::shared(), live_);
         scheduler_ = SchedulerService::create(jobs_, history_, endpoints_, settings_, runner_);
+        // What a scheduler that died left running is ended and recorded before anything
+        // runs.
+        scheduler_->adoptJournal(std::make_shared<RunJournal>(RunJournal::defaultFileURL()));
     }
     shellLookup_ = std::jthread([environment = registry_.environment()] {
         // The harnesses a user installed through a version manager or a shell profile

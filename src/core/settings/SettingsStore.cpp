@@ -12,7 +12,7 @@ static Decoded<AppSettings> decode(const Json& document) {
 }
 
 SettingsStore::SettingsStore(std::filesystem::path file)
-    : stored_(std::move(file), "the settings", maxFileBytes, 0644, &decode,
+    : stored_(std::move(file), "the settings", maxFileBytes, 0600, &decode,
               &SettingsStore::encode) {}
 
 std::filesystem::path SettingsStore::defaultFileURL() {
