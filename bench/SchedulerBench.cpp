@@ -84,7 +84,7 @@ RunRecord recordOf(const Uuid& jobID, Instant startedAt) {
 
 struct NoRunner : JobRunning {
     RunRecord run(const Job& job, const std::optional<Endpoint>&, const RunLimits&, Instant now,
-                  LineHandler, std::stop_token) const override {
+                  LineHandler, std::stop_token, ProcessHandler) const override {
         return recordOf(job.id, now);
     }
 };

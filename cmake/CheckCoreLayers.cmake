@@ -2,7 +2,7 @@
 # The folders, lowest first; a folder may include its own headers and those of the
 # folders before it. A new folder must be placed here before it can include anything.
 #   cmake -DCORE_DIR=src/core -P cmake/CheckCoreLayers.cmake
-set(layers base cron endpoint job settings harness run scheduler service)
+set(layers base cron endpoint job settings harness run scheduler control service)
 
 if(NOT CORE_DIR)
     message(FATAL_ERROR "CORE_DIR is not set")

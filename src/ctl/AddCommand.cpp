@@ -3,6 +3,7 @@
 #include "Command.h"
 #include "IsoTime.h"
 #include "JobArgument.h"
+#include "TerminalText.h"
 
 #include "harness/HarnessRegistry.h"
 #include "service/JobDraft.h"
@@ -226,7 +227,7 @@ int run(Arguments arguments) {
 
     const TimeZone zone = job.timeZone();
     const auto next = job.nextRun(Instant::now());
-    std::cout << "Added \u201C" << job.name << "\u201D (" << job.id.text() << ").\n"
+    std::cout << "Added \u201C" << printable(job.name) << "\u201D (" << job.id.text() << ").\n"
               << "  Schedule:   " << job.schedule.plainEnglish() << " (" << zone.identifier()
               << ")\n"
               << "  Harness:    " << registry->spec(job.harnessID).displayName << "\n"

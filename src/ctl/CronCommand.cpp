@@ -2,6 +2,7 @@
 // with it: its normal text, its descriptions and the next fire times in a zone.
 #include "Command.h"
 #include "IsoTime.h"
+#include "TerminalText.h"
 
 #include "base/Json.h"
 #include "cron/CronExpression.h"
@@ -110,7 +111,7 @@ int run(Arguments arguments) {
                     {"plainEnglish", expression->plainEnglish()},
                     {"compactEnglish", expression->compactEnglish()},
                     {"next", next}};
-        std::cout << json::pretty(out);
+        jsonOutput() << json::pretty(out);
     } else {
         std::cout << expression->text() << "\n"
                   << expression->plainEnglish() << "\n"

@@ -1,4 +1,6 @@
 #include "Command.h"
+#include "LoadProblems.h"
+#include "SchedulerChannel.h"
 #include "StopSignals.h"
 #include "TerminalText.h"
 
@@ -43,13 +45,18 @@ int daemon(Arguments arguments) {
     StopSignals signals; // before any thread exists
 
     CoreServices core;
+    warnAbout(core);
     SchedulerService& scheduler = *core.scheduler();
     auto printer = std::make_shared<LinePrinter>();
     scheduler.setOnRunStarted(
         [printer](const Job& job) { printer->print("started  " + printable(job.name)); });
-    scheduler.setOnRunFinished([printer](const Job& job, const RunRecord& record) {
+    auto control = serveControl(core, "daemon", [printer](const Job& job, const RunRecord& record) {
         printer->print("finished " + printable(job.name) + ": " + record.outcomeSummary() + " — " +
                        printable(record.summary()));
+    });
+    // The records stay in memory and go with the next write.
+    core.history()->setOnWriteFailure([printer](const StoreError& error) {
+        printer->print(std::string(error.what()) + "; kept to retry with the next run.");
     });
     scheduler.start();
     std::cerr << "marrowbellctl: scheduler running for " << core.jobs()->jobs().size()
@@ -57,6 +64,12 @@ int daemon(Arguments arguments) {
 
     signals.wait();
     core.shutDown();
+    if (control)
+        control->stop();
+    if (auto problem = core.history()->writeFailure()) {
+        std::cerr << "marrowbellctl: " << *problem << "\n";
+        return failure;
+    }
     std::cerr << "marrowbellctl: scheduler stopped.\n";
     return success;
 }

@@ -1,6 +1,7 @@
 // marrowbellctl delete JOB: removes the job's file. Its past runs stay in the history.
 #include "Command.h"
 #include "JobArgument.h"
+#include "TerminalText.h"
 
 #include <iostream>
 #include <optional>
@@ -10,7 +11,7 @@ namespace {
 
 int deleteJob(Job job) {
     JobStore(JobStore::defaultDirectory()).remove(job.id);
-    std::cout << "Deleted \u201C" << job.name << "\u201D (" << job.id.text() << ").\n";
+    std::cout << "Deleted \u201C" << printable(job.name) << "\u201D (" << job.id.text() << ").\n";
     return success;
 }
 

@@ -3,6 +3,8 @@
 // line, and are never printed.
 
 #include "Command.h"
+#include "LoadProblems.h"
+#include "TerminalText.h"
 
 #include "endpoint/EndpointProbe.h"
 #include "endpoint/SecretStore.h"
@@ -11,6 +13,7 @@
 #include "service/NameLookup.h"
 #include "settings/EndpointStore.h"
 
+#include <csignal>
 #include <iostream>
 #include <iterator>
 #include <termios.h>
@@ -20,7 +23,7 @@ namespace marrowbell::ctl {
 namespace {
 
 std::string inQuotes(std::string_view text) {
-    return "\u201C" + std::string(text) + "\u201D";
+    return "\u201C" + printable(text) + "\u201D";
 }
 
 // The endpoint an argument names, or the message saying why none.
@@ -71,7 +74,7 @@ int list(Arguments arguments) {
                secrets.backend() == SecretStore::Backend::secretService ? "secretService" : "file"},
               {"description", secrets.backendDescription()}}},
             {"endpoints", array}};
-        std::cout << json::pretty(document);
+        jsonOutput() << json::pretty(document);
         return success;
     }
     std::cout << "Keys are kept in " << secrets.backendDescription() << ".\n";
@@ -82,8 +85,8 @@ int list(Arguments arguments) {
     for (const Endpoint& endpoint : endpoints) {
         bool hasKey = secrets.secret(endpoint.id).has_value();
         std::cout << "\n"
-                  << endpoint.name << " \u2014 " << displayName(endpoint.kind) << " at "
-                  << endpoint.baseURL.absoluteString << "\n"
+                  << printable(endpoint.name) << " \u2014 " << displayName(endpoint.kind) << " at "
+                  << printable(endpoint.baseURL.absoluteString) << "\n"
                   << "  " << endpoint.id.text() << ", "
                   << (hasKey                         ? "key stored"
                       : mayNeedAPIKey(endpoint.kind) ? "no key"
@@ -113,31 +116,69 @@ int check(Arguments arguments) {
     for (const Endpoint& endpoint : targets) {
         EndpointStatus status = probe.check(endpoint, keyFor(endpoint));
         allReachable = allReachable && status.isReachable();
-        std::cout << endpoint.name << " (" << endpoint.shortDescription()
-                  << "): " << status.summary() << "\n";
+        std::cout << printable(endpoint.name) << " (" << printable(endpoint.shortDescription())
+                  << "): " << printable(status.summary()) << "\n";
         for (const std::string& model : status.models())
-            std::cout << "  " << model << "\n";
+            std::cout << "  " << printable(model) << "\n";
         std::cout.flush();
     }
     return allReachable ? success : failure;
 }
 
+// The terminal's settings while the key is typed without echo, for a signal that
+// ends the program then (Ctrl-C) to put back before the program ends.
+termios savedTerminal{};
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+
+extern "C" void restoreTerminalAndEnd(int signal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    [[maybe_unused]] ssize_t ignored = ::write(STDERR_FILENO, "\n", 1);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Echo off on the terminal for as long as it lives, and back on however the program
+// leaves the prompt: returning, or a signal ending it.
+class QuietTerminal {
+public:
+    QuietTerminal() {
+        if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
+            return;
+        struct sigaction handler {};
+        handler.sa_handler = restoreTerminalAndEnd;
+        ::sigemptyset(&handler.sa_mask);
+        for (std::size_t i = 0; i < std::size(endingSignals); ++i)
+            ::sigaction(endingSignals[i], &handler, &previous_[i]);
+        termios quiet = savedTerminal;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        active_ = true;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    ~QuietTerminal() {
+        if (!active_)
+            return;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+        for (std::size_t i = 0; i < std::size(endingSignals); ++i)
+            ::sigaction(endingSignals[i], &previous_[i], nullptr);
+    }
+    QuietTerminal(const QuietTerminal&) = delete;
+    QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+private:
+    struct sigaction previous_[std::size(endingSignals)]{};
+    bool active_ = false;
+};
+
 // One line from standard input, without echo when it is a terminal.
 std::optional<std::string> readKey(const std::string& endpointName) {
     bool terminal = ::isatty(STDIN_FILENO);
-    termios saved{};
-    if (terminal) {
-        std::cerr << "API key for " << endpointName << ": " << std::flush;
-        if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        }
-    }
     std::string input;
     if (terminal) {
-        std::getline(std::cin, input);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << "API key for " << printable(endpointName) << ": " << std::flush;
+        {
+            QuietTerminal quiet;
+            std::getline(std::cin, input);
+        }
         std::cerr << "\n";
     } else {
         input.assign(std::istreambuf_iterator<char>(std::cin), {});
@@ -155,6 +196,7 @@ int setKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints set-key: expected ENDPOINT (the key is read from standard input)");
     auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
     Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints set-key: " + lookup.error);
@@ -170,11 +212,11 @@ int setKey(Arguments arguments) {
         return failure;
     }
     if (key->empty()) {
-        std::cout << "The key was empty: " << endpoint.name << " has no key now.\n";
+        std::cout << "The key was empty: " << printable(endpoint.name) << " has no key now.\n";
         return success;
     }
-    std::cout << "Saved the key of " << endpoint.name << " in " << secrets.backendDescription()
-              << ".\n";
+    std::cout << "Saved the key of " << printable(endpoint.name) << " in "
+              << secrets.backendDescription() << ".\n";
     if (!mayNeedAPIKey(endpoint.kind))
         std::cerr << "note: " << displayName(endpoint.kind)
                   << " endpoints are used without a key; this one is kept but not sent.\n";
@@ -185,6 +227,7 @@ int removeKey(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints remove-key: expected ENDPOINT");
     auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
     Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints remove-key: " + lookup.error);
@@ -194,7 +237,7 @@ int removeKey(Arguments arguments) {
         std::cerr << "marrowbellctl: " << error.what() << "\n";
         return failure;
     }
-    std::cout << lookup.endpoint->name << " has no key now.\n";
+    std::cout << printable(lookup.endpoint->name) << " has no key now.\n";
     return success;
 }
 
@@ -209,16 +252,17 @@ int add(Arguments arguments) {
         return usage("endpoints add: unknown kind " + inQuotes(arguments[2]) + "; use one of " +
                      kinds);
     }
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
     std::optional<Endpoint> added;
     try {
-        added = service(std::make_shared<EndpointStore>(EndpointStore::defaultFileURL()))
-                    .add(arguments[0], arguments[1], *kind);
+        added = service(store).add(arguments[0], arguments[1], *kind);
     } catch (const EndpointService::Refusal& refusal) {
         return usage("endpoints add: " + std::string(refusal.what()));
     }
     const Endpoint& endpoint = *added;
-    std::cout << "Added " << endpoint.name << " (" << displayName(*kind) << " at "
-              << endpoint.shortDescription() << "): " << endpoint.id.text() << "\n";
+    std::cout << "Added " << printable(endpoint.name) << " (" << displayName(*kind) << " at "
+              << printable(endpoint.shortDescription()) << "): " << endpoint.id.text() << "\n";
     return success;
 }
 
@@ -226,6 +270,7 @@ int remove(Arguments arguments) {
     if (arguments.size() != 1)
         return usage("endpoints delete: expected ENDPOINT");
     auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
     Lookup lookup = find(store->endpoints(), arguments[0]);
     if (!lookup.endpoint)
         return usage("endpoints delete: " + lookup.error);
@@ -241,14 +286,14 @@ int remove(Arguments arguments) {
         depending = service(store).remove(endpoint, jobs);
     } catch (const SecretStore::Failure& error) {
         std::cerr << "marrowbellctl: " << error.what() << "\n"
-                  << "marrowbellctl: " << endpoint.name << " was not deleted\n";
+                  << "marrowbellctl: " << printable(endpoint.name) << " was not deleted\n";
         return failure;
     }
-    std::cout << "Deleted " << endpoint.name << " and its key.\n";
+    std::cout << "Deleted " << printable(endpoint.name) << " and its key.\n";
     if (!depending.empty()) {
         std::cout << "These jobs used it and now run with their harness's own provider:\n";
         for (const Job& job : depending)
-            std::cout << "  " << job.name << "\n";
+            std::cout << "  " << printable(job.name) << "\n";
     }
     return success;
 }

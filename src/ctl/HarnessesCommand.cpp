@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "TerminalText.h"
 
 #include "base/Json.h"
 #include "harness/HarnessRegistry.h"
@@ -117,7 +118,7 @@ int harnesses(Arguments arguments) {
         Json list = Json::array();
         for (const HarnessReport& each : reports)
             list.push_back(asJson(each));
-        std::cout << json::pretty(list);
+        jsonOutput() << json::pretty(list);
     } else {
         for (const HarnessReport& each : reports)
             printText(each);

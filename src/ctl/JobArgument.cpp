@@ -1,5 +1,7 @@
 #include "JobArgument.h"
 
+#include "LoadProblems.h"
+
 #include "service/NameLookup.h"
 
 #include <filesystem>
@@ -11,7 +13,9 @@ std::vector<Job> storedJobs() {
     std::filesystem::path directory = JobStore::defaultDirectory();
     if (!std::filesystem::is_directory(directory))
         return {};
-    return JobStore(directory).jobs();
+    JobStore store(directory);
+    warnAbout(store.loadProblems());
+    return store.jobs();
 }
 
 int withJobArgument(Arguments arguments, const char* command,

@@ -11,7 +11,7 @@
 namespace marrowbell::ctl {
 
 // The jobs of the support folder, earliest created first; none when its "Jobs" folder
-// does not exist yet (nothing is created just to read).
+// does not exist yet (nothing is created just to read). Files skipped are warned about.
 std::vector<Job> storedJobs();
 
 // For commands taking exactly one JOB: runs `action` with the stored job it names

@@ -2,6 +2,8 @@
 // permission and its next run.
 #include "Command.h"
 #include "IsoTime.h"
+#include "JobArgument.h"
+#include "TerminalText.h"
 
 #include "base/Json.h"
 #include "job/JobStore.h"
@@ -21,10 +23,7 @@ int run(Arguments arguments) {
             return usage("unknown argument \"" + argument + "\"");
     }
     // Listing must not create the support folder; no folder simply means no jobs.
-    const std::filesystem::path directory = JobStore::defaultDirectory();
-    std::vector<Job> jobs;
-    if (std::filesystem::exists(directory))
-        jobs = JobStore(directory).jobs();
+    const std::vector<Job> jobs = storedJobs();
 
     const Instant now = Instant::now();
     Json list = Json::array();
@@ -44,7 +43,7 @@ int run(Arguments arguments) {
             list.push_back(entry);
             continue;
         }
-        std::cout << job.name << "\n"
+        std::cout << printable(job.name) << "\n"
                   << "  Schedule:   " << job.schedule.plainEnglish() << " (" << zone.identifier()
                   << ")\n"
                   << "  Permission: " << job.permissionTitle() << "\n"
@@ -55,7 +54,7 @@ int run(Arguments arguments) {
                   << "\n";
     }
     if (asJson)
-        std::cout << json::pretty(list);
+        jsonOutput() << json::pretty(list);
     else if (jobs.empty())
         std::cout << "No jobs.\n";
     return std::cout.flush() ? success : failure;

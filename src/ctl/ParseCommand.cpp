@@ -2,6 +2,7 @@
 // event stream, for debugging a harness and for tests.
 
 #include "Command.h"
+#include "TerminalText.h"
 
 #include "base/Json.h"
 #include "harness/EventFormat.h"
@@ -123,7 +124,7 @@ int run(Arguments arguments) {
     }
     RunSummary summary = stream.summary();
     if (asJson)
-        std::cout << json::pretty(summaryJson(summary));
+        jsonOutput() << json::pretty(summaryJson(summary));
     else
         printSummary(summary, std::cout);
     std::cout.flush();

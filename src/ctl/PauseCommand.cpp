@@ -1,6 +1,7 @@
 // marrowbellctl pause JOB: the job stops running by schedule until it is resumed.
 #include "Command.h"
 #include "JobArgument.h"
+#include "TerminalText.h"
 
 #include <iostream>
 #include <optional>
@@ -10,12 +11,12 @@ namespace {
 
 int pauseJob(Job job) {
     if (job.isPaused) {
-        std::cout << "\u201C" << job.name << "\u201D is already paused.\n";
+        std::cout << "\u201C" << printable(job.name) << "\u201D is already paused.\n";
         return success;
     }
     job.setPaused(true, Instant::now());
     JobStore(JobStore::defaultDirectory()).save(job);
-    std::cout << "Paused \u201C" << job.name << "\u201D.\n";
+    std::cout << "Paused \u201C" << printable(job.name) << "\u201D.\n";
     return success;
 }
 

@@ -3,6 +3,7 @@
 #include "Command.h"
 #include "IsoTime.h"
 #include "JobArgument.h"
+#include "TerminalText.h"
 
 #include <iostream>
 #include <optional>
@@ -14,13 +15,13 @@ int resumeJob(Job job) {
     if (!job.isPaused) {
         // Left as it is: resuming would also move its resume time and so drop a run
         // it may still be owed.
-        std::cout << "\u201C" << job.name << "\u201D is not paused.\n";
+        std::cout << "\u201C" << printable(job.name) << "\u201D is not paused.\n";
         return success;
     }
     const Instant now = Instant::now();
     job.setPaused(false, now);
     JobStore(JobStore::defaultDirectory()).save(job);
-    std::cout << "Resumed \u201C" << job.name << "\u201D.";
+    std::cout << "Resumed \u201C" << printable(job.name) << "\u201D.";
     if (const auto next = job.nextRun(now))
         std::cout << " Next run: " << isoLocal(*next, job.timeZone()) << ".";
     std::cout << "\n";

@@ -1,5 +1,6 @@
 #include "Command.h"
 #include "JobArgument.h"
+#include "LoadProblems.h"
 #include "TerminalText.h"
 
 #include "run/RunHistory.h"
@@ -22,6 +23,7 @@ std::vector<RunRecord> storedRuns(const std::optional<Job>& job) {
     if (!std::filesystem::exists(file))
         return {};
     RunHistory history(file);
+    warnAbout(history.loadProblems());
     return job ? history.runs(job->id) : history.allRuns();
 }
 
@@ -114,7 +116,7 @@ int runs(Arguments arguments) {
 
     std::vector<RunRecord> records = storedRuns(job);
     if (json) {
-        std::cout << json::pretty(asJson(records, names));
+        jsonOutput() << json::pretty(asJson(records, names));
     } else if (records.empty()) {
         std::cout << (job ? "No runs of \"" + printable(job->name) + "\" yet.\n"
                           : "No runs yet.\n");

@@ -1,6 +1,8 @@
 // marrowbellctl settings: the global settings as the application reads them.
 
 #include "Command.h"
+#include "LoadProblems.h"
+#include "TerminalText.h"
 
 #include "run/DurationText.h"
 #include "settings/EndpointStore.h"
@@ -32,14 +34,16 @@ int run(Arguments arguments) {
             return usage("settings: unexpected argument \u201C" + argument + "\u201D");
     }
     SettingsStore store(SettingsStore::defaultFileURL());
+    warnAbout(store.loadProblems());
     AppSettings settings = store.settings();
     if (asJson) {
-        std::cout << json::pretty(settings.toJson());
+        jsonOutput() << json::pretty(settings.toJson());
         return success;
     }
     std::string endpoint = "none";
     if (settings.defaultEndpointID) {
         EndpointStore endpoints(EndpointStore::defaultFileURL());
+        warnAbout(endpoints.loadProblems());
         auto found = endpoints.endpoint(settings.defaultEndpointID);
         endpoint = found ? found->name + " (" + found->id.text() + ")"
                          : settings.defaultEndpointID->text() + " (no such endpoint)";

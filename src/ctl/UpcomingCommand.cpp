@@ -3,6 +3,7 @@
 #include "Command.h"
 #include "IsoTime.h"
 #include "JobArgument.h"
+#include "TerminalText.h"
 
 #include "base/Json.h"
 #include "job/ScheduleTimeline.h"
@@ -33,11 +34,11 @@ int run(Arguments arguments) {
             marks.push_back({{"jobID", mark.jobID.text()},
                              {"jobName", mark.jobName},
                              {"date", isoLocal(mark.date, zone)}});
-        std::cout << json::pretty(Json{{"summary", timeline.summary()}, {"marks", marks}});
+        jsonOutput() << json::pretty(Json{{"summary", timeline.summary()}, {"marks", marks}});
     } else {
         std::cout << timeline.summary() << "\n";
         for (const auto& mark : timeline.marks)
-            std::cout << isoLocal(mark.date, zone) << "  " << mark.jobName << "\n";
+            std::cout << isoLocal(mark.date, zone) << "  " << printable(mark.jobName) << "\n";
     }
     return std::cout.flush() ? success : failure;
 }

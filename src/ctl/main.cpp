@@ -1,4 +1,5 @@
 #include "Command.h"
+#include "TerminalText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,6 +39,7 @@ static void printHelp(std::ostream& out) {
 
 int main(int argc, char** argv) {
     using namespace marrowbell::ctl;
+    makeStandardStreamsTerminalSafe();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "-h" ||
         arguments[0] == "help") {

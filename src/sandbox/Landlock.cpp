@@ -25,11 +25,12 @@
 #define SYS_landlock_add_rule 445
 #define SYS_landlock_restrict_self 446
 #endif
-#ifndef CAP_PERFMON
-#define CAP_PERFMON 38
+#ifndef LANDLOCK_ACCESS_FS_IOCTL_DEV
+#define LANDLOCK_ACCESS_FS_IOCTL_DEV (1ULL << 15)
 #endif
-#ifndef CAP_BPF
-#define CAP_BPF 39
+#ifndef LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET
+#define LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET (1ULL << 0)
+#define LANDLOCK_SCOPE_SIGNAL (1ULL << 1)
 #endif
 
 namespace marrowbell::sandbox {
@@ -48,8 +49,20 @@ std::uint64_t writeRights(int abi) {
         rights |= LANDLOCK_ACCESS_FS_REFER; // renames and links between folders
     if (abi >= 3)
         rights |= LANDLOCK_ACCESS_FS_TRUNCATE;
+    // No ioctl on a device opened inside: TIOCSTI on a terminal would type commands
+    // into the user's shell. Devices the tool inherited open are not affected.
+    if (abi >= 5)
+        rights |= LANDLOCK_ACCESS_FS_IOCTL_DEV;
     return rights;
 }
+
+// The ruleset attributes of the newest ABI used here; an older kernel accepts the
+// larger structure as long as the fields it does not know are zero.
+struct RulesetAttributes {
+    std::uint64_t handledAccessFs = 0;
+    std::uint64_t handledAccessNet = 0; // the network stays open
+    std::uint64_t scoped = 0;
+};
 
 // The rights a rule on a single file may carry.
 constexpr std::uint64_t fileRights = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_TRUNCATE;
@@ -117,11 +130,15 @@ int landlockAbi() {
     throw LaunchError::system("cannot query Landlock", errno);
 }
 
-void restrictWrites(int abi, const std::vector<std::string>& writableFolders,
-                    const std::vector<std::string>& writableFiles) {
+void restrictSelf(int abi, const std::vector<std::string>& writableFolders,
+                  const std::vector<std::string>& writableFiles) {
     const std::uint64_t handled = writeRights(abi);
-    landlock_ruleset_attr attributes{};
-    attributes.handled_access_fs = handled;
+    RulesetAttributes attributes;
+    attributes.handledAccessFs = handled;
+    // Abstract sockets (X11, some session buses) and processes outside the sandbox,
+    // including the user's shell and the scheduler, are out of reach.
+    if (abi >= 6)
+        attributes.scoped = LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET | LANDLOCK_SCOPE_SIGNAL;
     Descriptor ruleset(static_cast<int>(
         ::syscall(SYS_landlock_create_ruleset, &attributes, sizeof attributes, 0)));
     if (ruleset.get() < 0)
@@ -153,25 +170,16 @@ void restrictWrites(int abi, const std::vector<std::string>& writableFolders,
         throw LaunchError::system("cannot apply the write restriction", errno);
 }
 
-void dropConfinementCapabilities() {
-    if (::geteuid() != 0)
-        return;
-    static constexpr int capabilities[] = {CAP_SYS_ADMIN,  CAP_DAC_READ_SEARCH, CAP_SYS_PTRACE,
-                                           CAP_SYS_MODULE, CAP_SYS_RAWIO,       CAP_MKNOD,
-                                           CAP_BPF,        CAP_PERFMON};
-    for (int capability : capabilities)
-        // EINVAL: a capability this kernel does not know, so nothing to drop.
-        if (::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0) != 0 && errno != EINVAL)
+void dropAllCapabilities() {
+    // The bounding set first: emptied, root gains nothing when it runs the tool.
+    for (int capability = 0; capability < 64; ++capability)
+        if (::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0) != 0) {
+            if (errno == EINVAL)
+                break; // past the last capability this kernel knows
             throw LaunchError::system("cannot drop privileges", errno);
-
-    // Root gains at exec what its bounding and inheritable sets allow; empty the
-    // inheritable and ambient sets so the bounding set alone decides.
+        }
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        throw LaunchError::system("cannot read privileges", errno);
-    for (auto& word : data)
-        word.inheritable = 0;
     if (::syscall(SYS_capset, &header, data) != 0 ||
         ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0)
         throw LaunchError::system("cannot drop privileges", errno);

@@ -1,9 +1,10 @@
 // marrowbell-sandbox -p PROFILE TOOL [ARG…]
 //
 // Confines TOOL by PROFILE, then becomes it: the arguments, environment, standard
-// streams, process id, exit status and signals are TOOL's own. It fails closed: when
-// the confinement cannot be set up whole, it prints one line on standard error, exits
-// with status 71 and never starts TOOL.
+// streams, process id, exit status and signals are TOOL's own, except that TMPDIR
+// names the run's private temporary folder and TOOL holds no capability, even as
+// root. It fails closed: when the confinement cannot be set up whole, it prints one
+// line on standard error, exits with status 71 and never starts TOOL.
 
 #include "harness/SandboxPolicy.h"
 #include "sandbox/Landlock.h"
@@ -12,9 +13,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -41,12 +45,18 @@ int main(int argc, char** argv) {
 
     try {
         int abi = sandbox::landlockAbi();
-        sandbox::coverUnreadable(policy.unreadableSubpaths);
-        sandbox::dropConfinementCapabilities();
+        std::vector<std::string> temporaryFolders(
+            std::begin(SandboxPolicy::privateTemporaryFolders),
+            std::end(SandboxPolicy::privateTemporaryFolders));
+        sandbox::confineMounts(policy.unreadableSubpaths, policy.writableSubpaths,
+                               temporaryFolders);
         // Regular-expression rules have no Landlock counterpart and are not enforced:
         // the paths they name (a tool's scratch folders) lie in the temporary folder,
-        // which every profile makes writable.
-        sandbox::restrictWrites(abi, policy.writableSubpaths, policy.writableLiterals);
+        // which is the run's own and writable.
+        sandbox::restrictSelf(abi, policy.writableSubpaths, policy.writableLiterals);
+        sandbox::dropAllCapabilities();
+        if (::setenv("TMPDIR", temporaryFolders.front().c_str(), 1) != 0)
+            throw sandbox::LaunchError::system("cannot name the temporary folder", errno);
     } catch (const sandbox::LaunchError& error) {
         return refuse(error.what());
     } catch (const std::exception& error) {

@@ -239,6 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
                "--permission takes readOnly, scopedWrite or fullAccess"},
         BadAdd{"unknownOfflinePolicy", {"--offline", "retry"}, "p", "--offline takes skip or fail"},
         BadAdd{"emptyPrompt", {}, " \n\n", "the prompt is empty"},
+        BadAdd{"latin1Prompt", {}, "caf\xE9\n", "the prompt is not UTF-8 text"},
         BadAdd{"missingPromptFile",
                {"--prompt-file", "{project}/absent.md"},
                "p",

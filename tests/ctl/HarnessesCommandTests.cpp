@@ -103,13 +103,19 @@ TEST_F(HarnessCommands, PreviewShowsTheCommandAndItsWarnings) {
         result.out,
         "claude --print --output-format stream-json --verbose --permission-mode dontAsk "
         "--model opus\n"
-        "The prompt goes to standard input.\n"
-        "warning: Claude Code speaks the Anthropic protocol and Studio answers in OpenAI. The "
-        "endpoint was not applied — a run would get a reply it cannot read.\n"
-        "warning: Claude Code cannot load skills for a single run; none were attached.\n");
+        "Working folder: " +
+            job.workingDirectory.fsPath().string() +
+            "\n"
+            "Environment: PWD=" +
+            job.workingDirectory.fsPath().string() +
+            "\n"
+            "The prompt goes to standard input.\n"
+            "warning: Claude Code speaks the Anthropic protocol and Studio answers in OpenAI. The "
+            "endpoint was not applied — a run would get a reply it cannot read.\n"
+            "warning: Claude Code cannot load skills for a single run; none were attached.\n");
 }
 
-TEST_F(HarnessCommands, PreviewWrapsSandboxedRunsAndWithholdsKeysFromPrefixRoutedHarnesses) {
+TEST_F(HarnessCommands, PreviewShowsTheSandboxTheRunFilesAndMaskedKeys) {
     Job job = test::makeJob("Tidy");
     job.harnessID = "pi";
     job.permission = PermissionLevel::scopedWrite;
@@ -119,21 +125,25 @@ TEST_F(HarnessCommands, PreviewWrapsSandboxedRunsAndWithholdsKeysFromPrefixRoute
     job.model = "m";
     JobStore(support / "Jobs").save(job);
     EndpointStore(support / "endpoints.json").save(gateway);
-    test::ProcessResult set = ctl({"endpoints", "set-key", "Gateway"}, "sk-test\n");
+    test::ProcessResult set = ctl({"endpoints", "set-key", "Gateway"}, "sk-test-key-1234\n");
     ASSERT_EQ(set.exitStatus, 0) << set.err;
     test::ProcessResult result = ctl({"preview", job.id.text()});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_TRUE(result.out.starts_with("marrowbell-sandbox -p \"(version 1)\n")) << result.out;
-    EXPECT_NE(result.out.find("\" " + bin.string() + "/pi --print --mode json --model m\n"),
-              std::string::npos)
+    EXPECT_TRUE(result.out.starts_with("marrowbell-sandbox -p PROFILE " + bin.string() +
+                                       "/pi --print --mode json --model marrowbell/m\n"))
         << result.out;
-    EXPECT_TRUE(result.out.ends_with(
-        "The prompt goes to standard input.\n"
-        "warning: Pi resolves Gateway from its own configuration rather than from this app, so the "
-        "key saved here was withheld — sending it would credential whichever address Pi already "
-        "has. Set the key alongside that address instead.\n"))
-        << result.out;
-    EXPECT_EQ(result.out.find("sk-test"), std::string::npos);
+    for (const char* line :
+         {"\nEnvironment: MARROWBELL_ENDPOINT_KEY=sk-…34\n", "/Marrowbell/runs/{run}\n",
+          "\nRun file models.json (in the run's own folder):\n",
+          "\"baseUrl\": \"https://gw.example/v1\""})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << " in " << result.out;
+    EXPECT_EQ(result.out.find("sk-test-key-1234"), std::string::npos);
+    EXPECT_EQ(result.out.find("warning:"), std::string::npos) << result.out;
+
+    test::ProcessResult profile = ctl({"preview", "--profile", "Tidy"});
+    ASSERT_EQ(profile.exitStatus, 0) << profile.err;
+    EXPECT_TRUE(profile.out.starts_with("(version 1)\n")) << profile.out;
+    EXPECT_NE(profile.out.find("(allow file-write* (subpath \""), std::string::npos);
 }
 
 TEST_F(HarnessCommands, PreviewRefusesUnknownJobsAndReportsMissingHarnesses) {

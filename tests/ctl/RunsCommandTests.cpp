@@ -163,9 +163,12 @@ TEST_F(RunsCommand, BadCommandLinesAreUsageErrors) {
 
 TEST_F(RunsCommand, ControlCharactersFromAgentsAreNotSentToTheTerminal) {
     RunRecord r = run(docs, at(10, 8, 0), 1);
-    r.resultText = "done\x1b]0;pwned\x07 \x1b[2J";
+    r.resultText = "done\x1b]0;pwned\x07 \x1b[2J \xc2\x9b"
+                   "1m \u202Egnp.exe";
     record({r});
     auto result = ctl({"runs", "Docs sweep"});
     EXPECT_EQ(result.out.find('\x1b'), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("done\uFFFD]0;pwned\uFFFD \uFFFD[2J"), std::string::npos);
+    EXPECT_NE(result.out.find("done\\u001B]0;pwned\\u0007 \\u001B[2J \\u009B1m \\u202Egnp.exe"),
+              std::string::npos)
+        << result.out;
 }

@@ -2,6 +2,7 @@
 
 #include "base/Files.h"
 #include "job/JobStore.h"
+#include "job/JobTestSupport.h"
 #include "run/RunHistory.h"
 #include "support/TestSupport.h"
 
@@ -107,18 +108,37 @@ struct CtlHome {
     CtlHome() {
         std::filesystem::create_directories(root / "work");
         std::filesystem::create_directories(support());
+        std::filesystem::create_directories(runtime());
+        std::filesystem::permissions(runtime(), std::filesystem::perms::owner_all);
     }
     std::filesystem::path home() const { return root / "home"; }
     std::filesystem::path support() const { return root / "data" / "Marrowbell"; }
     std::filesystem::path work() const { return root / "work"; }
+    // Where the scheduler's control socket goes: one per test, so tests running at
+    // once never reach each other's scheduler.
+    std::filesystem::path runtime() const { return root / "run"; }
     std::vector<std::string> environment() const {
         return {"HOME=" + home().string(), "XDG_DATA_HOME=" + (root / "data").string(),
-                "SHELL=/bin/sh"};
+                "XDG_RUNTIME_DIR=" + runtime().string(), "SHELL=/bin/sh"};
     }
     void harness(const std::string& body) const {
         writeFile(home() / ".local" / "bin" / "claude", "#!/bin/sh\n" + body, true);
     }
     void save(const Job& job) const { JobStore(support() / "Jobs").save(job); }
+    // A job of the stand-in "claude" in the work folder, with full access.
+    Job job(const std::string& name, Instant createdAt = Instant::now(),
+            const std::string& schedule = "* * * * *") const {
+        Job job = makeJob(name, schedule, createdAt);
+        job.workingDirectory = FileUrl::fromPath(work(), true);
+        job.permission = PermissionLevel::fullAccess;
+        return job;
+    }
+    // marrowbellctl run to its end in this home.
+    ProcessResult ctl(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> argv{builtBinary("marrowbellctl").string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return runProcess(argv, "", environment());
+    }
     std::vector<RunRecord> runs() const {
         auto file = support() / "runs.json";
         if (!std::filesystem::exists(file))

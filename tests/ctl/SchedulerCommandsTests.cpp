@@ -1,11 +1,12 @@
 #include "ctl/SchedulerCommandSupport.h"
-#include "job/JobTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sys/resource.h>
 
 using namespace marrowbell;
 using namespace std::chrono_literals;
@@ -25,19 +26,6 @@ const char* hangingHarness = "cat >/dev/null\n"
                              "echo started > \"$PWD/started\"\n"
                              "exec sleep 60\n";
 
-Job claudeJob(const CtlHome& home, const std::string& name, Instant createdAt = Instant::now()) {
-    Job job = test::makeJob(name, "* * * * *", createdAt);
-    job.workingDirectory = FileUrl::fromPath(home.work(), true);
-    job.permission = PermissionLevel::fullAccess;
-    return job;
-}
-
-test::ProcessResult ctl(const CtlHome& home, const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv{test::builtBinary("marrowbellctl").string()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return test::runProcess(argv, "", home.environment());
-}
-
 } // namespace
 
 // A job saved to the store runs by itself under the daemon, its record in runs.json.
@@ -45,7 +33,7 @@ TEST(DaemonCommand, RunsADueJobByItselfAndStopsCleanly) {
     CtlHome home;
     home.harness(resultHarness);
     // Created two minutes ago: the current minute's slot is owed and within the grace.
-    Job job = claudeJob(home, "Nightly review", Instant::now() - 120);
+    Job job = home.job("Nightly review", Instant::now() - 120);
     home.save(job);
     BackgroundCtl daemon({"daemon"}, home.environment(), home.root / "daemon");
     ASSERT_TRUE(eventually([&] { return daemon.out().find("finished") != std::string::npos; }))
@@ -66,7 +54,7 @@ TEST(DaemonCommand, RunsADueJobByItselfAndStopsCleanly) {
 TEST(DaemonCommand, StopSignalCancelsTheRunInFlightAndRecordsIt) {
     CtlHome home;
     home.harness(hangingHarness);
-    home.save(claudeJob(home, "Long job", Instant::now() - 120));
+    home.save(home.job("Long job", Instant::now() - 120));
     BackgroundCtl daemon({"daemon"}, home.environment(), home.root / "daemon");
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(home.work() / "started"); }))
         << daemon.err();
@@ -82,31 +70,70 @@ TEST(DaemonCommand, ASecondSchedulerRefusesToStart) {
     CtlHome home;
     BackgroundCtl first({"daemon"}, home.environment(), home.root / "first");
     ASSERT_TRUE(eventually([&] { return first.err().find("running") != std::string::npos; }));
-    auto second = ctl(home, {"daemon"});
+    auto second = home.ctl({"daemon"});
     EXPECT_EQ(second.exitStatus, 1);
     EXPECT_NE(second.err.find("Another Marrowbell scheduler is already running"), std::string::npos)
         << second.err;
-    Job job = claudeJob(home, "Manual");
-    home.save(job);
-    auto run = ctl(home, {"run", "Manual"});
-    EXPECT_EQ(run.exitStatus, 1) << "a run would write the history beside the scheduler";
-    EXPECT_NE(run.err.find("Another Marrowbell scheduler is already running"), std::string::npos);
     first.signal(SIGTERM);
     EXPECT_EQ(first.wait(), 0);
 }
 
+// kill -9 of a scheduler during a run: the harness and what it started (here one that
+// left its session) do not keep running, and the next scheduler records the run once
+// and does not run its slot again.
+TEST(DaemonCommand, ARunOfAKilledSchedulerIsEndedAndRecordedOnce) {
+    CtlHome home;
+    home.harness("cat >/dev/null\n"
+                 "setsid sh -c 'echo $$ > \"$PWD/escaped\"; exec sleep 300' &\n"
+                 "echo $$ > \"$PWD/harness\"\n"
+                 "exec sleep 300\n");
+    home.save(home.job("Long job", Instant::now() - 120));
+    auto pidIn = [&](const char* name) {
+        return std::atoi(files::read(home.work() / name).value_or("0").c_str());
+    };
+    auto gone = [](pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string stat;
+        std::getline(in, stat);
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+    };
+    {
+        BackgroundCtl killed({"daemon"}, home.environment(), home.root / "killed");
+        ASSERT_TRUE(eventually([&] { return pidIn("harness") > 0 && pidIn("escaped") > 0; }))
+            << killed.err();
+        killed.signal(SIGKILL);
+        killed.wait();
+    }
+    EXPECT_TRUE(eventually([&] { return gone(pidIn("harness")) && gone(pidIn("escaped")); }));
+
+    BackgroundCtl next({"daemon"}, home.environment(), home.root / "next");
+    ASSERT_TRUE(eventually([&] { return next.err().find("running") != std::string::npos; }));
+    std::this_thread::sleep_for(3s); // a tick or two, had the slot still been owed
+    next.signal(SIGTERM);
+    EXPECT_EQ(next.wait(), 0) << next.err();
+    auto runs = home.runs();
+    auto interrupted = std::find_if(runs.begin(), runs.end(), [](const RunRecord& r) {
+        return r.failureMessage == "The scheduler stopped during this run.";
+    });
+    ASSERT_NE(interrupted, runs.end()) << runs.size();
+    EXPECT_EQ(
+        std::count_if(runs.begin(), runs.end(),
+                      [&](const RunRecord& r) { return r.startedAt == interrupted->startedAt; }),
+        1);
+}
+
 TEST(DaemonCommand, TakesNoArguments) {
     CtlHome home;
-    EXPECT_EQ(ctl(home, {"daemon", "now"}).exitStatus, 2);
+    EXPECT_EQ(home.ctl({"daemon", "now"}).exitStatus, 2);
 }
 
 TEST(RunCommand, RunsTheJobPrintingItsOutput) {
     CtlHome home;
     home.harness(resultHarness);
-    Job job = claudeJob(home, "Docs");
+    Job job = home.job("Docs");
     job.skills = {"extra"}; // the stand-in manifest entry takes no skills: one warning
     home.save(job);
-    auto result = ctl(home, {"run", "docs"});
+    auto result = home.ctl({"run", "docs"});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out.rfind("warning: ", 0), 0u) << "warnings come first: " << result.out;
     EXPECT_NE(result.out.find("Reviewed 3 files"), std::string::npos);
@@ -116,12 +143,27 @@ TEST(RunCommand, RunsTheJobPrintingItsOutput) {
     EXPECT_TRUE(runs[0].succeeded());
 }
 
+// Ten lines of 10 MB each: what the run keeps is bounded by bytes, not by lines.
+TEST(RunCommand, StaysUnder64MBWhateverTheHarnessPrints) {
+    CtlHome home;
+    home.harness("cat >/dev/null\n"
+                 "for i in 1 2 3 4 5 6 7 8 9 10; do head -c 10000000 /dev/zero | tr '\\0' x; echo; "
+                 "done\n");
+    home.save(home.job("Chatty"));
+    auto result = home.ctl({"run", "Chatty"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_GE(result.out.size(), 100'000'000u);
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "peak resident kilobytes";
+}
+
 TEST(RunCommand, FailedRunExitsOne) {
     CtlHome home;
     home.harness("cat >/dev/null\necho 'no credit left' >&2\nexit 3\n");
-    Job job = claudeJob(home, "Docs");
+    Job job = home.job("Docs");
     home.save(job);
-    auto result = ctl(home, {"run", job.id.text()});
+    auto result = home.ctl({"run", job.id.text()});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_NE(result.err.find("Exit 3 after 0s — no credit left"), std::string::npos) << result.err;
 }
@@ -129,7 +171,7 @@ TEST(RunCommand, FailedRunExitsOne) {
 TEST(RunCommand, InterruptCancelsTheRunAndRecordsIt) {
     CtlHome home;
     home.harness(hangingHarness);
-    home.save(claudeJob(home, "Hanging"));
+    home.save(home.job("Hanging"));
     BackgroundCtl run({"run", "Hanging"}, home.environment(), home.root / "run");
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(home.work() / "started"); }))
         << run.err();
@@ -143,9 +185,9 @@ TEST(RunCommand, InterruptCancelsTheRunAndRecordsIt) {
 
 TEST(RunCommand, UnknownJobIsAUsageError) {
     CtlHome home;
-    auto result = ctl(home, {"run", "nothing"});
+    auto result = home.ctl({"run", "nothing"});
     EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(ctl(home, {"run"}).exitStatus, 2);
+    EXPECT_EQ(home.ctl({"run"}).exitStatus, 2);
 }
 
 // The real-time test of a running daemon following marrowbellctl: a hundred `add`
@@ -188,8 +230,8 @@ TEST(DaemonCommand, FollowsJobsAddedPausedAndDeletedWhileItRuns) {
     std::vector<Job> onDisk = JobStore(home.support() / "Jobs").jobs();
     ASSERT_EQ(onDisk.size(), std::size_t(count));
 
-    ASSERT_EQ(ctl(home, {"pause", name(0)}).exitStatus, 0);
-    ASSERT_EQ(ctl(home, {"delete", name(1)}).exitStatus, 0);
+    ASSERT_EQ(home.ctl({"pause", name(0)}).exitStatus, 0);
+    ASSERT_EQ(home.ctl({"delete", name(1)}).exitStatus, 0);
     const Instant changed = Instant::now() + 1; // the second a change may take to arrive
     std::map<std::string, Uuid> ids;
     for (const Job& job : onDisk)

@@ -52,12 +52,18 @@ TEST_F(SettingsCommand, ShowsStoredValuesAndNamesTheDefaultEndpoint) {
     EXPECT_EQ((*asJson)["catchUpGraceSeconds"], 0);
 }
 
-TEST_F(SettingsCommand, AnUndecodableFileShowsDefaultsAndStaysUntouched) {
+TEST_F(SettingsCommand, AnUndecodableFileShowsDefaultsAndIsSetAsideWithAWarning) {
     test::writeFile(file(), R"({"catchUpGraceSeconds":"soon"})");
-    auto asJson = json::parse(ctl({"settings", "--json"}).out);
+    auto result = ctl({"settings", "--json"});
+    auto asJson = json::parse(result.out);
     ASSERT_TRUE(asJson);
     EXPECT_EQ((*asJson)["catchUpGraceSeconds"], 3600);
-    EXPECT_EQ(*files::read(file()), R"({"catchUpGraceSeconds":"soon"})");
+    EXPECT_NE(result.err.find("marrowbellctl: warning: "), std::string::npos) << result.err;
+    std::size_t kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(file().parent_path()))
+        kept += entry.path().filename().string().starts_with("settings.json.damaged-") &&
+                files::read(entry.path()) == R"({"catchUpGraceSeconds":"soon"})";
+    EXPECT_EQ(kept, 1u);
     EXPECT_EQ(ctl({"settings", "--verbose"}).exitStatus, 2);
 }
 

@@ -184,6 +184,163 @@ TEST(CommandBuilderTest, EndpointStylesAndTheirWarnings) {
                 "own settings file instead."});
 }
 
+LocalEndpointStyle::Configuration
+configurationStyle(LocalEndpointStyle::Configuration::Delivery delivery) {
+    LocalEndpointStyle::Configuration style;
+    style.delivery = delivery;
+    style.flag = "-c";
+    style.variable = "TOOL_CONFIG";
+    style.fileName = "models.json";
+    style.model = "mine/{model}";
+    style.content["openAI"] = Json::parse(R"({"provider": "mine", "providers": {"mine":
+        {"url": "{baseURL}/chat", "title": "{endpointName}", "key": "{env:{keyVariable}}",
+         "models": ["{model}"], "{model}": {"id": "{model}"}, "tries": 0}}})");
+    return style;
+}
+
+// One row per delivery: where the rendered configuration ends up.
+struct DeliveryCase {
+    LocalEndpointStyle::Configuration::Delivery delivery;
+    Strings extraArguments;
+    std::optional<std::string> environment;
+    std::optional<std::string> file;
+};
+
+class ConfigurationDeliveryTest : public testing::TestWithParam<DeliveryCase> {};
+
+TEST_P(ConfigurationDeliveryTest, RendersTheEndpointForThisRunAlone) {
+    HarnessSpec spec = toolSpec();
+    spec.localEndpoint = {configurationStyle(GetParam().delivery)};
+    spec.apiKeyVariables = {{EndpointProtocol::openAI, "TOOL_KEY"}};
+    spec.sandbox = SandboxSupport{{"~/.tool"}};
+    RunRequest asked = request(PermissionLevel::scopedWrite);
+    asked.endpoint = endpoint(EndpointKind::openAICompatible, "Gate \"A\"", "http://h:1/v1/");
+    asked.model = " m1 ";
+    asked.apiKey = "sk-secret";
+    asked.privateFolder = "/run/private";
+    BuiltCommand command = build(spec, asked);
+    Strings expected{"run", "--quiet", "--json", "--write", "--model", "mine/m1"};
+    expected.insert(expected.end(), GetParam().extraArguments.begin(),
+                    GetParam().extraArguments.end());
+    expected.push_back("Tidy the notes");
+    ASSERT_GE(command.arguments.size(), 3u);
+    EXPECT_EQ(Strings(command.arguments.begin() + 3, command.arguments.end()), expected);
+    EXPECT_EQ(command.environment.at("TOOL_KEY"), "sk-secret");
+    for (const std::string& argument : command.arguments)
+        EXPECT_EQ(argument.find("sk-secret"), std::string::npos);
+    if (GetParam().environment)
+        EXPECT_EQ(Json::parse(command.environment.at("TOOL_CONFIG")),
+                  Json::parse(*GetParam().environment));
+    if (GetParam().file) {
+        EXPECT_EQ(command.environment.at("TOOL_CONFIG"), "/run/private");
+        EXPECT_EQ(Json::parse(command.privateFiles.at("models.json")),
+                  Json::parse(*GetParam().file));
+        EXPECT_NE(command.arguments[1].find("/run/private"), std::string::npos)
+            << "the private folder is writable in the sandbox";
+    } else {
+        EXPECT_TRUE(command.privateFiles.empty());
+    }
+    EXPECT_TRUE(command.warnings.empty());
+}
+
+const char* renderedDocument =
+    R"({"provider": "mine", "providers": {"mine": {"url": "http://h:1/v1/chat",
+        "title": "Gate \"A\"", "key": "{env:TOOL_KEY}", "models": ["m1"], "m1": {"id": "m1"},
+        "tries": 0}}})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Deliveries, ConfigurationDeliveryTest,
+    testing::Values(
+        DeliveryCase{LocalEndpointStyle::Configuration::Delivery::overrides,
+                     {"-c", "provider=\"mine\"", "-c", "providers.mine.key=\"{env:TOOL_KEY}\"",
+                      "-c", "providers.mine.m1.id=\"m1\"", "-c", "providers.mine.models=[\"m1\"]",
+                      "-c", "providers.mine.title=\"Gate \\\"A\\\"\"", "-c",
+                      "providers.mine.tries=0", "-c", "providers.mine.url=\"http://h:1/v1/chat\""},
+                     std::nullopt,
+                     std::nullopt},
+        DeliveryCase{LocalEndpointStyle::Configuration::Delivery::environment,
+                     {},
+                     renderedDocument,
+                     std::nullopt},
+        DeliveryCase{LocalEndpointStyle::Configuration::Delivery::file,
+                     {},
+                     std::nullopt,
+                     renderedDocument}));
+
+TEST(CommandBuilderTest, ConfigurationLeavesOutWhatHasNoValue) {
+    LocalEndpointStyle::Configuration style =
+        configurationStyle(LocalEndpointStyle::Configuration::Delivery::environment);
+    Json rendered = *style.rendered("openAI", {{"baseURL", "http://h"}, {"endpointName", "Box"}});
+    EXPECT_EQ(rendered, Json::parse(R"({"provider": "mine", "providers": {"mine":
+        {"url": "http://h/chat", "title": "Box", "models": [], "tries": 0}}})"));
+    EXPECT_FALSE(style.rendered("anthropic", {}));
+
+    HarnessSpec spec = toolSpec();
+    spec.localEndpoint = {style};
+    RunRequest asked = request();
+    asked.endpoint = endpoint(EndpointKind::lmStudio);
+    asked.apiKey = "sk-secret";
+    BuiltCommand keyless = build(spec, asked);
+    EXPECT_EQ(keyless.environment.count("TOOL_KEY"), 0u);
+    EXPECT_EQ(keyless.warnings,
+              Strings{"Tool is pointed at Box with no model named, so it asks for its own "
+                      "default model, which the endpoint may not serve."});
+}
+
+// One row per style: whether a harness can reach an endpoint of a kind for one run.
+struct PerRunCase {
+    LocalEndpointStyle style;
+    EndpointKind kind;
+    bool compatible;
+};
+
+class PerRunWayTest : public testing::TestWithParam<PerRunCase> {};
+
+TEST_P(PerRunWayTest, JudgesWhetherTheEndpointCanBeApplied) {
+    HarnessSpec spec = toolSpec();
+    spec.localEndpoint = GetParam().style;
+    EndpointCompatibility judged =
+        CommandBuilder::compatibility(spec, endpoint(GetParam().kind), std::nullopt);
+    EXPECT_EQ(judged.isCompatible(), GetParam().compatible);
+    if (!GetParam().compatible)
+        EXPECT_EQ(judged,
+                  (EndpointCompatibility{EndpointCompatibility::NoPerRunWay{GetParam().kind}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Styles, PerRunWayTest,
+    testing::Values(
+        PerRunCase{{LocalEndpointStyle::Environment{"URL"}}, EndpointKind::ollama, true},
+        PerRunCase{{LocalEndpointStyle::LocalProvider{{"--oss"}, "-p", {{"ollama", "ollama"}}}},
+                   EndpointKind::ollama,
+                   true},
+        PerRunCase{{LocalEndpointStyle::LocalProvider{{"--oss"}, "-p", {{"ollama", "ollama"}}}},
+                   EndpointKind::openAICompatible,
+                   false},
+        PerRunCase{{LocalEndpointStyle::ModelPrefix{{{"ollama", "ollama"}}, std::nullopt}},
+                   EndpointKind::lmStudio,
+                   false},
+        PerRunCase{{configurationStyle(LocalEndpointStyle::Configuration::Delivery::overrides)},
+                   EndpointKind::lmStudio,
+                   true},
+        PerRunCase{{configurationStyle(LocalEndpointStyle::Configuration::Delivery::overrides)},
+                   EndpointKind::anthropicCompatible,
+                   false},
+        PerRunCase{{LocalEndpointStyle::Unsupported{}}, EndpointKind::ollama, false}));
+
+TEST(EndpointCompatibilityTest, SaysWhyAJobCannotUseTheEndpoint) {
+    EXPECT_FALSE(EndpointCompatibility{}.reason("Codex", "Box"));
+    EXPECT_EQ(
+        EndpointCompatibility{EndpointCompatibility::NoPerRunWay{EndpointKind::ollama}}.reason(
+            "Codex", "Box"),
+        "Codex cannot be pointed at an Ollama endpoint for a single run, so a job would "
+        "use whatever Codex's own settings name instead of Box.");
+    EXPECT_EQ((EndpointCompatibility{EndpointCompatibility::WrongProtocol{
+                   EndpointProtocol::anthropic, EndpointProtocol::openAI}})
+                  .reason("Claude Code", "Box"),
+              "Claude Code speaks the Anthropic protocol and Box answers in OpenAI.");
+}
+
 TEST(CommandBuilderTest, AdditiveSkillsBeyondOneAreLeftOutWhenNotRepeatable) {
     HarnessSpec spec = toolSpec();
     spec.skills = SkillSupport{"--skill", false, SkillStyle::additive, "{skill}", std::nullopt};
@@ -332,4 +489,27 @@ TEST(ShippedManifestSandboxTest, OpencodeAndPiScopedWritesRunInTheSandbox) {
         EXPECT_EQ(command.arguments[2], "/usr/bin/" + spec.executableNames[0]);
         EXPECT_TRUE(command.warnings.empty()) << id;
     }
+}
+
+TEST(ShippedManifestEndpointTest, CodexGetsItsProviderAsOverridesAndTheKeyInTheEnvironment) {
+    HarnessRegistry registry = HarnessRegistry::bundled();
+    RunRequest asked = request();
+    asked.model = "m1";
+    asked.endpoint = endpoint(EndpointKind::openAICompatible, "Gateway", "https://gw.example/v1");
+    asked.apiKey = "sk-x";
+    BuiltCommand command = CommandBuilder().build(registry.spec("codex"), "/usr/bin/codex", asked);
+    EXPECT_EQ(command.displayString(),
+              "codex exec --skip-git-repo-check --json --sandbox read-only --model m1 "
+              "-c model_provider=\"marrowbell\" "
+              "-c model_providers.marrowbell.base_url=\"https://gw.example/v1\" "
+              "-c model_providers.marrowbell.env_key=\"CODEX_API_KEY\" "
+              "-c model_providers.marrowbell.name=\"Gateway\" "
+              "-c model_providers.marrowbell.wire_api=\"responses\"");
+    EXPECT_EQ(command.environment.at("CODEX_API_KEY"), "sk-x");
+    EXPECT_TRUE(command.warnings.empty());
+    EXPECT_EQ(
+        CommandBuilder::compatibility(registry.spec("codex"),
+                                      endpoint(EndpointKind::anthropicCompatible), std::nullopt),
+        (EndpointCompatibility{EndpointCompatibility::WrongProtocol{EndpointProtocol::openAI,
+                                                                    EndpointProtocol::anthropic}}));
 }

@@ -2,6 +2,7 @@
 #include "harness/SandboxProfile.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
@@ -16,10 +17,18 @@ namespace {
 // System-wide private folders this machine has; they are listed in every profile.
 std::vector<std::string> existingSystemCandidates() {
     std::vector<std::string> result;
-    for (const char* path : {"/media", "/run/media"})
+    for (const std::string& path : {std::string("/media"), std::string("/run/media"),
+                                    "/run/user/" + std::to_string(::getuid())})
         if (fs::exists(path))
             result.push_back(SandboxProfile::resolved(path));
     return result;
+}
+
+// `folders` with the run's private temporary folders, sorted.
+std::vector<std::string> withTemporaryFolders(std::vector<std::string> folders) {
+    folders.insert(folders.end(), {"/dev/shm", "/private/var/folders", "/tmp", "/var/tmp"});
+    std::sort(folders.begin(), folders.end());
+    return folders;
 }
 
 class SandboxProfileTest : public ::testing::Test {
@@ -29,6 +38,8 @@ protected:
     fs::path tmp = root / "tmp";
     ScopedEnv homeEnv{"HOME", (root / "home").string()};
     ScopedEnv tmpEnv{"TMPDIR", (root / "tmp").string()};
+    ScopedEnv dataEnv{"XDG_DATA_HOME", (root / "home/.local/share").string()};
+    ScopedEnv runtimeEnv{"XDG_RUNTIME_DIR", (root / "run").string()};
 
     void SetUp() override {
         fs::create_directories(home);
@@ -59,30 +70,24 @@ TEST_F(SandboxProfileTest, ScopedWriteTextListsEveryRuleInOrder) {
     fs::create_directories(root / "work");
     SandboxProfile profile{root / "work", {"~/.tool"}, true};
     std::string expected = "(version 1)\n(allow default)\n(deny file-write*)\n";
-    for (const std::string& path : {std::string("/private/var/folders"), (home / ".tool").string(),
-                                    tmp.string(), (root / "work").string()})
+    for (const std::string& path :
+         withTemporaryFolders({(home / ".tool").string(), (root / "work").string()}))
         expected += "(allow file-write* (subpath \"" + path + "\"))\n";
     for (const auto& path : defaultUnreadable())
         expected += "(deny file-read* (subpath \"" + path + "\"))\n";
     expected += "(allow file-write* (regex #\"^/private/tmp/claude-[0-9A-Fa-f]+-cwd$\"))\n"
                 "(allow file-write-data (literal \"/dev/null\") (literal \"/dev/stdout\") "
-                "(literal \"/dev/stderr\") (literal \"/dev/tty\") (literal "
-                "\"/dev/dtracehelper\") (literal \"/dev/urandom\"))";
+                "(literal \"/dev/stderr\") (literal \"/dev/dtracehelper\") (literal "
+                "\"/dev/urandom\"))";
     EXPECT_EQ(profile.text(), expected);
 }
 
-TEST_F(SandboxProfileTest, ReadOnlyProfileKeepsOnlyTheTemporaryFolders) {
+// The user's own temporary folder is shared with everything else the user runs.
+TEST_F(SandboxProfileTest, ReadOnlyProfileKeepsOnlyThePrivateTemporaryFolders) {
     SandboxProfile profile{root / "work", {}, false};
-    EXPECT_EQ(profile.writableSubpaths(),
-              (std::vector<std::string>{"/private/var/folders", tmp.string()}));
+    EXPECT_EQ(profile.writableSubpaths(), withTemporaryFolders({}));
     EXPECT_EQ(profile.text().find((root / "work").string()), std::string::npos);
-}
-
-TEST_F(SandboxProfileTest, TemporaryFolderFallsBackToTmp) {
-    ::unsetenv("TMPDIR");
-    SandboxProfile profile{root / "work", {}, false};
-    EXPECT_EQ(profile.writableSubpaths(),
-              (std::vector<std::string>{"/private/var/folders", fs::canonical("/tmp").string()}));
+    EXPECT_EQ(profile.text().find(tmp.string()), std::string::npos);
 }
 
 TEST_F(SandboxProfileTest, MissingWorkspaceResolvesThroughItsLinkedAncestor) {
@@ -90,8 +95,7 @@ TEST_F(SandboxProfileTest, MissingWorkspaceResolvesThroughItsLinkedAncestor) {
     fs::create_directory_symlink(root / "real", root / "link");
     SandboxProfile profile{root / "link" / "new" / "deeper", {}, true};
     EXPECT_EQ(profile.writableSubpaths(),
-              (std::vector<std::string>{"/private/var/folders", (root / "real/new/deeper").string(),
-                                        tmp.string()}));
+              withTemporaryFolders({(root / "real/new/deeper").string()}));
     EXPECT_EQ(SandboxProfile::resolved(root / "link/./new/../new/deeper/"),
               (root / "real/new/deeper").string());
 }
@@ -115,8 +119,7 @@ TEST_F(SandboxProfileTest, DuplicatesAndTrailingSlashesAreListedOnce) {
     fs::create_directory_symlink(home / ".tool", home / ".tool-link");
     SandboxProfile profile{tmp, {"~/.tool/", "~/.tool", "~/.tool-link"}, true};
     EXPECT_EQ(profile.writableSubpaths(),
-              (std::vector<std::string>{"/private/var/folders", (home / ".tool").string(),
-                                        tmp.string()}));
+              withTemporaryFolders({(home / ".tool").string(), tmp.string()}));
 }
 
 TEST_F(SandboxProfileTest, WorkspaceInsideAPrivateFolderUnhidesIt) {
@@ -157,6 +160,22 @@ TEST_F(SandboxProfileTest, LinuxPrivateFoldersAreListedOnlyWhereTheyExist) {
     expected.push_back((home / ".mozilla").string());
     expected.push_back((home / ".password-store").string());
     expected.push_back((root / "elsewhere").string()); // ~/Videos, made canonical
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(profile.unreadableSubpaths(), expected);
+}
+
+TEST_F(SandboxProfileTest, KeysAndOtherHarnessesLoginsAreHiddenButTheHarnesssOwnStaysReadable) {
+    for (const char* folder : {".ssh", ".codex", ".pi/agent", ".local/share/Marrowbell"})
+        fs::create_directories(home / folder);
+    for (const char* file : {".netrc", ".claude.json"})
+        test::writeFile(home / file, "secret");
+    fs::create_directories(root / "run");
+    SandboxProfile profile{root / "work", {"~/.pi/agent"}, false};
+    auto expected = defaultUnreadable();
+    for (const char* hidden :
+         {".ssh", ".codex", ".local/share/Marrowbell", ".netrc", ".claude.json"})
+        expected.push_back((home / hidden).string());
+    expected.push_back((root / "run").string());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(profile.unreadableSubpaths(), expected);
 }

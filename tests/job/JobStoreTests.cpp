@@ -1,5 +1,6 @@
 #include "JobTestSupport.h"
 #include "base/Files.h"
+#include "base/StoreError.h"
 #include "job/JobStore.h"
 #include "support/TestSupport.h"
 
@@ -154,7 +155,7 @@ TEST(JobStore, FailedSaveLeavesMemoryAndDiskAsTheyWere) {
         fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec);
         EXPECT_THROW(store.save(edited), std::system_error);
         EXPECT_EQ(store.job(job.id)->name, "Before");
-        EXPECT_THROW(store.remove(job.id), fs::filesystem_error);
+        EXPECT_THROW(store.remove(job.id), StoreError);
         EXPECT_TRUE(store.job(job.id));
         fs::permissions(folder.path(), fs::perms::owner_all);
     }
@@ -165,15 +166,104 @@ TEST(JobStore, FailedSaveLeavesMemoryAndDiskAsTheyWere) {
     EXPECT_EQ(leftovers, 0u) << "temporary files left behind";
 }
 
-TEST(JobStore, DuplicateIdsLoadOneJob) {
+struct DuplicateCase {
+    const char* label;
+    const char* first; // file names; the job in `kept` wins
+    const char* second;
+    const char* kept;
+};
+
+class DuplicateJobFiles : public testing::TestWithParam<DuplicateCase> {};
+
+// Two files holding one job (a synchroniser's copy): one is kept, the same one every
+// time, the other reported; deleting the job removes both.
+TEST_P(DuplicateJobFiles, LoadOneReportTheOtherAndDeleteBoth) {
     test::TempDir folder;
     Job job = makeJob("One");
     Job twin = job;
     twin.name = "Two";
-    test::writeFile(folder / "a.json", json::pretty(job.toJson()));
-    test::writeFile(folder / "b.json", json::pretty(twin.toJson()));
+    auto name = [&](const char* pattern) {
+        std::string text = pattern;
+        return text == "ID" ? job.id.text() + ".json" : text;
+    };
+    test::writeFile(folder / name(GetParam().first), json::pretty(job.toJson()));
+    test::writeFile(folder / name(GetParam().second), json::pretty(twin.toJson()));
+    const std::string keptName = std::string(GetParam().kept) == GetParam().first ? "One" : "Two";
+
     JobStore store(folder.path());
     ASSERT_EQ(store.jobs().size(), 1u);
+    EXPECT_EQ(store.jobs()[0].name, keptName);
+    ASSERT_EQ(store.loadProblems().size(), 1u);
+    const std::string ignored = name(
+        std::string(GetParam().kept) == GetParam().first ? GetParam().second : GetParam().first);
+    EXPECT_NE(store.loadProblems()[0].find(ignored), std::string::npos) << store.loadProblems()[0];
+
+    store.remove(job.id);
+    EXPECT_EQ(jobFilesIn(folder.path()), 0u);
+    EXPECT_TRUE(JobStore(folder.path()).jobs().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    JobStore, DuplicateJobFiles,
+    testing::Values(DuplicateCase{"OwnNameWins", "ID", "mycopy.json", "ID"},
+                    DuplicateCase{"OwnNameWinsListedLater", "0-copy.json", "ID", "ID"},
+                    DuplicateCase{"ElseFirstByName", "a.json", "b.json", "a.json"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// A copy made after the store loaded is deleted with the job too.
+TEST(JobStore, RemoveFindsCopiesMadeSinceLoading) {
+    test::TempDir folder;
+    JobStore store(folder.path());
+    Job job = makeJob();
+    store.save(job);
+    fs::copy_file(store.fileFor(job.id), folder / "copy.json");
+    store.remove(job.id);
+    EXPECT_EQ(jobFilesIn(folder.path()), 0u);
+}
+
+TEST(JobStore, RemoveThatCannotDeleteEveryFileSaysWhichAndKeepsTheJob) {
+    test::SmallFilesystem disk;
+    if (disk.unavailable())
+        GTEST_SKIP() << *disk.unavailable();
+    JobStore store(disk.path());
+    Job job = makeJob();
+    store.save(job);
+    fs::copy_file(store.fileFor(job.id), disk / "mycopy.json");
+    disk.makeReadOnly();
+    try {
+        store.remove(job.id);
+        FAIL() << "the job was reported deleted";
+    } catch (const StoreError& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find(store.fileFor(job.id).string() + ": Read-only file system"),
+                  std::string::npos)
+            << message;
+        EXPECT_NE(message.find("mycopy.json: Read-only file system"), std::string::npos) << message;
+    }
+    EXPECT_TRUE(store.job(job.id));
+}
+
+// Nothing here may hang the load or fill the memory: a FIFO nobody writes to, an
+// endless device behind a link, a file far beyond any job's size.
+TEST(JobStore, SkipsSpecialAndOversizedFilesWithoutBlocking) {
+    test::TempDir folder;
+    Job valid = makeJob("Valid");
+    test::writeFile(folder / (valid.id.text() + ".json"), json::pretty(valid.toJson()));
+    ASSERT_EQ(::mkfifo((folder / "fifo.json").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", folder / "zero.json");
+    Json huge = makeJob("Huge").toJson();
+    huge["prompt"] = std::string(JobStore::maxFileBytes, 'x');
+    test::writeFile(folder / "huge.json", json::pretty(huge));
+
+    JobStore store(folder.path());
+    ASSERT_EQ(store.jobs().size(), 1u);
+    EXPECT_EQ(store.jobs()[0].name, "Valid");
+    std::string problems;
+    for (const std::string& problem : store.loadProblems())
+        problems += problem + "\n";
+    for (const char* name : {"fifo.json", "zero.json", "huge.json"})
+        EXPECT_NE(problems.find(name), std::string::npos) << problems;
+    EXPECT_EQ(fs::status(folder / "fifo.json").type(), fs::file_type::fifo);
 }
 
 TEST(JobStore, KillingTheProcessMidSaveNeverLeavesAPartialJobFile) {

@@ -39,16 +39,19 @@ inline constexpr const char* succeedingHarness =
     "done\",\"usage\":{\"input_tokens\":12,\"output_tokens\":34}}'\n";
 
 struct RunnerFixture {
-    explicit RunnerFixture(const std::string& script = succeedingHarness) {
+    explicit RunnerFixture(const std::string& script = succeedingHarness,
+                           const Json& described = standInSpec(),
+                           std::shared_ptr<LiveRuns> live = nullptr) {
         writeHarness(script);
-        HarnessSpec spec = HarnessSpec::decode(standInSpec());
+        HarnessSpec spec = HarnessSpec::decode(described);
         HarnessRegistry registry({spec}, {(folder / "bin").string()}, {}, {}, {},
                                  std::make_shared<ShellPath>());
         secrets = std::make_shared<SecretStore>("test.marrowbell", SecretStore::Backend::file,
                                                 folder / "secrets.json");
         runner = std::make_shared<JobRunner>(registry, history, EndpointProbe(2),
                                              RunExecutor(RunExecutor::Timing{1, 1, 1}),
-                                             CommandBuilder{}, *secrets);
+                                             CommandBuilder{}, *secrets, live);
+        this->live = std::move(live);
         std::filesystem::create_directories(folder / "work");
     }
 
@@ -68,6 +71,7 @@ struct RunnerFixture {
     std::shared_ptr<RunHistory> history = std::make_shared<RunHistory>();
     std::shared_ptr<SecretStore> secrets;
     std::shared_ptr<JobRunner> runner;
+    std::shared_ptr<LiveRuns> live; // none unless given
 };
 
 } // namespace marrowbell::test

@@ -150,6 +150,35 @@ TEST(JobRunner, ReachableEndpointRunsWithItsKey) {
     EXPECT_EQ(server.requests()[0].header("x-api-key"), "sk-test");
 }
 
+TEST(JobRunner, RunFilesExistForTheRunAloneAndHoldNoKey) {
+    test::TempDir cache;
+    test::ScopedEnv cacheHome("XDG_CACHE_HOME", cache.path().string());
+    Json described = test::standInSpec();
+    described.erase("endpointProtocol");
+    described["apiKeyVariables"] = Json::parse(R"({"openAI": "STANDIN_KEY"})");
+    described["localEndpoint"] = Json::parse(R"({"style": "configuration", "delivery": "file",
+        "variable": "STANDIN_HOME", "fileName": "models.json", "model": "{model}",
+        "content": {"openAI": {"url": "{baseURL}", "key": "{keyVariable}"}}})");
+    RunnerFixture f("cat >/dev/null\n"
+                    "cp \"$STANDIN_HOME/models.json\" \"$PWD/seen.json\"\n"
+                    "echo \"$STANDIN_HOME\" > \"$PWD/folder\"\n"
+                    "stat -c %a \"$STANDIN_HOME\" > \"$PWD/mode\"\n",
+                    described);
+    test::LocalHttpServer server(
+        [](const auto&) { return test::LocalHttpServer::reply(200, R"({"data":[]})"); });
+    Endpoint gateway = endpoint(server.url("/v1"), EndpointKind::openAICompatible, "Gateway");
+    f.secrets->save("sk-run-file", gateway.id);
+    RunRecord r = f.runner->run(f.job(), gateway, {}, slot, {});
+    EXPECT_EQ(r.exitCode, 0) << r.summary();
+    EXPECT_EQ(Json::parse(*files::read(f.folder / "work" / "seen.json")),
+              Json::parse(R"({"url": ")" + server.url("/v1") + R"(", "key": "STANDIN_KEY"})"));
+    EXPECT_EQ(files::read(f.folder / "work" / "mode"), "700\n");
+    std::string folder = *files::read(f.folder / "work" / "folder");
+    folder.pop_back();
+    EXPECT_TRUE(folder.starts_with((cache / "Marrowbell" / "runs").string())) << folder;
+    EXPECT_FALSE(std::filesystem::exists(folder)) << "removed when the run ended";
+}
+
 TEST(JobRunner, KeyIsOnlyForKindsThatTakeOne) {
     RunnerFixture f;
     Endpoint studio = endpoint("http://127.0.0.1:1234/v1", EndpointKind::lmStudio);
@@ -259,3 +288,52 @@ TEST(JobRunner, ExecutorFailureIsRefusedWithItsMessage) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.duration, 0);
 }
+
+// The key of the run's endpoint, echoed by the harness on every stream, is hidden in
+// the lines handed out and in everything the record keeps.
+TEST(JobRunner, TheEndpointsKeyIsRedactedFromLinesAndRecord) {
+    RunnerFixture f;
+    f.writeHarness("cat >/dev/null\n"
+                   "echo \"key $ANTHROPIC_API_KEY\"\n"
+                   "echo \"{\\\"type\\\":\\\"result\\\",\\\"is_error\\\":false,"
+                   "\\\"result\\\":\\\"used $ANTHROPIC_API_KEY\\\"}\"\n"
+                   "echo \"auth failed for $ANTHROPIC_API_KEY\" >&2\n"
+                   "exit 1\n");
+    test::LocalHttpServer server(
+        [](const auto&) { return test::LocalHttpServer::reply(200, R"({"data":[]})"); });
+    Endpoint proxy = endpoint(server.url("/v1"), EndpointKind::anthropicCompatible, "Proxy");
+    f.secrets->save("sk-secret-123", proxy.id);
+    Lines lines;
+    RunRecord r = onlyRecord(f, f.runner->run(f.job(), proxy, {}, slot, lines.handler()));
+    EXPECT_EQ(lines.all.front(), "key [redacted]");
+    EXPECT_EQ(r.resultText, "used [redacted]");
+    ASSERT_TRUE(r.failureMessage);
+    EXPECT_TRUE(r.failureMessage->ends_with(" — auth failed for [redacted]")) << *r.failureMessage;
+    EXPECT_EQ(f.history->allRuns()[0].toJson().dump().find("sk-secret"), std::string::npos);
+}
+
+struct Flood {
+    const char* name;
+    const char* script; // prints far more than a record keeps
+};
+
+class JobRunnerFlood : public testing::TestWithParam<Flood> {};
+
+TEST_P(JobRunnerFlood, RecordTextsAreCappedWithAVisibleMark) {
+    RunnerFixture f(std::string("cat >/dev/null\n") + GetParam().script);
+    RunRecord r = onlyRecord(f, f.runner->run(f.job(), std::nullopt, {}, slot, {}));
+    const std::optional<std::string>& text = r.resultText ? r.resultText : r.failureMessage;
+    ASSERT_TRUE(text);
+    std::size_t limit = r.resultText ? RunRecord::resultTextLimit : RunRecord::messageLimit;
+    EXPECT_LE(text->size(), limit);
+    EXPECT_TRUE(text->ends_with("\u2026")) << text->substr(text->size() - 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, JobRunnerFlood,
+    testing::Values(Flood{"resultText", "printf '{\"type\":\"result\",\"is_error\":false,"
+                                        "\"result\":\"%0500000d\"}\\n' 0\n"},
+                    Flood{"failureMessage", "printf '{\"type\":\"result\",\"is_error\":true,"
+                                            "\"result\":\"%0500000d\"}\\n' 0\n"},
+                    Flood{"standardErrorTail", "printf '%0500000d\\n' 0 >&2\nexit 1\n"}),
+    [](const auto& info) { return std::string(info.param.name); });

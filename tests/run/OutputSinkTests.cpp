@@ -87,14 +87,15 @@ TEST(OutputSink, ATailOfOneHugeChunkIsStillBounded) {
 TEST(OutputSink, AnEndlessLineWithoutNewlineIsDeliveredInBoundedPieces) {
     Collected collected;
     OutputSink sink(collected.callback());
-    std::string chunk(1 << 20, 'y');
-    for (std::size_t sent = 0; sent < OutputSink::lineLimit + (2u << 20); sent += chunk.size())
+    const std::size_t rest = OutputSink::lineLimit / 2;
+    std::string chunk(OutputSink::lineLimit / 4, 'y');
+    for (std::size_t sent = 0; sent < OutputSink::lineLimit + rest; sent += chunk.size())
         sink.ingest(chunk);
     ASSERT_EQ(collected.lines.size(), 1u);
     EXPECT_EQ(collected.lines[0].size(), OutputSink::lineLimit);
     sink.ingest("z\n");
     ASSERT_EQ(collected.lines.size(), 2u);
-    EXPECT_EQ(collected.lines[1], std::string(2u << 20, 'y') + "z");
+    EXPECT_EQ(collected.lines[1], std::string(rest, 'y') + "z");
 }
 
 TEST(OutputSink, WithoutACallbackOnlyTheTailIsKept) {

@@ -66,6 +66,19 @@ TEST(RunSummary, KeepsTheNewest500WhenReaching1000Events) {
     EXPECT_NE(summary.events[0].id, summary.events[1].id);
 }
 
+// What a run keeps of its events is bounded by bytes, whatever a harness prints.
+TEST(RunSummary, EventTextsAreCutWithAVisibleMark) {
+    RunSummary summary;
+    const std::string huge(1u << 20, 'x');
+    for (int i = 0; i < 999; ++i)
+        summary.append(Kind::message, huge);
+    std::size_t kept = 0;
+    for (const RunEvent& event : summary.events)
+        kept += event.text.size();
+    EXPECT_LE(kept, RunSummary::eventLimit * RunSummary::eventTextLimit);
+    EXPECT_TRUE(summary.events.back().text.ends_with("\u2026"));
+}
+
 TEST(OutputLine, BlankLinesChangeNothingAndNonObjectsBecomeMessages) {
     RunSummary summary;
     EXPECT_FALSE(OutputLine::decode("", summary));

@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -107,14 +110,14 @@ TEST(RunExecutor, StartsWithExactlyTheArgumentsEnvironmentAndFolder) {
             << entry;
 }
 
-TEST(RunExecutor, ChildLeadsItsOwnProcessGroup) {
-    RunOutcome outcome = RunExecutor().run(
-        shell("ps -o pid= -o pgid= -p $$ 2>/dev/null || cut -d' ' -f1,5 /proc/$$/stat"), 10);
+TEST(RunExecutor, ChildLeadsItsOwnSessionAndProcessGroup) {
+    RunOutcome outcome = RunExecutor().run(shell("cut -d' ' -f1,5,6 /proc/$$/stat"), 10);
     std::istringstream fields(outcome.standardOutput);
-    pid_t pid = 0, group = 0;
-    fields >> pid >> group;
+    pid_t pid = 0, group = 0, session = 0;
+    fields >> pid >> group >> session;
     EXPECT_GT(pid, 0);
     EXPECT_EQ(pid, group);
+    EXPECT_EQ(pid, session);
     EXPECT_NE(group, ::getpgrp());
 }
 
@@ -263,19 +266,71 @@ TEST(RunExecutor, GrandchildrenHoldingThePipesAreStoppedWithTheGroup) {
     EXPECT_TRUE(becomesGone(grandchild));
 }
 
-TEST(RunExecutor, DrainingIsBoundedWhenADescendantKeepsAPipeAfterExit) {
-    test::TempDir dir;
-    BuiltCommand command = shell("sleep 30 & echo $! > background; echo done", dir.path());
-    RunOutcome outcome = RunExecutor(quick).run(command, 60);
-    pid_t background = readPid(dir / "background");
-    if (background > 0)
-        ::kill(background, SIGKILL); // left alone by design; clean up after the test
-    EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_FALSE(outcome.timedOut);
-    EXPECT_EQ(outcome.standardOutput, "done\n");
-    EXPECT_GE(outcome.duration, 0.4);
-    EXPECT_LT(outcome.duration, 3);
+namespace {
+
+// Processes running `sleep {seconds}`, found by their command line.
+int countSleeping(const std::string& seconds) {
+    int count = 0;
+    const std::string wanted = std::string("sleep") + '\0' + seconds + '\0';
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream in(entry.path() / "cmdline");
+        std::string cmdline((std::istreambuf_iterator<char>(in)), {});
+        if (cmdline == wanted)
+            ++count;
+    }
+    return count;
 }
+
+struct RunEnd {
+    const char* name;
+    const char* finish; // what the harness does once its descendants run
+    Seconds limit;
+    bool cancel;
+};
+
+} // namespace
+
+class RunExecutorLeftovers : public testing::TestWithParam<RunEnd> {};
+
+// A descendant in the harness's group, one that left it with setsid, and one
+// double-forked away from the harness: however the run ends, none is left.
+TEST_P(RunExecutorLeftovers, NothingTheRunStartedOutlivesIt) {
+    test::TempDir dir;
+    const std::string seconds = std::to_string(100000 + ::getpid() % 100000) + "." +
+                                std::to_string(testing::UnitTest::GetInstance()->random_seed());
+    BuiltCommand command =
+        shell("trap '' TERM\n"
+              "sh -c 'echo > a; exec sleep " +
+                  seconds +
+                  "' &\n"
+                  "setsid sh -c 'echo > b; exec sleep " +
+                  seconds +
+                  "' &\n"
+                  "sh -c \"sh -c 'echo > c; exec sleep " +
+                  seconds +
+                  "' & exit\" &\n"
+                  "while [ ! -e a ] || [ ! -e b ] || [ ! -e c ]; do sleep 0.01; done\n"
+                  "echo ready\n" +
+                  GetParam().finish,
+              dir.path());
+    std::stop_source source;
+    RunOutcome outcome = RunExecutor(quick).run(
+        command, GetParam().limit,
+        [&](std::string_view line) {
+            if (line == "ready" && GetParam().cancel)
+                source.request_stop();
+        },
+        source.get_token());
+    EXPECT_EQ(outcome.standardOutput, "ready\n");
+    EXPECT_EQ(countSleeping(seconds), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, RunExecutorLeftovers,
+                         testing::Values(RunEnd{"success", "exit 0", 60, false},
+                                         RunEnd{"failure", "exit 3", 60, false},
+                                         RunEnd{"timeLimit", "exec sleep 60", 3, false},
+                                         RunEnd{"cancel", "exec sleep 60", 60, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RunExecutor, CancelledBeforeTheRunStartsNoProcess) {
     test::TempDir dir;
@@ -345,4 +400,56 @@ TEST(RunExecutor, SignalsIgnoredHereAreDefaultInTheChild) {
     ASSERT_EQ(outcome.standardOutput.rfind("SigIgn:\t", 0), 0u);
     unsigned long long ignored = std::stoull(outcome.standardOutput.substr(8), nullptr, 16);
     EXPECT_EQ(ignored & (1ULL << (SIGPIPE - 1)), 0u);
+}
+
+// Started from an interactive shell, a tool must not reach that shell's terminal: input
+// it pushed there (TIOCSTI) would run as a command once the run is over.
+TEST(RunExecutor, TheChildHasNoTerminalToTypeInto) {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    std::string name = ::ptsname(master);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    pid_t shellProcess = ::fork();
+    if (shellProcess == 0) {
+        // Plays the user's shell: the terminal controls its session and is open in it.
+        ::close(report[0]);
+        ::setsid();
+        int terminal = ::open(name.c_str(), O_RDWR);
+        termios raw{};
+        ::tcgetattr(terminal, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(terminal, TCSANOW, &raw);
+        RunOutcome outcome = RunExecutor().run(shell(R"sh(exec /usr/bin/python3 -c '
+import errno, fcntl, os, sys, termios
+try:
+    fcntl.ioctl(os.open("/dev/tty", os.O_RDONLY), termios.TIOCSTI, b"x")
+    print("typed")
+except OSError as error:
+    print("no-terminal" if error.errno == errno.ENXIO else error)
+try:
+    os.fstat(int(sys.argv[1]))
+    print("inherited-terminal")
+except OSError:
+    print("nothing-inherited")
+' )sh" + std::to_string(terminal)),
+                                               30);
+        ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+        char typed = 0;
+        std::string text =
+            outcome.standardOutput + (::read(terminal, &typed, 1) == 1 ? "input waits\n" : "");
+        [[maybe_unused]] ssize_t written = ::write(report[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(report[0]);
+    ::close(master);
+    ASSERT_EQ(::waitpid(shellProcess, nullptr, 0), shellProcess);
+    EXPECT_EQ(text, "no-terminal\nnothing-inherited\n");
 }

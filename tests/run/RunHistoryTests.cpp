@@ -162,42 +162,132 @@ TEST(RunHistory, RecordsWithoutIdentifierOrCancellationLoad) {
     EXPECT_TRUE(runs[0].wasCancelled);
     EXPECT_FALSE(runs[1].wasCancelled);
     EXPECT_EQ(runs[1].startedAt, Instant{5.5});
+
+    // Each write merges with the file: a record stored without an identifier is still
+    // recognised as one already there.
+    history.record(run(jobA, 9));
+    history.flush();
+    EXPECT_EQ(fileContent(dir / "runs.json").size(), 3u);
+    EXPECT_EQ(history.allRuns().size(), 3u);
 }
 
-class UnreadableHistoryFile : public testing::TestWithParam<std::string> {};
+// The files set aside beside `file`.
+std::vector<fs::path> setAside(const fs::path& file) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(file.parent_path()))
+        if (entry.path().filename().string().starts_with("runs.json.damaged-"))
+            found.push_back(entry.path());
+    return found;
+}
 
-TEST_P(UnreadableHistoryFile, LoadsEmptyAndStaysUntouchedUntilTheNextRecord) {
+class DamagedHistoryFile : public testing::TestWithParam<std::string> {};
+
+// The history is never written over: the damaged file is moved aside, kept, and the
+// user told; the next record starts a fresh file.
+TEST_P(DamagedHistoryFile, IsMovedAsideAndTheNextRecordStartsAFreshFile) {
     test::TempDir dir;
     fs::path file = dir / "runs.json";
     test::writeFile(file, GetParam());
     RunHistory history(file);
     EXPECT_TRUE(history.allRuns().empty());
-    history.flush();
-    EXPECT_EQ(files::read(file), GetParam());
+    ASSERT_EQ(history.loadProblems().size(), 1u);
+    auto aside = setAside(file);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(files::read(aside[0]), GetParam());
 
     history.record(run(jobA, 1));
     history.flush();
     EXPECT_EQ(fileContent(file).size(), 1u);
+    EXPECT_EQ(files::read(aside[0]), GetParam());
+    EXPECT_TRUE(RunHistory(file).loadProblems().empty()) << "told once";
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    RunHistory, UnreadableHistoryFile,
-    testing::Values(
-        "", "not json at all", "{\"records\": []}", "[1, 2]", "[{\"jobID\": 3}",
-        // One record without "startedAt" spoils the whole file.
+    RunHistory, DamagedHistoryFile,
+    testing::Values("not json at all", "{\"records\": []}",
+                    // Cut off in the middle of a record.
+                    R"([{"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 1, "dur)"));
+
+// One record that does not decode costs that record, not the history.
+TEST(RunHistory, ARecordThatDoesNotDecodeCostsOnlyItself) {
+    test::TempDir dir;
+    fs::path file = dir / "runs.json";
+    const std::string original =
         R"([{"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 1, "duration": 1,
              "exitCode": 0, "timedOut": false},
-            {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "duration": 1,
-             "exitCode": 0, "timedOut": false}])"));
+            {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 2, "duration": 1,
+             "exitCode": "n/a", "timedOut": false},
+            {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 3, "duration": 1,
+             "exitCode": 0, "timedOut": false}])";
+    test::writeFile(file, original);
+    RunHistory history(file);
+    EXPECT_EQ(history.allRuns().size(), 2u);
+    ASSERT_EQ(history.loadProblems().size(), 1u);
+    EXPECT_NE(history.loadProblems()[0].find("1 entry"), std::string::npos)
+        << history.loadProblems()[0];
+    auto aside = setAside(file);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(files::read(aside[0]), original);
 
-TEST(RunHistory, AFolderAtTheFilePathLoadsEmpty) {
+    history.record(run(jobA, 4));
+    history.flush();
+    EXPECT_EQ(fileContent(file).size(), 3u);
+}
+
+TEST(RunHistory, AFileThatCannotBeReadIsNeverReplacedAndWritesSayWhy) {
     test::TempDir dir;
-    fs::create_directories(dir / "runs.json");
+    fs::create_directories(dir / "runs.json" / "inside");
     RunHistory history(dir / "runs.json");
     EXPECT_TRUE(history.allRuns().empty());
-    history.record(run(jobA, 1)); // the write fails quietly
+    EXPECT_EQ(history.loadProblems().size(), 1u);
+    history.record(run(jobA, 1));
     history.flush();
     EXPECT_EQ(history.allRuns().size(), 1u);
+    ASSERT_TRUE(history.writeFailure());
+    EXPECT_NE(history.writeFailure()->find("is not a regular file"), std::string::npos)
+        << *history.writeFailure();
+    EXPECT_TRUE(fs::is_directory(dir / "runs.json" / "inside"));
+}
+
+// As the daemon does it: a write that fails is reported and its record kept in
+// memory, then carried by the next write once the disk has room.
+TEST(RunHistory, AFullDiskIsReportedAndTheRecordIsWrittenWithTheNext) {
+    test::SmallFilesystem disk;
+    if (disk.unavailable())
+        GTEST_SKIP() << *disk.unavailable();
+    RunHistory history(disk / "runs.json");
+    std::vector<std::string> reported;
+    history.setOnWriteFailure([&](const StoreError& error) { reported.push_back(error.what()); });
+    history.record(run(jobA, 1));
+    history.flush();
+    EXPECT_FALSE(history.writeFailure());
+    disk.fill();
+    history.record(run(jobA, 2, std::string(8192, 'x')));
+    history.flush();
+    EXPECT_EQ(history.writeFailure(),
+              "Could not save the run history \u2014 No space left on device");
+    EXPECT_EQ(reported, std::vector<std::string>{*history.writeFailure()});
+    EXPECT_EQ(history.allRuns().size(), 2u);
+    EXPECT_EQ(fileContent(disk / "runs.json").size(), 1u);
+
+    disk.makeRoom();
+    history.record(run(jobA, 3));
+    history.flush();
+    EXPECT_FALSE(history.writeFailure());
+    EXPECT_EQ(fileContent(disk / "runs.json").size(), 3u);
+}
+
+// Two histories on one file (the app and a terminal command, say) keep each other's
+// records: each write merges into the file as it is then.
+TEST(RunHistory, TwoHistoriesOnOneFileKeepEachOthersRecords) {
+    test::TempDir dir;
+    RunHistory first(dir / "runs.json"), second(dir / "runs.json");
+    first.record(run(jobA, 1, "first"));
+    first.flush();
+    second.record(run(jobB, 2, "second"));
+    second.flush();
+    EXPECT_EQ(second.allRuns().size(), 2u);
+    EXPECT_EQ(fileContent(dir / "runs.json").size(), 2u);
 }
 
 TEST(RunHistory, CreationFailsWhenTheFolderCannotBeMade) {
@@ -217,10 +307,12 @@ TEST(RunHistory, WriteFailuresLeaveMemoryRightAndTheNextWriteCatchesUp) {
     history.flush();
     EXPECT_EQ(history.allRuns().size(), 2u);
     EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(history.writeFailure());
     fs::create_directories(file.parent_path());
     history.record(run(jobA, 3));
     history.flush();
     EXPECT_EQ(fileContent(file).size(), 3u);
+    EXPECT_FALSE(history.writeFailure());
 }
 
 TEST(RunHistory, DefaultFileIsRunsJsonInTheSupportFolder) {

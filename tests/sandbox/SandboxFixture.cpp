@@ -22,7 +22,26 @@ std::vector<std::string> unprivilegedPrefix() {
     return {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
 }
 
+// True when every folder from "/" to `folder` lets other users pass.
+bool othersCanReach(const fs::path& folder) {
+    for (fs::path at = folder; !at.empty(); at = at.parent_path()) {
+        std::error_code error;
+        if ((fs::status(at, error).permissions() & fs::perms::others_exec) == fs::perms::none)
+            return false;
+        if (at == at.root_path())
+            break;
+    }
+    return true;
+}
+
 } // namespace
+
+fs::path sandboxScratchFolder() {
+    fs::path folder = fs::path(MARROWBELL_BIN_DIR).parent_path() / "sandbox-scratch";
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms(0755));
+    return folder;
+}
 
 int landlockAbiVersion() {
     long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
@@ -43,6 +62,8 @@ std::optional<std::string> unprivilegedUnavailable() {
             return "switching to an unprivileged user needs root";
         if (::access(setpriv, X_OK) != 0)
             return "setpriv (util-linux) is not installed";
+        if (!othersCanReach(sandboxScratchFolder()))
+            return "other users cannot reach " + sandboxScratchFolder().string();
         auto probe = unprivilegedPrefix();
         probe.insert(probe.end(), {"/usr/bin/unshare", "--user", "--mount", "true"});
         ProcessResult result = runProcess(probe);
@@ -64,7 +85,7 @@ std::optional<std::string> coveringUnavailable(Runner runner) {
     int index = runner == Runner::current ? 0 : 1;
     if (!probed[index]) {
         probed[index] = true;
-        TempDir folder;
+        TempDir folder(sandboxScratchFolder());
         fs::permissions(folder.path(), fs::perms(0755));
         std::vector<std::string> command;
         if (runner == Runner::unprivileged)
@@ -99,17 +120,22 @@ std::optional<std::string> SandboxFixture::prepare(Runner runner) {
     writeFile(work / "file", "work-file");
     writeFile(outside / "existing", "original");
     fs::create_directories(tmp);
+    fs::create_directories(run);
     fs::create_directories(root / "bin");
     fs::permissions(root.path(), fs::perms(0755));
-    if (::geteuid() == 0)
-        for (const fs::path& folder : {home, tmp, work, outside}) {
-            if (::chown(folder.c_str(), nobody, nobody) != 0)
-                return std::string("cannot hand the test folders over: ") + std::strerror(errno);
-            for (const auto& entry : fs::recursive_directory_iterator(folder))
-                if (::lchown(entry.path().c_str(), nobody, nobody) != 0)
-                    return std::string("cannot hand the test files over: ") + std::strerror(errno);
-        }
+    for (const fs::path& folder : {home, tmp, run, work, outside})
+        handOver(folder);
     return std::nullopt;
+}
+
+void SandboxFixture::handOver(const fs::path& path) const {
+    if (runner_ != Runner::unprivileged)
+        return;
+    if (::lchown(path.c_str(), nobody, nobody) != 0)
+        throw std::runtime_error("cannot hand " + path.string() + " over: " + std::strerror(errno));
+    if (fs::is_directory(fs::symlink_status(path)))
+        for (const auto& entry : fs::directory_iterator(path))
+            handOver(entry.path());
 }
 
 SandboxProfile SandboxFixture::profile(bool workspaceWritable,
@@ -121,6 +147,8 @@ SandboxProfile SandboxFixture::profile(bool workspaceWritable,
 std::string SandboxFixture::profileText(const SandboxProfile& profile) const {
     ScopedEnv homeEnv("HOME", home.string());
     ScopedEnv tmpEnv("TMPDIR", tmp.string());
+    ScopedEnv dataEnv("XDG_DATA_HOME", (home / ".local/share").string());
+    ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", run.string());
     return profile.text();
 }
 
@@ -129,11 +157,7 @@ ProcessResult SandboxFixture::launch(const std::string& text, const std::string&
                                      const std::string& input,
                                      const std::vector<std::string>& environment,
                                      const std::optional<fs::path>& workingFolder) {
-    fs::path tool = root / "bin" / ("tool-" + std::to_string(++scripts_) + ".sh");
-    writeFile(tool,
-              "#!/bin/sh\nW='" + work.string() + "'\nH='" + home.string() + "'\nT='" +
-                  tmp.string() + "'\nO='" + outside.string() + "'\n" + script + "\n",
-              true);
+    fs::path tool = writeTool(script);
     std::vector<std::string> command;
     if (workingFolder)
         command = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", workingFolder->string()};
@@ -147,6 +171,43 @@ ProcessResult SandboxFixture::launch(const std::string& text, const std::string&
     std::vector<std::string> env = {"HOME=" + home.string(), "TMPDIR=" + tmp.string()};
     env.insert(env.end(), environment.begin(), environment.end());
     return runProcess(command, input, env);
+}
+
+fs::path SandboxFixture::writeTool(const std::string& script) {
+    fs::path tool = root / "bin" / ("tool-" + std::to_string(++scripts_) + ".sh");
+    writeFile(tool,
+              "#!/bin/sh\nW='" + work.string() + "'\nH='" + home.string() + "'\nT='" +
+                  tmp.string() + "'\nO='" + outside.string() + "'\n" + script + "\n",
+              true);
+    return tool;
+}
+
+ProcessResult SandboxFixture::launchFromTerminal(const std::string& text,
+                                                 const std::string& script) {
+    // A terminal of its own leads the shell's session, as an interactive shell's would.
+    static const char* const terminal = R"py(
+import os, pty, sys
+pid, master = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+while True:
+    try:
+        data = os.read(master, 4096)
+    except OSError:
+        break
+    if not data:
+        break
+    sys.stdout.buffer.write(data)
+sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+)py";
+    std::vector<std::string> command;
+    if (runner_ == Runner::unprivileged)
+        command = unprivilegedPrefix();
+    command.insert(command.end(), {"/usr/bin/python3", "-c", terminal, "/bin/bash", "-c",
+                                   R"sh("$@"; IFS= read -r -t 1 line && eval "$line")sh", "bash",
+                                   builtBinary("marrowbell-sandbox").string(), "-p", text,
+                                   writeTool(script).string()});
+    return runProcess(command, "", {"HOME=" + home.string(), "TMPDIR=" + tmp.string()});
 }
 
 std::vector<std::string> SandboxFixture::outsideEntries() const {

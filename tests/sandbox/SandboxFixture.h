@@ -26,25 +26,35 @@ inline void PrintTo(Runner runner, std::ostream* out) {
     *out << runnerName(runner);
 }
 
-// A throw-away home, temporary folder, workspace and an outside folder, all owned by
-// the unprivileged user when the tests run as root, so that only the sandbox (never
-// file permissions) keeps the tool from writing outside.
+// The folder the sandbox tests work in: beside the built binaries, since the shared
+// temporary folders are private to each confined run and would hide the outside.
+std::filesystem::path sandboxScratchFolder();
+
+// A throw-away home, temporary folder, runtime folder, workspace and an outside
+// folder, all owned by the user the tool runs as (it holds no capability, even as
+// root), so that only the sandbox (never file permissions) keeps the tool from
+// writing outside.
 //   home/.mozilla/key  "secret-key" (a private folder that exists)
 //   home/notes.txt     "notes"
 //   work/file          "work-file"
 //   outside/existing   "original"
 class SandboxFixture {
 protected:
-    TempDir root;
+    TempDir root{sandboxScratchFolder()};
     std::filesystem::path home = root / "home";
-    std::filesystem::path tmp = root / "tmp";
+    std::filesystem::path tmp = root / "tmp"; // TMPDIR outside the sandbox
+    std::filesystem::path run = root / "run"; // XDG_RUNTIME_DIR
     std::filesystem::path work = root / "work";
     std::filesystem::path outside = root / "outside";
 
     // Sets the layout up; a reason to skip when the runner is not available here.
     std::optional<std::string> prepare(Runner runner);
 
-    // The profile computed with this layout's HOME and TMPDIR.
+    // Gives `path` and everything inside it to the user the tool runs as.
+    void handOver(const std::filesystem::path& path) const;
+
+    // The profile computed with this layout's HOME, TMPDIR, XDG_DATA_HOME (in the
+    // home) and XDG_RUNTIME_DIR.
     SandboxProfile profile(bool workspaceWritable, std::vector<std::string> harnessPaths = {},
                            std::optional<std::filesystem::path> workspace = {}) const;
     std::string profileText(const SandboxProfile& profile) const;
@@ -58,12 +68,19 @@ protected:
                          const std::vector<std::string>& environment = {},
                          const std::optional<std::filesystem::path>& workingFolder = {});
 
+    // `launch` from a shell that owns a terminal, as when the user starts a run from an
+    // interactive shell: after the tool exits, the shell reads one line typed on the
+    // terminal within a second and runs it.
+    ProcessResult launchFromTerminal(const std::string& text, const std::string& script);
+
     // The names in `outside`, sorted.
     std::vector<std::string> outsideEntries() const;
 
 private:
     Runner runner_ = Runner::current;
     int scripts_ = 0;
+
+    std::filesystem::path writeTool(const std::string& script);
 };
 
 } // namespace marrowbell::test

@@ -25,18 +25,20 @@ std::string contentOf(const fs::path& path) {
 
 } // namespace
 
-TEST_P(SandboxLauncher, ScopedWriteWritesTheWorkspaceAndTemporaryFolderOnly) {
+TEST_P(SandboxLauncher, ScopedWriteWritesTheWorkspaceAndItsOwnTemporaryFolderOnly) {
     auto result = launch(profileText(profile(true)), R"sh(
         echo inside > "$W/new" && echo wrote-workspace
         mkdir "$W/sub" && echo x > "$W/sub/y" && rm -r "$W/sub" && echo changed-tree
-        echo scratch > "$T/scratch" && echo wrote-temporary
+        echo scratch > "$TMPDIR/scratch" && echo wrote-temporary
         echo x > /dev/null && echo wrote-null
+        echo outside > "$T/new" || echo refused-shared-temporary
         echo outside > "$O/new" || echo refused-outside
         echo outside > "$H/new" || echo refused-home
         echo outside >> "$O/existing" || echo refused-append)sh");
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, "wrote-workspace\nchanged-tree\nwrote-temporary\nwrote-null\n"
-                          "refused-outside\nrefused-home\nrefused-append\n");
+                          "refused-shared-temporary\nrefused-outside\nrefused-home\n"
+                          "refused-append\n");
     EXPECT_NE(result.err.find("Permission denied"), std::string::npos) << result.err;
     EXPECT_EQ(contentOf(work / "new"), "inside\n");
     EXPECT_EQ(outsideEntries(), std::vector<std::string>{"existing"});
@@ -49,7 +51,7 @@ TEST_P(SandboxLauncher, ReadOnlyRunReadsButCannotWriteTheWorkspace) {
         cat "$W/file"; echo
         echo changed > "$W/file" || echo refused-change
         rm "$W/file" || echo refused-remove
-        echo scratch > "$T/scratch" && echo wrote-temporary)sh");
+        echo scratch > "$TMPDIR/scratch" && echo wrote-temporary)sh");
     EXPECT_EQ(result.out, "work-file\nrefused-change\nrefused-remove\nwrote-temporary\n")
         << result.err;
     EXPECT_EQ(contentOf(work / "file"), "work-file");
@@ -91,9 +93,7 @@ TEST_P(SandboxLauncher, WorkingFolderInsideADeniedFolderShowsItCovered) {
 TEST_P(SandboxLauncher, WorkspaceInsideADeniedFolderStaysReadable) {
     fs::path project = home / ".mozilla" / "project";
     writeFile(project / "source.txt", "source");
-    if (::geteuid() == 0)
-        for (const fs::path& path : {project, project / "source.txt"})
-            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    handOver(project);
     auto result = launch(profileText(profile(true, {}, project)), R"sh(
         cat "$H/.mozilla/project/source.txt"; echo
         cat "$H/.mozilla/key"; echo
@@ -103,9 +103,7 @@ TEST_P(SandboxLauncher, WorkspaceInsideADeniedFolderStaysReadable) {
 
 TEST_P(SandboxLauncher, HarnessStateRewrittenByRenameStaysReadable) {
     writeFile(home / ".tool" / "settings.json", "{\"v\":1}");
-    if (::geteuid() == 0)
-        for (const fs::path& path : {home / ".tool", home / ".tool" / "settings.json"})
-            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    handOver(home / ".tool");
     auto result = launch(profileText(profile(false, {"~/.tool"})), R"sh(
         for v in 2 3; do
             printf '{"v":%s}' $v > "$H/.tool/settings.json.tmp" &&

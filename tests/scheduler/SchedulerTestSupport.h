@@ -122,7 +122,7 @@ public:
 
     RunRecord run(const Job& job, const std::optional<Endpoint>& endpoint,
                   const RunLimits& defaults, Instant now, LineHandler onOutputLine,
-                  std::stop_token stopToken) const override {
+                  std::stop_token stopToken, ProcessHandler = {}) const override {
         std::string folder = SchedulerService::folderKey(job);
         {
             std::unique_lock lock(mutex_);

@@ -82,37 +82,70 @@ TEST(EndpointStore, RemoveKeepsOrderAndRewritesEvenWhenNothingMatched) {
     EXPECT_EQ(names(store.endpoints()), (std::vector<std::string>{"A", "C"}));
 
     std::string before = *files::read(file);
-    std::filesystem::remove(file);
     store.remove(Uuid::random());
     EXPECT_EQ(*files::read(file), before);
+
+    // Changes start from the file as it is now: emptied elsewhere, it stays empty.
+    std::filesystem::remove(file);
+    store.remove(Uuid::random());
+    EXPECT_EQ(*files::read(file), "[]\n");
+    EXPECT_TRUE(store.endpoints().empty());
 }
 
-class UnreadableEndpointsFile : public testing::TestWithParam<const char*> {};
+// The files set aside beside `file`.
+std::vector<std::filesystem::path> setAside(const std::filesystem::path& file) {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
+        if (entry.path().filename().string().starts_with("endpoints.json.damaged-"))
+            found.push_back(entry.path());
+    return found;
+}
 
-TEST_P(UnreadableEndpointsFile, LoadsEmptyAndStaysUntouchedUntilTheNextChange) {
+struct DamagedCase {
+    const char* label;
+    const char* content;
+    std::vector<std::string> kept;
+};
+
+class DamagedEndpointsFile : public testing::TestWithParam<DamagedCase> {};
+
+// What decodes is kept, the file as it was is set aside, and the next change adds to
+// what was kept instead of replacing the file with only the new endpoint.
+TEST_P(DamagedEndpointsFile, KeepsWhatDecodesAndSetsTheFileAside) {
     test::TempDir dir;
     auto file = dir / "endpoints.json";
-    test::writeFile(file, GetParam());
-    {
-        EndpointStore store(file);
-        EXPECT_TRUE(store.endpoints().empty());
-        EXPECT_EQ(*files::read(file), GetParam());
-    }
+    test::writeFile(file, GetParam().content);
     EndpointStore store(file);
+    EXPECT_EQ(names(store.endpoints()), GetParam().kept);
+    EXPECT_EQ(store.loadProblems().size(), 1u);
+    auto aside = setAside(file);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(files::read(aside[0]), GetParam().content);
+
     store.save(makeEndpoint("Fresh"));
-    EXPECT_EQ(names(EndpointStore(file).endpoints()), std::vector<std::string>{"Fresh"});
+    auto expected = GetParam().kept;
+    expected.push_back("Fresh");
+    EXPECT_EQ(names(EndpointStore(file).endpoints()), expected);
+    EXPECT_EQ(files::read(aside[0]), GetParam().content);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Contents, UnreadableEndpointsFile,
-    testing::Values("not json at all", "", "{}", "[42]",
-                    // one valid endpoint and one without "kind"
-                    R"([{"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C8","name":"ok",
-                         "baseURL":"http://localhost:1234","kind":"lmStudio"},
-                        {"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C9","name":"bad",
-                         "baseURL":"http://localhost:1234"}])",
-                    R"([{"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C8","name":"ok",
-                         "baseURL":"http://localhost:1234","kind":3}])"));
+    Contents, DamagedEndpointsFile,
+    testing::Values(DamagedCase{"NotJson", "not json at all", {}},
+                    DamagedCase{"NotAList", "{}", {}},
+                    DamagedCase{"OneWithoutKind",
+                                R"([{"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C8","name":"ok",
+                                     "baseURL":"http://localhost:1234","kind":"lmStudio"},
+                                    {"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C9","name":"bad",
+                                     "baseURL":"http://localhost:1234"}])",
+                                {"ok"}},
+                    DamagedCase{"BadIdentifier",
+                                R"([{"id":"studio","name":"bad",
+                                     "baseURL":"http://localhost:1234","kind":"lmStudio"},
+                                    {"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C9","name":"ok",
+                                     "baseURL":"http://localhost:1234","kind":"ollama"}])",
+                                {"ok"}}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(EndpointStore, UnknownKindInTheFileStillLoads) {
     test::TempDir dir;
@@ -125,16 +158,22 @@ TEST(EndpointStore, UnknownKindInTheFileStillLoads) {
     EXPECT_EQ(store.endpoints()[0].name, "Future");
 }
 
-TEST(EndpointStore, IgnoresWriteFailuresAndKeepsTheChangeInMemory) {
+TEST(EndpointStore, AChangeThatCannotBeWrittenFailsAndChangesNothing) {
     test::TempDir dir;
-    // A folder where the file should be: every atomic replacement fails.
+    // A folder where the file should be: it cannot be read, so it is never replaced.
     auto file = dir / "endpoints.json";
     std::filesystem::create_directories(file);
     EndpointStore store(file);
-    EXPECT_NO_THROW(store.save(makeEndpoint("Kept")));
-    EXPECT_EQ(names(store.endpoints()), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(store.loadProblems().size(), 1u);
+    try {
+        store.save(makeEndpoint("Lost"));
+        FAIL() << "the change was reported as saved";
+    } catch (const StoreError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("Could not save the endpoints \u2014 ", 0), 0u)
+            << error.what();
+    }
+    EXPECT_TRUE(store.endpoints().empty());
     EXPECT_TRUE(std::filesystem::is_directory(file));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 } // namespace

@@ -10,18 +10,30 @@ namespace {
 
 const AppSettings defaults{};
 
+// The one copy of `file` set aside as damaged.
+std::filesystem::path onlyFileSetAside(const std::filesystem::path& file) {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
+        if (entry.path().filename().string().starts_with("settings.json.damaged-"))
+            found.push_back(entry.path());
+    EXPECT_EQ(found.size(), 1u);
+    return found.empty() ? file : found[0];
+}
+
 TEST(AppSettings, DefaultsAreAnHourAndFailuresOnly) {
     EXPECT_EQ(defaults.defaults.timeoutSeconds, 3600);
     EXPECT_TRUE(defaults.defaults.notifyOnFailureOnly);
     EXPECT_EQ(defaults.defaultHarnessID, std::nullopt);
     EXPECT_EQ(defaults.defaultEndpointID, std::nullopt);
     EXPECT_EQ(defaults.catchUpGraceSeconds, 3600);
+    EXPECT_EQ(defaults.transcriptLimitBytes, 1u << 30);
 }
 
 struct LoadCase {
     const char* label;
     const char* content;
     AppSettings expected;
+    bool damaged = false;
 };
 
 AppSettings with(std::function<void(AppSettings&)> change) {
@@ -32,45 +44,52 @@ AppSettings with(std::function<void(AppSettings&)> change) {
 
 class SettingsFile : public testing::TestWithParam<LoadCase> {};
 
-TEST_P(SettingsFile, LoadsAndLeavesTheFileAlone) {
+// A file that decodes stays as it is; one that does not is set aside whole, never
+// rewritten from the defaults.
+TEST_P(SettingsFile, LoadsAndKeepsTheFile) {
     test::TempDir dir;
     auto file = dir / "settings.json";
     test::writeFile(file, GetParam().content);
     SettingsStore store(file);
     EXPECT_EQ(store.settings(), GetParam().expected);
-    EXPECT_EQ(*files::read(file), GetParam().content);
+    EXPECT_EQ(store.loadProblems().size(), GetParam().damaged ? 1u : 0u);
+    auto kept = GetParam().damaged ? onlyFileSetAside(file) : file;
+    EXPECT_EQ(files::read(kept), GetParam().content);
+    EXPECT_EQ(std::filesystem::exists(file), !GetParam().damaged);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Contents, SettingsFile,
-    testing::Values(LoadCase{"Empty", "{}", defaults},
-                    LoadCase{"OnlyTimeout", R"({"defaults":{"timeoutSeconds":600}})",
-                             with([](auto& s) { s.defaults.timeoutSeconds = 600; })},
-                    LoadCase{"NullsAreMissing",
-                             R"({"defaults":null,"defaultHarnessID":null,"defaultEndpointID":null,
+    testing::Values(
+        LoadCase{"Empty", "{}", defaults},
+        LoadCase{"OnlyTimeout", R"({"defaults":{"timeoutSeconds":600}})",
+                 with([](auto& s) { s.defaults.timeoutSeconds = 600; })},
+        LoadCase{"NullsAreMissing",
+                 R"({"defaults":null,"defaultHarnessID":null,"defaultEndpointID":null,
                      "catchUpGraceSeconds":null})",
-                             defaults},
-                    LoadCase{"Everything",
-                             R"({"defaults":{"timeoutSeconds":900,"notifyOnFailureOnly":false},
+                 defaults},
+        LoadCase{"Everything",
+                 R"({"defaults":{"timeoutSeconds":900,"notifyOnFailureOnly":false},
                      "defaultHarnessID":"codex",
                      "defaultEndpointID":"6ba7b810-9dad-11d1-80b4-00c04fd430c8",
                      "catchUpGraceSeconds":0,"futureKey":[1]})",
-                             with([](auto& s) {
-                                 s.defaults = {900, false};
-                                 s.defaultHarnessID = "codex";
-                                 s.defaultEndpointID =
-                                     Uuid::parse("6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
-                                 s.catchUpGraceSeconds = 0;
-                             })},
-                    LoadCase{"GraceIsAString", R"({"catchUpGraceSeconds":"soon"})", defaults},
-                    LoadCase{"GraceAlongsideAStringOne",
-                             R"({"defaultHarnessID":"pi","catchUpGraceSeconds":"soon"})", defaults},
-                    LoadCase{"EndpointIsNotAUuid", R"({"defaultEndpointID":"studio"})", defaults},
-                    LoadCase{"TimeoutIsAString", R"({"defaults":{"timeoutSeconds":"1h"}})",
-                             defaults},
-                    LoadCase{"DefaultsIsNotAnObject", R"({"defaults":true})", defaults},
-                    LoadCase{"NotJson", "catchUpGraceSeconds = 900", defaults},
-                    LoadCase{"AList", "[]", defaults}),
+                 with([](auto& s) {
+                     s.defaults = {900, false};
+                     s.defaultHarnessID = "codex";
+                     s.defaultEndpointID = Uuid::parse("6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
+                     s.catchUpGraceSeconds = 0;
+                 })},
+        LoadCase{"TranscriptLimit", R"({"transcriptLimitBytes":5000})",
+                 with([](auto& s) { s.transcriptLimitBytes = 5000; })},
+        LoadCase{"NegativeTranscriptLimit", R"({"transcriptLimitBytes":-1})", defaults, true},
+        LoadCase{"GraceIsAString", R"({"catchUpGraceSeconds":"soon"})", defaults, true},
+        LoadCase{"GraceAlongsideAStringOne",
+                 R"({"defaultHarnessID":"pi","catchUpGraceSeconds":"soon"})", defaults, true},
+        LoadCase{"EndpointIsNotAUuid", R"({"defaultEndpointID":"studio"})", defaults, true},
+        LoadCase{"TimeoutIsAString", R"({"defaults":{"timeoutSeconds":"1h"}})", defaults, true},
+        LoadCase{"DefaultsIsNotAnObject", R"({"defaults":true})", defaults, true},
+        LoadCase{"NotJson", "catchUpGraceSeconds = 900", defaults, true},
+        LoadCase{"AList", "[]", defaults, true}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(SettingsStore, MissingFileGivesDefaultsAndIsNotCreated) {
@@ -98,20 +117,23 @@ TEST(SettingsStore, UpdatePersistsSortedPrettyJsonThatReadsBack) {
               "  \"defaults\": {\n"
               "    \"notifyOnFailureOnly\": true,\n"
               "    \"timeoutSeconds\": 3600.0\n"
-              "  }\n"
+              "  },\n"
+              "  \"transcriptLimitBytes\": 1073741824\n"
               "}\n");
     EXPECT_EQ(SettingsStore(file).settings(), store.settings());
 }
 
-TEST(SettingsStore, AnUndecodableFileIsReplacedByTheNextChange) {
+TEST(SettingsStore, AnUndecodableFileIsSetAsideBeforeTheNextChange) {
     test::TempDir dir;
     auto file = dir / "settings.json";
-    test::writeFile(file, R"({"catchUpGraceSeconds":"soon","defaultHarnessID":"pi"})");
+    const std::string original = R"({"catchUpGraceSeconds":"soon","defaultHarnessID":"pi"})";
+    test::writeFile(file, original);
     SettingsStore store(file);
     store.update([](AppSettings& s) { s.defaultHarnessID = "claude"; });
     AppSettings expected;
     expected.defaultHarnessID = "claude";
     EXPECT_EQ(SettingsStore(file).settings(), expected);
+    EXPECT_EQ(files::read(onlyFileSetAside(file)), original);
 }
 
 } // namespace

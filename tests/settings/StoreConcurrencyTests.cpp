@@ -52,5 +52,30 @@ TEST(SettingsStoreConcurrency, ConcurrentUpdatesAllApplyAndTheFileEndsWithTheLas
     EXPECT_EQ(SettingsStore(file).settings(), store.settings());
 }
 
+// Stores of their own on one file, as separate processes have: every change re-reads
+// the file under its lock, so none is lost.
+TEST(StoreConcurrency, SeparateStoresOnOneFileLoseNoChange) {
+    test::TempDir dir;
+    constexpr int threads = 6, perThread = 10;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            SettingsStore settings(dir / "settings.json");
+            EndpointStore endpoints(dir / "endpoints.json");
+            for (int i = 0; i < perThread; ++i) {
+                settings.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
+                endpoints.save(Endpoint{Uuid::random(),
+                                        "E" + std::to_string(t) + "-" + std::to_string(i),
+                                        Url{"http://127.0.0.1:1234"}, EndpointKind::ollama});
+            }
+        });
+    for (auto& worker : workers)
+        worker.join();
+    EXPECT_EQ(SettingsStore(dir / "settings.json").settings().catchUpGraceSeconds,
+              3600 + threads * perThread);
+    EXPECT_EQ(EndpointStore(dir / "endpoints.json").endpoints().size(),
+              std::size_t(threads * perThread));
+}
+
 } // namespace
 } // namespace marrowbell

@@ -3,12 +3,15 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,9 +21,15 @@ namespace marrowbell::test {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/marrowbell-test.XXXXXX";
+TempDir::TempDir()
+    : TempDir([] {
+        const char* tmp = std::getenv("TMPDIR");
+        return fs::path(tmp && *tmp ? tmp : "/tmp");
+    }()) {}
+
+TempDir::TempDir(const fs::path& parent) {
+    fs::create_directories(parent);
+    std::string pattern = (parent / "marrowbell-test.XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = fs::canonical(pattern);
@@ -34,6 +43,49 @@ TempDir::~TempDir() {
         if (it->is_directory(error))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
     fs::remove_all(path_, error);
+}
+
+SmallFilesystem::SmallFilesystem(std::size_t bytes) {
+    auto fail = [&](const std::string& what) {
+        unavailable_ = what + ": " + std::strerror(errno) + " (a tmpfs is needed to fill a disk)";
+    };
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+    if (::unshare(CLONE_NEWNS) != 0)
+        fail("cannot make a mount namespace");
+    else if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        fail("cannot make the mounts private");
+    else if (::mount("tmpfs", dir_.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                     options.c_str()) != 0)
+        fail("cannot mount a tmpfs");
+    else
+        mounted_ = true;
+}
+
+SmallFilesystem::~SmallFilesystem() {
+    if (mounted_)
+        ::umount2(dir_.path().c_str(), MNT_DETACH);
+}
+
+void SmallFilesystem::fill() {
+    int fd = ::open((dir_ / ".filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot create the filler file");
+    std::string block(4096, 'x');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    // Whatever is left is smaller than a page; take it byte by byte.
+    while (::write(fd, "x", 1) > 0) {
+    }
+    ::close(fd);
+}
+
+void SmallFilesystem::makeRoom() {
+    fs::remove(dir_ / ".filler");
+}
+
+void SmallFilesystem::makeReadOnly() {
+    if (::mount(nullptr, dir_.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+        throw std::runtime_error(std::string("cannot remount read-only: ") + std::strerror(errno));
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value)

@@ -10,7 +10,10 @@ namespace marrowbell::test {
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it.
 class TempDir {
 public:
+    // In $TMPDIR, else /tmp.
     TempDir();
+    // In `parent`, created when missing.
+    explicit TempDir(const std::filesystem::path& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -33,6 +36,32 @@ public:
 private:
     const char* name_;
     std::optional<std::string> old_;
+};
+
+// A small tmpfs mounted at a fresh folder in a mount namespace of the calling thread's
+// own (threads and processes it starts later share it), so a test can fill a disk or
+// make one read-only without touching the machine. Where mounting is not permitted,
+// `unavailable()` says why and the test skips.
+class SmallFilesystem {
+public:
+    explicit SmallFilesystem(std::size_t bytes = 256 * 1024);
+    ~SmallFilesystem();
+    SmallFilesystem(const SmallFilesystem&) = delete;
+    SmallFilesystem& operator=(const SmallFilesystem&) = delete;
+
+    const std::optional<std::string>& unavailable() const { return unavailable_; }
+    const std::filesystem::path& path() const { return dir_.path(); }
+    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
+
+    // Takes every free byte with a file; `makeRoom` removes it again.
+    void fill();
+    void makeRoom();
+    void makeReadOnly();
+
+private:
+    TempDir dir_;
+    std::optional<std::string> unavailable_;
+    bool mounted_ = false;
 };
 
 // Writes a file, creating its folders; `executable` sets mode 0755.

@@ -1,6 +1,7 @@
 #include "base/Files.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <string>
 #include <sys/random.h>
@@ -109,26 +110,57 @@ void writeAtomically(const fs::path& path, std::string_view bytes, mode_t mode) 
     }
 }
 
-std::optional<std::string> read(const fs::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
+Content readBounded(const fs::path& path, std::size_t maxBytes) {
+    Content content;
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return content;
+        content.state = Content::State::failed;
+        content.error = std::error_code(errno, std::generic_category());
+        return content;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        content.state = Content::State::failed;
+        content.error = std::error_code(errno, std::generic_category());
+    } else if (!S_ISREG(info.st_mode)) {
+        content.state = Content::State::notRegular;
+    } else if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+        content.state = Content::State::tooLarge;
+    } else {
+        content.state = Content::State::read;
+        content.bytes.reserve(static_cast<std::size_t>(info.st_size));
+        char buffer[65536];
+        for (;;) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
                 continue;
-            ::close(fd);
-            return std::nullopt; // includes EISDIR for a folder
+            if (n < 0) {
+                content.state = Content::State::failed;
+                content.error = std::error_code(errno, std::generic_category());
+                break;
+            }
+            if (n == 0)
+                break;
+            if (content.bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
+                content.state = Content::State::tooLarge;
+                break;
+            }
+            content.bytes.append(buffer, static_cast<std::size_t>(n));
         }
-        if (n == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
+    if (content.state != Content::State::read)
+        content.bytes.clear();
     return content;
+}
+
+std::optional<std::string> read(const fs::path& path) {
+    Content content = readBounded(path, std::size_t(64) << 20);
+    if (content.state != Content::State::read)
+        return std::nullopt;
+    return std::move(content.bytes);
 }
 
 const fs::path& executableDirectory() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <system_error>
 
 namespace marrowbell::files {
 
@@ -14,7 +15,20 @@ namespace marrowbell::files {
 // target is untouched and no temporary file is left behind.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode = 0644);
 
-// The whole content of a regular file; none when it cannot be opened or read.
+// What reading a file found.
+struct Content {
+    enum class State { read, missing, notRegular, tooLarge, failed };
+    State state = State::missing;
+    std::string bytes;     // when read
+    std::error_code error; // when failed
+};
+
+// Reads a regular file of at most `maxBytes` (a symbolic link is followed to what it
+// names). It is opened without blocking, so a FIFO or a device is answered at once as
+// `notRegular` and never read; a file that grows past the cap while read is `tooLarge`.
+Content readBounded(const std::filesystem::path& path, std::size_t maxBytes);
+
+// The whole content of a regular file of at most 64 MiB; none otherwise.
 std::optional<std::string> read(const std::filesystem::path& path);
 
 // The folder holding the running executable (resolved through /proc/self/exe).

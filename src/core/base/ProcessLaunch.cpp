@@ -38,13 +38,16 @@ pid_t ProcessLaunch::start() const {
             posix_spawn_file_actions_addopen(&actions, target, "/dev/null",
                                              target == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
     }
+    // Nothing else this process holds open, a terminal least of all, reaches the child.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     if (workingDirectory && !workingDirectory->empty())
         posix_spawn_file_actions_addchdir_np(&actions, workingDirectory->c_str());
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
+    // A session of its own (which leads a new group too) with no controlling terminal,
+    // so the child can neither open the user's terminal nor push input into its shell.
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     sigset_t signals;
     sigemptyset(&signals);
     posix_spawnattr_setsigmask(&attributes, &signals);

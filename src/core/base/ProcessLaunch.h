@@ -12,9 +12,9 @@ namespace marrowbell {
 
 // How every child process of this program is started, by the run executor and by the
 // short-lived helpers alike: exactly the given arguments and environment, in a
-// process group of its own (so that stopping it stops what it started), with every
-// signal at its default disposition and none blocked, and the given descriptors as
-// its standard streams.
+// session and process group of its own (so that stopping it stops what it started,
+// and it has no controlling terminal), with every signal at its default disposition
+// and none blocked, and the given descriptors as its standard streams and no other.
 //
 // Exit statuses follow one convention wherever a child is waited for: the exit code,
 // or for a process ended by a signal the signal's number (`exitStatus`).

@@ -153,4 +153,17 @@ std::string_view trimmed(std::string_view text, bool andNewlines) {
     return text.substr(begin, end - begin);
 }
 
+std::string capped(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit)
+        return std::string(text);
+    static constexpr std::string_view ellipsis = "\u2026";
+    std::size_t end = limit > ellipsis.size() ? limit - ellipsis.size() : 0;
+    // Back off continuation bytes so no character is cut in half.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    std::string result(text.substr(0, end));
+    result += ellipsis;
+    return result;
+}
+
 } // namespace marrowbell::utf8

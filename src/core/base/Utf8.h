@@ -17,4 +17,8 @@ std::string repaired(std::string_view bytes);
 // `andNewlines` is set, also U+000A–U+000D, U+0085, U+2028 and U+2029.
 std::string_view trimmed(std::string_view text, bool andNewlines);
 
+// `text` when it holds at most `limit` bytes; otherwise its start, cut at a character
+// boundary, followed by "…", all within `limit` bytes (at least 3).
+std::string capped(std::string_view text, std::size_t limit);
+
 } // namespace marrowbell::utf8

@@ -24,6 +24,8 @@ std::optional<Url> Endpoint::validated(std::string_view text) {
     std::string_view rest = text.substr(scheme.size() + 1);
     if (!rest.starts_with("//") || rest.starts_with("///"))
         return std::nullopt;
+    if (url->hasCredentials())
+        return std::nullopt;
     return url;
 }
 

@@ -25,7 +25,9 @@ struct Endpoint {
 
     // The acceptance rule for a typed base URL (the caller trims white space):
     // it must parse, its scheme must be http or https in any case, and it must
-    // have a non-empty host. The accepted URL is the text unchanged.
+    // have a non-empty host, and it must not carry a user name or password (the
+    // address is stored and shown; a key belongs in the credential store). The
+    // accepted URL is the text unchanged.
     static std::optional<Url> validated(std::string_view text);
 
     // {"id", "name", "baseURL", "kind"}; all four are required when decoding,
@@ -39,5 +41,9 @@ struct Endpoint {
 // The message shown when `validated` rejects a typed address.
 inline constexpr std::string_view invalidEndpointAddressMessage =
     "Needs a full address, like http://127.0.0.1:1234/v1";
+// The message shown when `validated` rejects an address for its credentials.
+inline constexpr std::string_view endpointCredentialsMessage =
+    "The address holds a user name or password; leave them out and store the key with "
+    "marrowbellctl endpoints set-key ENDPOINT";
 
 } // namespace marrowbell

@@ -8,9 +8,10 @@
 namespace marrowbell::secretfile {
 
 // The fallback credential file: one JSON object {service: {account: key}},
-// mode 0600, replaced atomically under an exclusive lock on "{file}.lock" so two
-// processes changing keys at once lose neither change. Errors throw
-// SecretStore::Failure with the errno as status.
+// mode 0600, kept by the rules of StoreFile (changes re-read it under its lock, so two
+// processes changing keys at once lose neither change), except that a damaged file is
+// left in place and refused rather than moved aside. Errors throw
+// SecretStore::Failure with the errno as status and the message for the user.
 
 std::optional<std::string> read(const std::filesystem::path& file, const std::string& service,
                                 const std::string& account);

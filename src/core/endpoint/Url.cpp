@@ -67,6 +67,10 @@ std::optional<std::string> Url::host() const {
     return host;
 }
 
+bool Url::hasCredentials() const {
+    return part(absoluteString, CURLUPART_USER) || part(absoluteString, CURLUPART_PASSWORD);
+}
+
 std::optional<int> Url::port() const {
     auto port = part(absoluteString, CURLUPART_PORT);
     if (!port)

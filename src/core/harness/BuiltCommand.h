@@ -17,6 +17,9 @@ struct BuiltCommand {
     std::filesystem::path workingDirectory;
     std::optional<std::string> standardInput;
     std::vector<std::string> warnings;
+    // Files the harness reads for this run alone, by name: the runner writes them into
+    // the request's private folder before starting and removes that folder afterwards.
+    std::map<std::string, std::string> privateFiles;
 
     // The executable's file name, then the arguments; an element containing a space
     // is wrapped in double quotes (nothing is escaped); joined by single spaces.

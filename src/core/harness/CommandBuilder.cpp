@@ -20,10 +20,7 @@ namespace marrowbell {
 std::filesystem::path CommandBuilder::discoveryDirectory() {
     std::filesystem::path folder = std::filesystem::path(temporaryFolder()) /
                                    ("MarrowbellDiscovery-" + std::to_string(::getuid()));
-    ::mkdir(folder.c_str(), 0700);
-    struct stat status {};
-    if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-        status.st_uid == ::getuid() && (status.st_mode & 022) == 0)
+    if (isPrivateFolder(folder))
         return folder;
     std::string fresh = folder.string() + ".XXXXXX";
     if (::mkdtemp(fresh.data()))
@@ -62,6 +59,20 @@ std::optional<SandboxProfile> CommandBuilder::sandboxProfile(const HarnessSpec& 
     return std::nullopt;
 }
 
+// Whether the harness can be pointed at an endpoint of `kind` for one run.
+static bool hasPerRunWay(const LocalEndpointStyle& style, EndpointKind kind) {
+    std::string raw(rawValue(kind));
+    if (std::holds_alternative<LocalEndpointStyle::Environment>(style.style))
+        return true;
+    if (const auto* local = std::get_if<LocalEndpointStyle::LocalProvider>(&style.style))
+        return local->providerNames.count(raw) > 0;
+    if (const auto* prefix = std::get_if<LocalEndpointStyle::ModelPrefix>(&style.style))
+        return prefix->prefixes.count(raw) > 0;
+    if (const auto* configuration = std::get_if<LocalEndpointStyle::Configuration>(&style.style))
+        return configuration->content.count(std::string(rawValue(wireProtocol(kind)))) > 0;
+    return false;
+}
+
 EndpointCompatibility CommandBuilder::compatibility(const HarnessSpec& spec,
                                                     const std::optional<Endpoint>& endpoint,
                                                     const std::optional<ProviderCatalog>& catalog) {
@@ -70,6 +81,8 @@ EndpointCompatibility CommandBuilder::compatibility(const HarnessSpec& spec,
     EndpointProtocol spoken = wireProtocol(endpoint->kind);
     if (spec.endpointProtocol && *spec.endpointProtocol != spoken)
         return {EndpointCompatibility::WrongProtocol{*spec.endpointProtocol, spoken}};
+    if (!hasPerRunWay(spec.localEndpoint, endpoint->kind))
+        return {EndpointCompatibility::NoPerRunWay{endpoint->kind}};
     if (catalog) {
         const auto* prefix =
             std::get_if<LocalEndpointStyle::ModelPrefix>(&spec.localEndpoint.style);
@@ -91,8 +104,21 @@ std::optional<std::string> CommandBuilder::resolvedModel(const HarnessSpec& spec
     std::string model(utf8::trimmed(*request.model, true));
     if (model.empty())
         return std::nullopt;
+    if (!request.endpoint)
+        return model;
+    if (const auto* configuration =
+            std::get_if<LocalEndpointStyle::Configuration>(&spec.localEndpoint.style)) {
+        if (!configuration->content.count(
+                std::string(rawValue(wireProtocol(request.endpoint->kind)))))
+            return model;
+        std::string shaped = configuration->model;
+        for (std::size_t at = shaped.find("{model}"); at != std::string::npos;
+             at = shaped.find("{model}", at + model.size()))
+            shaped.replace(at, 7, model);
+        return shaped;
+    }
     const auto* prefix = std::get_if<LocalEndpointStyle::ModelPrefix>(&spec.localEndpoint.style);
-    if (!prefix || !request.endpoint)
+    if (!prefix)
         return model;
     auto entry = prefix->prefixes.find(std::string(rawValue(request.endpoint->kind)));
     if (entry == prefix->prefixes.end() || model.starts_with(entry->second + "/"))
@@ -104,6 +130,60 @@ namespace {
 
 void append(std::vector<std::string>& arguments, const std::vector<std::string>& more) {
     arguments.insert(arguments.end(), more.begin(), more.end());
+}
+
+// The key's variable, when a key goes with the endpoint and the harness names one.
+std::optional<std::string> keyVariable(const HarnessSpec& spec, const RunRequest& request) {
+    if (!request.apiKey || request.apiKey->empty() || !mayNeedAPIKey(request.endpoint->kind))
+        return std::nullopt;
+    auto variable = spec.apiKeyVariables.find(wireProtocol(request.endpoint->kind));
+    if (variable == spec.apiKeyVariables.end())
+        return std::nullopt;
+    return variable->second;
+}
+
+void applyConfiguration(const HarnessSpec& spec,
+                        const LocalEndpointStyle::Configuration& configuration,
+                        const RunRequest& request, BuiltCommand& command) {
+    const Endpoint& endpoint = *request.endpoint;
+    std::string address = endpoint.baseURL.absoluteString;
+    while (address.ends_with("/"))
+        address.pop_back();
+    std::map<std::string, std::string> values{{"baseURL", address},
+                                              {"endpointName", endpoint.name}};
+    RunRequest bare;
+    bare.model = request.model;
+    if (auto model = CommandBuilder::resolvedModel(spec, bare))
+        values["model"] = *model;
+    else
+        command.warnings.push_back(spec.displayName + " is pointed at " + endpoint.name +
+                                   " with no model named, so it asks for its own default "
+                                   "model, which the endpoint may not serve.");
+    if (auto variable = keyVariable(spec, request))
+        values["keyVariable"] = *variable;
+    auto document =
+        configuration.rendered(std::string(rawValue(wireProtocol(endpoint.kind))), values);
+    if (!document) {
+        command.warnings.push_back(spec.displayName + " cannot be pointed at " + endpoint.name +
+                                   " for a single run. Configure the endpoint in its own "
+                                   "settings file instead.");
+        return;
+    }
+    switch (configuration.delivery) {
+    case LocalEndpointStyle::Configuration::Delivery::overrides:
+        for (std::string& entry : LocalEndpointStyle::Configuration::overrides(*document)) {
+            command.arguments.push_back(configuration.flag);
+            command.arguments.push_back(std::move(entry));
+        }
+        break;
+    case LocalEndpointStyle::Configuration::Delivery::environment:
+        command.environment[configuration.variable] = document->dump();
+        break;
+    case LocalEndpointStyle::Configuration::Delivery::file:
+        command.environment[configuration.variable] = request.privateFolder.string();
+        command.privateFiles[configuration.fileName] = document->dump(2) + "\n";
+        break;
+    }
 }
 
 void applyEndpoint(const HarnessSpec& spec, const RunRequest& request, BuiltCommand& command) {
@@ -135,6 +215,8 @@ void applyEndpoint(const HarnessSpec& spec, const RunRequest& request, BuiltComm
                                        std::string(displayName(endpoint.kind)) +
                                        ". It will use its configured default.");
         }
+    } else if (auto* configuration = std::get_if<LocalEndpointStyle::Configuration>(&style)) {
+        applyConfiguration(spec, *configuration, request, command);
     } else if (std::holds_alternative<LocalEndpointStyle::ModelPrefix>(style)) {
         if (!CommandBuilder::resolvedModel(spec, request))
             command.warnings.push_back(harness + " routes to " + endpoint.name +
@@ -202,6 +284,8 @@ void applyKey(const HarnessSpec& spec, const RunRequest& request, BuiltCommand& 
                     std::holds_alternative<LocalEndpointStyle::Unsupported>(style);
     if (auto* local = std::get_if<LocalEndpointStyle::LocalProvider>(&style))
         withheld = !local->providerNames.count(std::string(rawValue(endpoint.kind)));
+    if (auto* configuration = std::get_if<LocalEndpointStyle::Configuration>(&style))
+        withheld = !configuration->content.count(std::string(rawValue(protocol)));
     if (withheld) {
         command.warnings.push_back(
             harness + " resolves " + endpoint.name +
@@ -262,6 +346,11 @@ BuiltCommand CommandBuilder::build(const HarnessSpec& spec, const std::filesyste
     else
         command.standardInput = request.prompt;
 
+    if (profile && !command.privateFiles.empty())
+        profile->harnessPaths.push_back(request.privateFolder.string());
+    if (profile && request.permission == PermissionLevel::scopedWrite)
+        for (const auto& folder : request.writableFolders)
+            profile->harnessPaths.push_back(folder.string());
     if (profile) {
         std::vector<std::string> wrapped{"-p", profile->text(), executable.string()};
         append(wrapped, command.arguments);

@@ -21,6 +21,12 @@ struct RunRequest {
     std::vector<std::string> availableSkills;
     PermissionLevel permission = PermissionLevel::readOnly;
     std::optional<std::string> apiKey; // the endpoint's saved key
+    // A folder of this run's own for the files the command needs (BuiltCommand::
+    // privateFiles); it need not exist while the command is built.
+    std::filesystem::path privateFolder;
+    // Folders besides the working folder that a sandboxed run must write (the git
+    // folder of the repository a worktree belongs to).
+    std::vector<std::filesystem::path> writableFolders;
 
     friend bool operator==(const RunRequest&, const RunRequest&) = default;
 };

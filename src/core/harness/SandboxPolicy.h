@@ -23,6 +23,11 @@ struct SandboxPolicy {
     std::vector<std::string> writablePatterns; // regular expressions over whole paths
     std::vector<std::string> writableLiterals; // single files, such as "/dev/null"
 
+    // The shared temporary folders. A confined run sees each as a fresh, empty folder
+    // of its own that vanishes with it, so nothing is planted in or read from the ones
+    // other processes use; TMPDIR names the first.
+    static constexpr const char* privateTemporaryFolders[] = {"/tmp", "/var/tmp", "/dev/shm"};
+
     // "(version 1)", "(allow default)", "(deny file-write*)", then one rule per
     // writable folder, unreadable folder and pattern, then one rule for all
     // literals; joined by line feeds, no final line feed.

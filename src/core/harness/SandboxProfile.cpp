@@ -16,9 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Written as literals so that a tool can always discard output and reach its terminal.
-const std::vector<std::string> deviceLiterals = {"/dev/null", "/dev/stdout",       "/dev/stderr",
-                                                 "/dev/tty",  "/dev/dtracehelper", "/dev/urandom"};
+// Written as literals so that a tool can always discard output. The terminal is not
+// among them: a confined tool has none, and writing to it would reach past our output
+// filter or push input into the user's shell.
+const std::vector<std::string> deviceLiterals = {"/dev/null", "/dev/stdout", "/dev/stderr",
+                                                 "/dev/dtracehelper", "/dev/urandom"};
 
 // The per-user temporary tree of macOS; it does not exist on Linux, where the launcher
 // passes over it, but it stays in the list so profiles read the same everywhere.
@@ -47,20 +49,57 @@ const char* const fixedCandidates[] = {
     "/Volumes",
 };
 
-// The Linux homes of browsers, mail, keyrings, passwords and removable media; listed
-// only where they exist, so a profile names nothing the machine does not have.
+// What a confined run may never read on Linux: browsers, mail, keyrings, passwords,
+// credentials of other tools and of every harness (a harness's own folders are
+// unhidden by the protected-path rule below), and removable media. Listed only where
+// they exist, so a profile names nothing the machine does not have. The README's
+// sandbox section documents this list.
 const char* const linuxCandidates[] = {
+    // Browsers and mail.
     "~/.mozilla",
     "~/.thunderbird",
     "~/.local/share/evolution",
     "~/.config/google-chrome",
     "~/.config/chromium",
+    // Keys, passwords and credentials.
+    "~/.ssh",
+    "~/.gnupg",
     "~/.local/share/keyrings",
     "~/.password-store",
+    "~/.netrc",
+    "~/.git-credentials",
+    "~/.config/gh",
+    "~/.aws",
+    "~/.azure",
+    "~/.config/gcloud",
+    "~/.kube",
+    "~/.docker/config.json",
+    // The harnesses' own logins and settings.
+    "~/.claude",
+    "~/.claude.json",
+    "~/.codex",
+    "~/.config/opencode",
+    "~/.local/share/opencode",
+    "~/.pi",
+    // Media.
     "~/Videos",
     "/media",
     "/run/media",
 };
+
+// Folders named by the environment that hold keys or the sockets of the user's other
+// processes (session bus, agents, multiplexers): the support folder with the endpoint
+// keys and the runtime folder.
+std::vector<std::string> environmentCandidates() {
+    std::vector<std::string> result;
+    const char* data = std::getenv("XDG_DATA_HOME");
+    result.push_back((data && *data == '/' ? std::string(data) : expandingTilde("~/.local/share")) +
+                     "/Marrowbell");
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
+        result.push_back(runtime);
+    result.push_back("/run/user/" + std::to_string(::getuid()));
+    return result;
+}
 
 std::string replacingUid(std::string path) {
     const std::string placeholder = "{uid}";
@@ -101,7 +140,8 @@ std::vector<std::string> SandboxProfile::writableSubpaths() const {
     std::vector<std::string> paths;
     if (workspaceWritable)
         paths.push_back(resolved(workspace));
-    paths.push_back(resolved(temporaryFolder()));
+    for (const char* folder : SandboxPolicy::privateTemporaryFolders)
+        paths.push_back(folder);
     paths.push_back(systemTemporaryTree);
     for (const auto& harnessPath : harnessPaths)
         paths.push_back(resolved(expandingTilde(replacingUid(harnessPath))));
@@ -121,8 +161,10 @@ std::vector<std::string> SandboxProfile::unreadableSubpaths() const {
     std::vector<std::string> candidates;
     for (const char* candidate : fixedCandidates)
         candidates.push_back(resolved(expandingTilde(candidate)));
-    for (const char* candidate : linuxCandidates) {
-        std::string path = expandingTilde(candidate);
+    std::vector<std::string> existingCandidates = environmentCandidates();
+    for (const char* candidate : linuxCandidates)
+        existingCandidates.push_back(expandingTilde(candidate));
+    for (const auto& path : existingCandidates) {
         std::error_code error;
         if (fs::exists(path, error))
             candidates.push_back(resolved(path));
@@ -135,6 +177,7 @@ std::vector<std::string> SandboxProfile::unreadableSubpaths() const {
         });
     });
     std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
     return candidates;
 }
 

@@ -7,11 +7,11 @@
 namespace marrowbell {
 
 // The confinement of one read-only or scoped-write run: writes only into the
-// workspace (when writable), the temporary folder and the harness's own state
-// folders; no reads from the user's private folders unless the job's folders lie
-// inside or around them. `text` is the profile handed to `executable()` as
-// `-p PROFILE`. The lists depend on HOME, TMPDIR and the user id at the time they
-// are asked for.
+// workspace (when writable), the run's private temporary folders and the harness's
+// own state folders; no reads from the user's private folders, keys and other tools'
+// credentials unless the job's folders lie inside or around them. `text` is the
+// profile handed to `executable()` as `-p PROFILE`. The lists depend on HOME,
+// XDG_DATA_HOME, XDG_RUNTIME_DIR and the user id at the time they are asked for.
 struct SandboxProfile {
     // The run's working folder.
     std::filesystem::path workspace;

@@ -1,26 +1,34 @@
 #include "run/JobRunner.h"
 
+#include "base/Files.h"
+#include "base/HomeFolder.h"
 #include "endpoint/EndpointKind.h"
 #include "endpoint/EndpointStatus.h"
 #include "harness/SkillCatalog.h"
+#include "run/Redactor.h"
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
 #include "run/RunExecutorError.h"
+#include "base/Utf8.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <mutex>
 
 namespace marrowbell {
 
 JobRunner::JobRunner(HarnessRegistry registry, std::shared_ptr<RunHistory> history,
                      EndpointProbe probe, RunExecutor executor, CommandBuilder builder,
-                     SecretStore secrets)
+                     SecretStore secrets, std::shared_ptr<LiveRuns> live)
     : registry_(std::move(registry))
     , history_(std::move(history))
     , probe_(probe)
     , executor_(executor)
     , builder_(builder)
-    , secrets_(std::move(secrets)) {}
+    , secrets_(std::move(secrets))
+    , live_(std::move(live)) {}
 
 std::optional<std::string> JobRunner::apiKey(const std::optional<Endpoint>& endpoint) const {
     if (!endpoint || !mayNeedAPIKey(endpoint->kind))
@@ -28,7 +36,21 @@ std::optional<std::string> JobRunner::apiKey(const std::optional<Endpoint>& endp
     return secrets_.secret(endpoint->id);
 }
 
+std::filesystem::path JobRunner::privateFolderPattern() {
+    return std::filesystem::path(cacheFolder()) / "runs" / "{run}";
+}
+
 BuiltCommand JobRunner::preview(const Job& job, const std::optional<Endpoint>& endpoint) const {
+    if (job.permission == PermissionLevel::scopedWrite &&
+        RunWorktree::wouldUse(job.workingDirectory.fsPath()))
+        return command(job, endpoint, privateFolderPattern(), RunWorktree::pattern(job.name));
+    return command(job, endpoint, privateFolderPattern());
+}
+
+BuiltCommand JobRunner::command(const Job& job, const std::optional<Endpoint>& endpoint,
+                                const std::filesystem::path& privateFolder,
+                                const std::optional<std::filesystem::path>& worktree,
+                                const std::vector<std::filesystem::path>& writableFolders) const {
     const HarnessSpec& spec = registry_.spec(job.harnessID);
     std::filesystem::path executable = registry_.resolveExecutable(spec);
     std::vector<std::string> available;
@@ -37,13 +59,15 @@ BuiltCommand JobRunner::preview(const Job& job, const std::optional<Endpoint>& e
             available.push_back(skill.id);
     RunRequest request{
         .prompt = job.prompt,
-        .workingDirectory = job.workingDirectory.fsPath(),
+        .workingDirectory = worktree.value_or(job.workingDirectory.fsPath()),
         .model = job.model,
         .endpoint = endpoint,
         .skills = job.skills,
         .availableSkills = std::move(available),
         .permission = job.permission,
         .apiKey = apiKey(endpoint),
+        .privateFolder = privateFolder,
+        .writableFolders = writableFolders,
     };
     return builder_.build(spec, executable, request);
 }
@@ -56,8 +80,10 @@ std::optional<std::int64_t> JobRunner::wholeSeconds(Seconds limit) {
     return static_cast<std::int64_t>(std::trunc(limit));
 }
 
-RunRecord JobRunner::refused(const Job& job, Instant now, std::string message, bool skip) const {
+RunRecord JobRunner::refused(const Job& job, Instant now, std::string message, bool skip,
+                             const Uuid& id) const {
     RunRecord record;
+    record.id = id;
     record.jobID = job.id;
     record.startedAt = now;
     record.duration = 0;
@@ -90,12 +116,57 @@ static std::optional<std::string> lastNonEmptyLine(const std::string& text) {
     return std::nullopt;
 }
 
+namespace {
+
+// A fresh folder of this run's own, 0700, removed with everything in it when the run
+// ends; empty when none could be made (the files it would hold then fail the run).
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        std::filesystem::path runs = JobRunner::privateFolderPattern().parent_path();
+        std::error_code error;
+        std::filesystem::create_directories(runs, error);
+        std::string pattern = (runs / "XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
+    ~PrivateFolder() {
+        std::error_code error;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, error);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+    // Writes each file (0600); the reason of the first failure, if any.
+    std::optional<std::string> write(const std::map<std::string, std::string>& files) const {
+        if (path_.empty())
+            return "could not create a folder in " +
+                   JobRunner::privateFolderPattern().parent_path().string();
+        for (const auto& [name, contents] : files)
+            try {
+                files::writeAtomically(path_ / name, contents, 0600);
+            } catch (const std::exception& error) {
+                return error.what();
+            }
+        return std::nullopt;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace
+
 RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint,
                          const RunLimits& defaults, Instant now, LineHandler onOutputLine,
-                         std::stop_token stopToken) const {
+                         std::stop_token stopToken, ProcessHandler onStarted) const {
+    PrivateFolder privateFolder;
     BuiltCommand command;
     try {
-        command = preview(job, endpoint);
+        command = this->command(job, endpoint, privateFolder.path());
     } catch (const HarnessError& error) {
         return refused(job, now, error.what());
     }
@@ -114,6 +185,15 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
         }
     }
 
+    if (const HarnessSpec* spec = lookUp(registry_, job.harnessID))
+        if (auto reason = CommandBuilder::compatibility(*spec, endpoint, std::nullopt)
+                              .reason(spec->displayName, endpoint ? endpoint->name : ""))
+            return refused(job, now, *reason + " Choose an endpoint the harness can read.");
+
+    if (!command.privateFiles.empty())
+        if (auto problem = privateFolder.write(command.privateFiles))
+            return refused(job, now, "Could not prepare the run's own files — " + *problem);
+
     if (endpoint) {
         EndpointReachability reachability = probe_.probe(*endpoint, apiKey(endpoint));
         EndpointStatus status{endpoint->id, endpoint->name, reachability, Instant::now()};
@@ -124,36 +204,116 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
         }
     }
 
-    if (onOutputLine)
-        for (const std::string& warning : command.warnings)
+    // From here on the run is live: it has a transcript named after the record's
+    // identifier, and a record that leaves the registry whatever happens.
+    const Uuid runID = Uuid::random();
+    std::shared_ptr<LiveRuns::Run> live =
+        live_ ? live_->begin(job, runID, Instant::now()) : nullptr;
+    struct Abandon {
+        LiveRuns::Run* run;
+        ~Abandon() {
+            if (run)
+                run->abandon();
+        }
+    } abandon{live.get()};
+    auto finished = [&](RunRecord record) {
+        if (live)
+            live->finish(record, *history_);
+        return record;
+    };
+    auto warn = [&](const std::string& warning) {
+        if (onOutputLine)
             onOutputLine("warning: " + warning);
+        if (live)
+            live->line(OutputChannel::warning, warning);
+    };
+    for (const std::string& warning : command.warnings)
+        warn(warning);
+    if (live && live->transcriptProblem())
+        warn(*live->transcriptProblem());
 
     const HarnessSpec* spec = lookUp(registry_, job.harnessID);
     if (!spec)
-        return refused(job, now, HarnessError::unknownHarness(job.harnessID).what());
+        return finished(
+            refused(job, now, HarnessError::unknownHarness(job.harnessID).what(), false, runID));
     RunEventStream stream(RunEventParsers::parser(spec->eventFormat));
 
     std::optional<std::int64_t> limit =
         wholeSeconds(job.limitOverrides.timeoutSeconds.value_or(defaults.timeoutSeconds));
     if (!limit)
-        return refused(job, now, unusableLimitMessage);
+        return finished(refused(job, now, unusableLimitMessage, false, runID));
 
+    // Opened last, once nothing else can refuse the run, and finished whatever happens.
+    std::unique_ptr<RunWorktree> worktree;
+    if (job.permission == PermissionLevel::scopedWrite) {
+        static std::once_flag recovered;
+        std::call_once(recovered, &RunWorktree::recoverAbandoned);
+        RunWorktree::Opening opening =
+            RunWorktree::open(job.workingDirectory.fsPath(), job.name, now);
+        if (opening.failure)
+            return finished(refused(job, now, *opening.failure, false, runID));
+        if (opening.warning)
+            warn(*opening.warning);
+        if ((worktree = std::move(opening.worktree))) {
+            try {
+                command = this->command(job, endpoint, privateFolder.path(),
+                                        worktree->workingDirectory(), {worktree->gitFolder()});
+            } catch (const HarnessError& error) {
+                worktree->finish("");
+                return finished(refused(job, now, error.what(), false, runID));
+            }
+        }
+    }
+    // A folder the sandbox lets the harness write must exist before it starts: inside
+    // the sandbox nothing above it may be written, so a harness never run before could
+    // not create its state folders itself.
+    if (spec->sandbox && command.executable == SandboxProfile::executable()) {
+        std::vector<std::string> always =
+            SandboxProfile{command.workingDirectory, {}, false}.writableSubpaths();
+        for (const std::string& folder :
+             SandboxProfile{command.workingDirectory, spec->sandbox->writablePaths, false}
+                 .writableSubpaths())
+            if (std::find(always.begin(), always.end(), folder) == always.end()) {
+                std::error_code error;
+                std::filesystem::create_directories(folder, error);
+            }
+    }
+
+    const std::string runDescription = "Marrowbell: " + job.name + ", run " + runID.text();
+
+    const Redactor redact(apiKey(endpoint));
     RunOutcome outcome;
     try {
         outcome = executor_.run(
             command, static_cast<Seconds>(*limit),
             [&](std::string_view line) {
-                stream.ingest(line);
+                std::string shown = redact(line);
+                stream.ingest(shown);
                 if (onOutputLine)
-                    onOutputLine(line);
+                    onOutputLine(shown);
+                if (live)
+                    live->line(OutputChannel::standardOutput, shown);
             },
-            std::move(stopToken));
+            std::move(stopToken),
+            [&](std::string_view line) {
+                if (live)
+                    live->line(OutputChannel::standardError, redact(line));
+            },
+            [&](const RunProcess& process) {
+                if (live)
+                    live->setProcessID(process.group);
+                if (onStarted)
+                    onStarted(process);
+            });
     } catch (const RunExecutorError& error) {
-        return refused(job, now, error.what());
+        if (worktree)
+            worktree->finish(runDescription);
+        return finished(refused(job, now, error.what(), false, runID));
     }
 
     RunSummary summary = stream.summary();
     RunRecord record;
+    record.id = runID;
     record.jobID = job.id;
     record.startedAt = now;
     record.duration = outcome.duration;
@@ -171,11 +331,27 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
     else if (outcome.exitCode != 0) {
         std::string message = outcome.terminationSummary();
         if (auto line = lastNonEmptyLine(outcome.standardError))
-            message += " — " + *line;
+            message += " — " + utf8::capped(redact(*line), errorLineLimit);
         record.failureMessage = message;
     }
+    if (worktree) {
+        std::string sentence = worktree->finish(runDescription);
+        // Added to whichever text the summary shows: after the model's own text as a
+        // paragraph, after a one-line message as one more sentence.
+        if (record.failureMessage || record.warning) {
+            std::string& said = record.failureMessage ? *record.failureMessage : *record.warning;
+            said += (said.ends_with('.') ? " " : ". ") + sentence;
+        } else {
+            std::string said = record.resultText.value_or("");
+            record.resultText = said.empty() ? sentence : said + "\n\n" + sentence;
+        }
+    }
+    record.resultText = redact.optional(record.resultText);
+    record.failureMessage = redact.optional(record.failureMessage);
+    record.warning = redact.optional(record.warning);
+    record = record.bounded();
     history_->record(record);
-    return record;
+    return finished(record);
 }
 
 } // namespace marrowbell

@@ -23,7 +23,9 @@ void OpencodeJSONParser::read(std::string_view line, RunSummary& summary) const 
         if (!part)
             return;
         if (auto text = part->string("text")) {
-            summary.streamedText.append(*text);
+            if (summary.streamedText.size() < RunSummary::streamedTextLimit)
+                summary.streamedText.append(
+                    text->substr(0, RunSummary::streamedTextLimit - summary.streamedText.size()));
             summary.append(RunEvent::Kind::message, std::string(utf8::trimmed(*text, true)));
         }
     } else if (*type == "tool" || *type == "tool_use") {

@@ -18,8 +18,9 @@ public:
     static constexpr std::size_t tailLimit = 262144;
     // A "line" longer than this with no newline in sight is delivered in pieces of
     // this size, so a child printing endless bytes without a newline cannot exhaust
-    // memory. Real event lines are far shorter.
-    static constexpr std::size_t lineLimit = 64u << 20;
+    // memory: a run holds a few copies of a line at most (pending, decoded, parsed).
+    // Real event lines are far shorter.
+    static constexpr std::size_t lineLimit = 1u << 20;
 
     explicit OutputSink(LineCallback onLine = {});
 

@@ -2,6 +2,7 @@
 
 #include "base/ProcessLaunch.h"
 #include "run/OutputSink.h"
+#include "run/ProcessGuard.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -86,15 +87,6 @@ void setNonBlocking(const Fd& fd) {
         ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
 }
 
-// Signals the child's process group when it leads one (it always should: it is
-// spawned into a new group), otherwise the child alone.
-void signalProcess(pid_t pid, int signal) {
-    if (::getpgid(pid) == pid)
-        ::killpg(pid, signal);
-    else
-        ::kill(pid, signal);
-}
-
 // A write to a pipe whose reader is gone must fail with EPIPE rather than raise
 // SIGPIPE, which would end this whole program. Blocking it for the calling thread
 // and swallowing the one the write generated leaves the process's handlers alone.
@@ -122,9 +114,9 @@ bool hasExited(pid_t pid) {
            info.si_pid == pid;
 }
 
-// Until reaped, the child's id cannot be reused, which keeps signalling its group
-// safe. If `run` leaves early (a throwing line callback), the group is killed and
-// the child reaped here so nothing is left behind.
+// Until reaped, the guard's id cannot be reused, which keeps signalling it safe. If
+// `run` leaves early (a throwing line callback), the guard ends the run's processes
+// and is reaped here so nothing is left behind.
 class ChildGuard {
 public:
     explicit ChildGuard(pid_t pid)
@@ -132,7 +124,7 @@ public:
     ~ChildGuard() {
         if (pid_ <= 0)
             return;
-        signalProcess(pid_, SIGKILL);
+        ::kill(pid_, ProcessGuard::killSignal);
         while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
@@ -171,7 +163,9 @@ constexpr std::size_t readBufferSize = 256 * 1024;
 
 RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
                             std::function<void(std::string_view line)> onLine,
-                            std::stop_token stopToken) const {
+                            std::stop_token stopToken,
+                            std::function<void(std::string_view line)> onErrorLine,
+                            std::function<void(const RunProcess&)> onStarted) const {
     const Clock::time_point start = Clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
 
@@ -193,19 +187,45 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     if (!wake)
         throw fail(errno);
 
-    const pid_t pid = ProcessLaunch{
-        command.executable,
-        command.arguments,
-        command.environment,
-        command.workingDirectory,
-        {inRead.get(), outWrite.get(),
-         errWrite.get()}}.start();
-    if (pid < 0)
-        throw fail(-pid);
+    std::vector<std::string> argumentStrings;
+    argumentStrings.reserve(command.arguments.size() + 1);
+    argumentStrings.push_back(command.executable.string());
+    argumentStrings.insert(argumentStrings.end(), command.arguments.begin(),
+                           command.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : argumentStrings)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environmentStrings;
+    for (const auto& [name, value] : command.environment)
+        environmentStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : environmentStrings)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    ProcessGuard::Spawn spawn;
+    spawn.path = argv[0];
+    spawn.argv = argv.data();
+    spawn.envp = envp.data();
+    spawn.directory = command.workingDirectory.empty() ? nullptr : command.workingDirectory.c_str();
+    spawn.standardInput = inRead.get();
+    spawn.standardOutput = outWrite.get();
+    spawn.standardError = errWrite.get();
+    spawn.leftoverGrace = timing_.leftoverGrace;
+    ProcessGuard process;
+    if (int error = process.start(spawn); error != 0)
+        throw fail(error);
+    const pid_t pid = process.guard();
     ChildGuard guard(pid);
     inRead.reset();
     outWrite.reset();
     errWrite.reset();
+    if (onStarted) {
+        RunProcess started{pid, RunProcess::startTime(pid).value_or(0), process.command(),
+                           RunProcess::startTime(process.command()).value_or(0)};
+        onStarted(started);
+    }
 
     Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     setNonBlocking(outRead);
@@ -214,7 +234,7 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     ::fcntl(outRead.get(), F_SETPIPE_SZ, 1 << 20); // fewer wake-ups for chatty children
 
     OutputSink standardOutput(std::move(onLine));
-    OutputSink standardError;
+    OutputSink standardError(std::move(onErrorLine));
     std::stop_callback wakeOnStop(stopToken, [fd = wake.get()] {
         std::uint64_t one = 1;
         [[maybe_unused]] ssize_t ignored = ::write(fd, &one, sizeof one);
@@ -264,7 +284,7 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     const std::optional<Clock::time_point> limit = deadlineAfter(start, timeLimit);
     Clock::time_point phaseDeadline{};
     auto beginStop = [&](Clock::time_point now) {
-        signalProcess(pid, SIGTERM);
+        ::kill(pid, ProcessGuard::terminateSignal);
         phase = Phase::terminating;
         phaseDeadline = now + secondsDuration(timing_.terminateGrace);
         inWrite.reset();
@@ -288,7 +308,7 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
                 continue;
             }
             if (phase == Phase::terminating) {
-                signalProcess(pid, SIGKILL);
+                ::kill(pid, ProcessGuard::killSignal);
                 phase = Phase::killing;
                 phaseDeadline = now + secondsDuration(timing_.killGrace);
                 continue;
@@ -339,17 +359,22 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
     outRead.reset();
     errRead.reset();
     inWrite.reset();
-    if (timedOut || cancelled)
-        signalProcess(pid, SIGKILL); // leftovers of a stopped run, before the id can be reused
-
     if (!exited)
         exited = hasExited(pid);
+    if (!exited) {
+        // A guard that did not finish its work in time is killed; the harness dies with
+        // it (its parent-death signal).
+        ::kill(pid, SIGKILL);
+    }
     std::int32_t exitCode = -1;
     if (exited) {
         siginfo_t info{};
         while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED) < 0 && errno == EINTR) {
         }
-        exitCode = info.si_status; // ProcessLaunch::exitStatus's convention
+        if (std::optional<int> status = process.commandStatus())
+            exitCode = ProcessLaunch::exitStatus(*status);
+        else
+            exitCode = info.si_status; // the guard's own end
     } else {
         std::thread([pid] {
             while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -18,29 +20,58 @@ fs::path RunHistory::defaultFileURL() {
 
 RunHistory::RunHistory() = default;
 
-static std::vector<RunRecord> load(const fs::path& file) {
-    std::optional<std::string> bytes = files::read(file);
-    if (!bytes)
-        return {};
-    std::optional<Json> document = json::parse(*bytes);
-    if (!document || !document->is_array())
-        return {};
-    std::vector<RunRecord> records;
-    records.reserve(document->size());
-    try {
-        for (const Json& item : *document)
-            records.push_back(RunRecord::fromJson(item));
-    } catch (const DecodeError&) {
-        return {}; // one undecodable record makes the whole file unreadable
+// The identifier of a record stored without one: derived from its content, so the
+// record read again (each write re-reads the file) is recognised as the same one.
+static Uuid contentId(const Json& item) {
+    const std::string text = item.dump();
+    const std::uint64_t halves[2] = {std::hash<std::string>{}(text),
+                                     std::hash<std::string>{}(text + "\n")};
+    Uuid id;
+    std::memcpy(id.bytes.data(), halves, sizeof halves);
+    id.bytes[6] = static_cast<std::uint8_t>((id.bytes[6] & 0x0F) | 0x80); // version 8
+    id.bytes[8] = static_cast<std::uint8_t>((id.bytes[8] & 0x3F) | 0x80);
+    return id;
+}
+
+static Decoded<std::vector<RunRecord>> decode(const Json& document) {
+    if (!document.is_array())
+        throw DecodeError("the history is not a list");
+    Decoded<std::vector<RunRecord>> decoded;
+    decoded.value.reserve(document.size());
+    for (const Json& item : document) {
+        try {
+            RunRecord record = RunRecord::fromJson(item);
+            if (!json::has(item, "id"))
+                record.id = contentId(item);
+            decoded.value.push_back(std::move(record));
+        } catch (const std::exception&) {
+            ++decoded.dropped; // one bad record costs that record, not the history
+        }
     }
-    return records;
+    return decoded;
+}
+
+static std::string encode(const std::vector<RunRecord>& records) {
+    Json array = Json::array();
+    for (const RunRecord& r : records)
+        array.push_back(r.toJson());
+    return json::pretty(array);
+}
+
+// Drops the oldest records beyond `limit`.
+static void cap(std::vector<RunRecord>& records, std::size_t limit) {
+    if (records.size() > limit)
+        records.erase(records.begin(),
+                      records.begin() + static_cast<std::ptrdiff_t>(records.size() - limit));
 }
 
 RunHistory::RunHistory(fs::path fileURL)
-    : fileURL_(std::move(fileURL)) {
+    : fileURL_(std::move(fileURL))
+    // Result texts may hold private material: readable by the user alone.
+    , file_(std::in_place, *fileURL_, "the run history", maxFileBytes, 0600) {
     if (fileURL_->has_parent_path())
         fs::create_directories(fileURL_->parent_path());
-    records_ = load(*fileURL_);
+    records_ = file_->load<std::vector<RunRecord>>(decode, encode);
 }
 
 RunHistory::~RunHistory() {
@@ -51,9 +82,7 @@ void RunHistory::record(RunRecord run) {
     {
         std::lock_guard lock(mutex_);
         if (records_.size() >= capacity)
-            records_.erase(records_.begin(),
-                           records_.begin() +
-                               static_cast<std::ptrdiff_t>(records_.size() - capacity + 1));
+            cap(records_, capacity - 1);
         records_.push_back(run);
         ++generation_;
         ++pending_;
@@ -77,8 +106,9 @@ void RunHistory::follow(FileWatcher& watcher) {
         });
 }
 
-// Loaded exactly as at creation. Skipped while this process has writes of its own not
-// yet on disk: the file would be older than memory, and their renames come next.
+// Read as at creation, but a file that cannot be read or does not decode whole is left
+// as it is and memory kept. Skipped while this process has records of its own not yet
+// on disk: the file would be older than memory, and their renames come next.
 void RunHistory::reload() {
     std::uint64_t seen;
     {
@@ -87,7 +117,11 @@ void RunHistory::reload() {
             return;
         seen = generation_;
     }
-    std::vector<RunRecord> loaded = load(*fileURL_);
+    std::optional<std::vector<RunRecord>> read =
+        file_->readClean<std::vector<RunRecord>>(decode, {});
+    if (!read)
+        return;
+    std::vector<RunRecord> loaded = std::move(*read);
     std::vector<RunRecord> added;
     {
         std::lock_guard lock(mutex_);
@@ -105,38 +139,86 @@ void RunHistory::reload() {
         observers_.notify(added);
 }
 
-// Runs on the write queue. Each write takes the list as it is when the write starts,
-// so a burst of records queued behind a slow disk costs one rewrite, not one each;
-// the file still ends with the state of the last `record`.
+// The records of `list` whose identifiers are not in `present`, in order.
+static std::vector<RunRecord> missingFrom(const std::vector<RunRecord>& present,
+                                          const std::vector<RunRecord>& list) {
+    std::unordered_set<Uuid> ids;
+    for (const RunRecord& r : present)
+        ids.insert(r.id);
+    std::vector<RunRecord> missing;
+    for (const RunRecord& r : list)
+        if (!ids.contains(r.id))
+            missing.push_back(r);
+    return missing;
+}
+
+// Runs on the write queue. Each write merges the records in memory into the file as
+// it is then (another process may have added its own since, or it may be gone), so a
+// burst of records queued behind a slow disk costs one rewrite, not one each, and a
+// failed write leaves its records for the next one to carry.
 void RunHistory::persist() {
     std::vector<RunRecord> snapshot;
     std::uint64_t generation = 0;
     bool write = false;
     {
         std::lock_guard lock(mutex_);
-        if (fileURL_ && generation_ != persisted_) {
+        if (file_ && generation_ != persisted_) {
             snapshot = records_;
             generation = generation_;
             write = true;
         }
     }
-    bool written = false;
+    std::optional<StoreError> failure;
     if (write) {
+        auto merge = [&](std::vector<RunRecord>& onDisk) {
+            for (RunRecord& r : missingFrom(onDisk, snapshot))
+                onDisk.push_back(std::move(r));
+            cap(onDisk, capacity);
+        };
+        auto adopt = [&](const std::vector<RunRecord>& written) {
+            std::lock_guard lock(mutex_);
+            // Records added while this write ran are not in the file yet; they stay last.
+            std::vector<RunRecord> later = missingFrom(snapshot, records_);
+            records_ = written;
+            records_.insert(records_.end(), later.begin(), later.end());
+            cap(records_, capacity);
+            persisted_ = generation;
+            writeFailure_.reset();
+        };
         try {
-            Json array = Json::array();
-            for (const RunRecord& r : snapshot)
-                array.push_back(r.toJson());
-            // Result texts may hold private material: readable by the user alone.
-            files::writeAtomically(*fileURL_, json::pretty(array), 0600);
-            written = true;
-        } catch (...) {
-            // The in-memory records stay right; the next write tries again.
+            file_->update<std::vector<RunRecord>>(decode, merge, encode, adopt);
+        } catch (const StoreError& error) {
+            failure = error;
+        } catch (const std::exception& error) {
+            failure = StoreError::couldNotSave(
+                "the run history", std::make_error_code(std::errc::io_error), error.what());
         }
     }
+    std::function<void(const StoreError&)> onFailure;
+    {
+        std::lock_guard lock(mutex_);
+        if (failure) {
+            writeFailure_ = failure->what();
+            onFailure = onWriteFailure_;
+        }
+        --pending_;
+    }
+    if (failure && onFailure)
+        onFailure(*failure);
+}
+
+std::vector<std::string> RunHistory::loadProblems() const {
+    return file_ ? file_->problems() : std::vector<std::string>{};
+}
+
+std::optional<std::string> RunHistory::writeFailure() const {
     std::lock_guard lock(mutex_);
-    if (written)
-        persisted_ = generation;
-    --pending_;
+    return writeFailure_;
+}
+
+void RunHistory::setOnWriteFailure(std::function<void(const StoreError&)> callback) {
+    std::lock_guard lock(mutex_);
+    onWriteFailure_ = std::move(callback);
 }
 
 void RunHistory::flush() {

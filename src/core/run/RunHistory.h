@@ -2,6 +2,7 @@
 
 #include "base/FileWatcher.h"
 #include "base/ObserverList.h"
+#include "base/StoreFile.h"
 #include "base/Subscription.h"
 #include "base/Uuid.h"
 #include "run/RunRecord.h"
@@ -10,27 +11,33 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace marrowbell {
 
 // The records of every job's runs, newest last, capped at `capacity`, mirrored into
-// one JSON file (an array, oldest first). Recording never waits for the disk: the file
-// is rewritten whole and atomically on the serial queue "com.marrowbell.history.writes",
-// so it holds complete JSON at every instant and ends with the state of the last
-// `record`. Records are never deleted except by the cap. Shared by reference; every
-// member may be called from any thread.
+// one JSON file (an array, oldest first) kept by the rules of StoreFile. Recording never
+// waits for the disk: on the serial queue "com.marrowbell.history.writes" the records
+// in memory are merged into the file as it is then, under its lock, and the file
+// rewritten whole and atomically, so it holds complete JSON at every instant and no
+// other writer's records are lost. A write that fails keeps its records in memory for
+// the next write to carry. Records are never deleted except by the cap. Shared by
+// reference; every member may be called from any thread.
 //
 // Observers are told of the records added: by `record`, or, in a process that only
 // reads the history (the scheduler lock's holder is its one writer) and `follow`s
-// the file, by the writer.
+// the file, by the writer. While following, a file that cannot be read or does not
+// decode whole is left as it is and the records in memory stay.
 class RunHistory {
 public:
     static constexpr std::size_t capacity = 2000;
     static constexpr const char* fileName = "runs.json";
     static constexpr const char* writeQueueLabel = "com.marrowbell.history.writes";
+    static constexpr std::size_t maxFileBytes = std::size_t(256) << 20;
 
     // "runs.json" in the support folder. Throws std::system_error when the support
     // folder cannot be provided.
@@ -39,9 +46,10 @@ public:
     // A history kept only in memory: no file, no records.
     RunHistory();
     // Creates the file's folder (with intermediates; throws std::filesystem::filesystem_error
-    // when it cannot) and loads the file. A file that cannot be read or decoded gives an
-    // empty history and stays untouched until the next write replaces it. A loaded file
-    // is kept whole even beyond the cap, which applies at the next `record`.
+    // when it cannot) and loads the file: records that do not decode are left out, a file
+    // that does not decode at all is moved aside, and one that cannot be read gives an
+    // empty history and is never replaced (see `loadProblems`). A loaded file is kept
+    // whole even beyond the cap, which applies at the next `record`.
     explicit RunHistory(std::filesystem::path fileURL);
     // Finishes the writes already queued.
     ~RunHistory();
@@ -61,6 +69,14 @@ public:
     // Every record, newest `startedAt` first, sorted like `runs`.
     std::vector<RunRecord> allRuns() const;
 
+    // What went wrong reading the file, one message each, for the user.
+    std::vector<std::string> loadProblems() const;
+    // The last write's failure ("Could not save the run history — …"); none once a
+    // write succeeds.
+    std::optional<std::string> writeFailure() const;
+    // Called on the write queue after each failed write; records stay in memory.
+    void setOnWriteFailure(std::function<void(const StoreError&)> callback);
+
     // Writes queued by `record` and not yet finished.
     std::size_t pending() const;
     // Waits until every write queued so far has finished.
@@ -79,12 +95,15 @@ private:
     void reload();
 
     const std::optional<std::filesystem::path> fileURL_;
+    std::optional<StoreFile> file_;
     mutable std::mutex mutex_;
     std::vector<RunRecord> records_;
     std::size_t pending_ = 0;
     // Bumped by every `record`; the file holds the list as of `persisted_`.
     std::uint64_t generation_ = 0;
     std::uint64_t persisted_ = 0;
+    std::optional<std::string> writeFailure_;
+    std::function<void(const StoreError&)> onWriteFailure_;
     ObserverList<std::vector<RunRecord>> observers_;
     // Ended before the state above goes, so no reload runs into a history being destroyed.
     Subscription following_;

@@ -2,6 +2,7 @@
 
 #include "base/Utf8.h"
 #include "run/DurationText.h"
+#include "base/Utf8.h"
 
 #include <cmath>
 #include <limits>
@@ -11,6 +12,18 @@
 #include <unicode/unistr.h>
 
 namespace marrowbell {
+
+RunRecord RunRecord::bounded() const {
+    RunRecord record = *this;
+    auto cap = [](std::optional<std::string>& text, std::size_t limit) {
+        if (text && text->size() > limit)
+            text = utf8::capped(*text, limit);
+    };
+    cap(record.resultText, resultTextLimit);
+    cap(record.failureMessage, messageLimit);
+    cap(record.warning, messageLimit);
+    return record;
+}
 
 bool RunRecord::succeeded() const {
     return exitCode == 0 && !timedOut && !wasCancelled && !failureMessage;

@@ -12,6 +12,11 @@ namespace marrowbell {
 
 // One finished, refused or skipped run of a job, as kept by `RunHistory` in runs.json.
 struct RunRecord {
+    // What a record keeps of its texts, in bytes; a longer text is cut and ends in "…".
+    // The whole output of a run is not the history's to keep.
+    static constexpr std::size_t resultTextLimit = 16 * 1024;
+    static constexpr std::size_t messageLimit = 4096; // failure message and warning
+
     Uuid id = Uuid::random();
     Uuid jobID;
     Instant startedAt;
@@ -26,6 +31,9 @@ struct RunRecord {
     std::optional<std::string> failureMessage;
     // A partial success; a run with only a warning still succeeded.
     std::optional<std::string> warning;
+
+    // This record with its texts within the limits above.
+    RunRecord bounded() const;
 
     // Exit code 0, neither timed out nor cancelled, and no failure message.
     bool succeeded() const;

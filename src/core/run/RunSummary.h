@@ -14,6 +14,11 @@ struct RunSummary {
     // Reaching this many events drops the oldest, keeping the newest `eventsKept`.
     static constexpr std::size_t eventLimit = 1000;
     static constexpr std::size_t eventsKept = 500;
+    // An event's text beyond this many bytes is cut, ending in "…": the events are
+    // for display, and their number times this bounds what a run keeps of them.
+    static constexpr std::size_t eventTextLimit = 4096;
+    // What `streamedText` keeps at most; the record keeps less.
+    static constexpr std::size_t streamedTextLimit = 256 * 1024;
 
     std::vector<RunEvent> events;          // arrival order, never more than 999
     std::optional<std::string> resultText; // the run's final answer

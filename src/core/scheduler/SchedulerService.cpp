@@ -85,6 +85,12 @@ void SchedulerService::setOnRunFinished(
     onRunFinished_ = std::move(callback);
 }
 
+void SchedulerService::adoptJournal(std::shared_ptr<RunJournal> journal) {
+    journal->recover(*history_);
+    std::lock_guard lock(mutex_);
+    journal_ = std::move(journal);
+}
+
 void SchedulerService::start() {
     {
         std::lock_guard lock(mutex_);
@@ -101,6 +107,7 @@ void SchedulerService::stop() {
         std::lock_guard lock(mutex_);
         running_ = false;
         old = std::move(timer_);
+        nextWake_.reset();
     }
     if (old)
         old->cancel();
@@ -173,12 +180,14 @@ void SchedulerService::scheduleNextWake() {
             return; // a plan made from fresher copies is already in place
         planArmed_ = plan;
         old = std::move(timer_);
+        nextWake_.reset();
         if (running_ && wakeUp) {
             fresh = timers_->makeTimer(clampedDelay(*wakeUp, now), [weak = weak_from_this()] {
                 if (auto self = weak.lock())
                     self->tick();
             });
             timer_ = fresh;
+            nextWake_ = now + clampedDelay(*wakeUp, now);
         }
     }
     // Outside the lock: a later call may already have replaced and cancelled `fresh`,
@@ -237,13 +246,15 @@ void SchedulerService::recordSkip(const Job& job, Instant slot, const std::strin
     notify(onRunFinished, job, record);
 }
 
-std::future<RunRecord> SchedulerService::runNow(const Job& job, LineHandler onOutputLine) {
-    return launch(job, clock_(), std::move(onOutputLine), std::nullopt);
+std::future<RunRecord> SchedulerService::runNow(const Job& job, LineHandler onOutputLine,
+                                                std::stop_token cancel) {
+    return launch(job, clock_(), std::move(onOutputLine), std::nullopt, std::move(cancel));
 }
 
 std::future<RunRecord> SchedulerService::launch(const Job& job, Instant scheduledFor,
                                                 LineHandler onOutputLine,
-                                                std::optional<std::string> folder) {
+                                                std::optional<std::string> folder,
+                                                std::stop_token cancel) {
     auto task = std::make_shared<RunTask>();
     {
         // The folder test and mark, and the in-flight entry, in one hold: two due jobs
@@ -262,7 +273,8 @@ std::future<RunRecord> SchedulerService::launch(const Job& job, Instant schedule
     std::future<RunRecord> future = promise->get_future();
     threads_.spawn([weak = weak_from_this(), job, scheduledFor,
                     onOutputLine = std::move(onOutputLine), task, folder = std::move(folder),
-                    promise] {
+                    promise, cancel = std::move(cancel)] {
+        std::stop_callback forward(cancel, [task] { task->stop.request_stop(); });
         RunRecord record;
         if (auto self = weak.lock()) {
             record = self->execute(job, scheduledFor, onOutputLine, task->stop.get_token());
@@ -284,19 +296,32 @@ RunRecord SchedulerService::execute(const Job& job, Instant scheduledFor,
     std::function<void()> onChange;
     std::function<void(const Job&)> onRunStarted;
     std::function<void(const Job&, const RunRecord&)> onRunFinished;
+    std::shared_ptr<RunJournal> journal;
     {
         std::lock_guard lock(mutex_);
         onChange = onChange_;
         onRunStarted = onRunStarted_;
         onRunFinished = onRunFinished_;
+        journal = journal_;
     }
     notify(onRunStarted, job);
+    const Uuid runID = Uuid::random();
+    JobRunning::ProcessHandler onStarted;
+    if (journal)
+        onStarted = [&](const RunProcess& process) {
+            try {
+                journal->add({runID, job.id, scheduledFor, process});
+            } catch (const std::exception&) {
+                // Without the entry the run still runs; its guard still ends with this
+                // process (parent-death signal), only a recovery would miss it.
+            }
+        };
     std::optional<Endpoint> endpoint = endpoints_->endpoint(job.endpointID);
     RunLimits defaults = settings_->settings().defaults;
     RunRecord record;
     try {
-        record =
-            runner_->run(job, endpoint, defaults, scheduledFor, onOutputLine, std::move(stopToken));
+        record = runner_->run(job, endpoint, defaults, scheduledFor, onOutputLine,
+                              std::move(stopToken), onStarted);
     } catch (const std::exception& error) {
         // The runner turns every failure into a record; should one escape all the same,
         // it is still recorded once, so the run is never lost.
@@ -305,6 +330,13 @@ RunRecord SchedulerService::execute(const Job& job, Instant scheduledFor,
         record.exitCode = 1;
         record.failureMessage = error.what();
         history_->record(record);
+    }
+    if (journal) {
+        try {
+            journal->remove(runID);
+        } catch (const std::exception&) {
+            // Left in the journal, the run is found recorded at the next recovery.
+        }
     }
     notify(onRunFinished, job, record);
     notify(onChange);
@@ -354,6 +386,11 @@ void SchedulerService::cancelAll() {
         task->stop.request_stop();
 }
 
+std::optional<Instant> SchedulerService::nextWakeUp() const {
+    std::lock_guard lock(mutex_);
+    return nextWake_;
+}
+
 bool SchedulerService::isRunning(const Uuid& jobID) const {
     std::lock_guard lock(mutex_);
     return inFlight_.contains(jobID);
@@ -362,6 +399,11 @@ bool SchedulerService::isRunning(const Uuid& jobID) const {
 void SchedulerService::waitUntilIdle() const {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [&] { return tasks_ == 0; });
+}
+
+bool SchedulerService::waitUntilIdle(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, timeout, [&] { return tasks_ == 0; });
 }
 
 } // namespace marrowbell

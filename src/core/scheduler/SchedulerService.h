@@ -9,11 +9,13 @@
 #include "run/RunHistory.h"
 #include "run/RunRecord.h"
 #include "scheduler/OneShotTimer.h"
+#include "scheduler/RunJournal.h"
 #include "scheduler/TaskGroup.h"
 #include "scheduler/TimerQueue.h"
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -82,6 +84,12 @@ public:
     void setOnRunStarted(std::function<void(const Job&)> callback);
     void setOnRunFinished(std::function<void(const Job&, const RunRecord&)> callback);
 
+    // Journals every run from now on in `journal`, after recovering what a previous
+    // scheduler left in it (RunJournal::recover): its harnesses are ended and its runs
+    // recorded as interrupted, so their slots count as run. Only the holder of the
+    // scheduler lock may call it, once, before any run.
+    void adoptJournal(std::shared_ptr<RunJournal> journal);
+
     // Arms the timer; does nothing when already started.
     void start();
     // Disarms the timer. Runs in flight continue; a tick already under way starts no
@@ -93,14 +101,20 @@ public:
     // Runs the job now, for the present instant, on a task of its own; the future holds
     // the record once the run is cleaned up. Works whether or not the service is
     // started. Keeps the job out of planning while it runs, but takes no folder.
-    std::future<RunRecord> runNow(const Job& job, LineHandler onOutputLine = {});
+    // A stop requested on `cancel` cancels this run alone.
+    std::future<RunRecord> runNow(const Job& job, LineHandler onOutputLine = {},
+                                  std::stop_token cancel = {});
     // Requests cancellation of every run of the job in flight; nothing otherwise.
     void cancel(const Uuid& jobID);
     // Requests cancellation of every run in flight.
     void cancelAll();
     bool isRunning(const Uuid& jobID) const;
+    // When the armed timer fires; none when no timer is armed.
+    std::optional<Instant> nextWakeUp() const;
     // Blocks until no run task is left, clean-up included.
     void waitUntilIdle() const;
+    // The same, for at most `timeout`; whether no run task is left.
+    bool waitUntilIdle(std::chrono::milliseconds timeout) const;
 
     // The job's folder after lexical standardisation ("." and ".." resolved, no
     // trailing slash, symbolic links not followed), as a plain path.
@@ -132,7 +146,7 @@ private:
     void recordSkip(const Job& job, Instant slot, const std::string& reason);
     // Starts a task for (job, scheduledFor); `folder` is the busy key of a scheduled run.
     std::future<RunRecord> launch(const Job& job, Instant scheduledFor, LineHandler onOutputLine,
-                                  std::optional<std::string> folder);
+                                  std::optional<std::string> folder, std::stop_token cancel = {});
     RunRecord execute(const Job& job, Instant scheduledFor, const LineHandler& onOutputLine,
                       std::stop_token stopToken);
     void finish(const Job& job, const std::shared_ptr<RunTask>& task,
@@ -149,6 +163,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable idle_;
     std::shared_ptr<OneShotTimer> timer_;
+    std::optional<Instant> nextWake_; // when `timer_` fires
     bool running_ = false;
     std::uint64_t plansBegun_ = 0; // numbers the calls of scheduleNextWake
     std::uint64_t planArmed_ = 0;  // the number of the plan that set `timer_`
@@ -159,6 +174,7 @@ private:
     std::function<void()> onChange_;
     std::function<void(const Job&)> onRunStarted_;
     std::function<void(const Job&, const RunRecord&)> onRunFinished_;
+    std::shared_ptr<RunJournal> journal_;
 
     // Declared last: destroyed first, joining the task threads that have ended.
     TaskGroup threads_;

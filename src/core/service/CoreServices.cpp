@@ -31,9 +31,15 @@ CoreServices::CoreServices(LockPolicy policy)
     , endpoints_(std::make_shared<EndpointStore>(EndpointStore::defaultFileURL()))
     , settings_(std::make_shared<SettingsStore>(SettingsStore::defaultFileURL())) {
     if (lock_) {
+        live_ = std::make_shared<LiveRuns>(
+            TranscriptFolder(TranscriptFolder::defaultFolder()),
+            [settings = settings_] { return settings->settings().transcriptLimitBytes; });
         runner_ = std::make_shared<JobRunner>(registry_, history_, EndpointProbe(5), RunExecutor(),
-                                              CommandBuilder{}, SecretStore::shared());
+                                              CommandBuilder{}, SecretStore::shared(), live_);
         scheduler_ = SchedulerService::create(jobs_, history_, endpoints_, settings_, runner_);
+        // What a scheduler that died left running is ended and recorded before anything
+        // runs.
+        scheduler_->adoptJournal(std::make_shared<RunJournal>(RunJournal::defaultFileURL()));
     }
     try {
         watcher_.emplace();

@@ -4,6 +4,7 @@
 #include "harness/HarnessRegistry.h"
 #include "job/JobStore.h"
 #include "run/JobRunner.h"
+#include "run/LiveRuns.h"
 #include "run/RunHistory.h"
 #include "scheduler/SchedulerLock.h"
 #include "scheduler/SchedulerService.h"
@@ -56,6 +57,8 @@ public:
     // only.
     bool holdsSchedulerLock() const { return lock_.has_value(); }
     const std::shared_ptr<JobRunner>& runner() const { return runner_; }
+    // The runs in flight and their transcripts ("Runs" in the support folder).
+    const std::shared_ptr<LiveRuns>& live() const { return live_; }
     const std::shared_ptr<SchedulerService>& scheduler() const { return scheduler_; }
 
     // Stops the scheduler, cancels and awaits its runs and flushes the history. Once
@@ -71,6 +74,7 @@ private:
     std::shared_ptr<RunHistory> history_;
     std::shared_ptr<EndpointStore> endpoints_;
     std::shared_ptr<SettingsStore> settings_;
+    std::shared_ptr<LiveRuns> live_;
     std::shared_ptr<JobRunner> runner_;
     std::shared_ptr<SchedulerService> scheduler_;
     bool shutDown_ = false;

@@ -15,8 +15,12 @@ Endpoint EndpointService::add(std::string_view name, std::string_view address,
     if (trimmedName.empty())
         throw Refusal("the name is empty");
     const auto url = Endpoint::validated(utf8::trimmed(address, true));
-    if (!url)
-        throw Refusal(std::string(invalidEndpointAddressMessage));
+    if (!url) {
+        const auto typed = Url::parse(utf8::trimmed(address, true));
+        throw Refusal(std::string(typed && typed->hasCredentials()
+                                      ? endpointCredentialsMessage
+                                      : invalidEndpointAddressMessage));
+    }
     for (const Endpoint& existing : endpoints_->endpoints())
         if (existing.name == trimmedName)
             throw Refusal("an endpoint named \u201C" + trimmedName + "\u201D already exists");

@@ -111,6 +111,10 @@ std::optional<Endpoint> checkedEndpoint(const std::string& argument, const Harne
                                                  std::string(displayName(wrong->endpoint))});
         return std::nullopt;
     }
+    if (auto reason = compatibility.reason(spec->displayName, inQuotes(found->name))) {
+        problems.push_back({Field::endpoint, *reason});
+        return std::nullopt;
+    }
     return found;
 }
 

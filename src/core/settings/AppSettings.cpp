@@ -11,11 +11,17 @@ AppSettings AppSettings::fromJson(const Json& value) {
     settings.defaultEndpointID = json::optionalUuid(object, "defaultEndpointID");
     settings.catchUpGraceSeconds =
         json::optionalDouble(object, "catchUpGraceSeconds").value_or(3600);
+    // A limit that cannot be a size (negative, not finite) keeps the default.
+    if (std::optional<double> limit = json::optionalDouble(object, "transcriptLimitBytes");
+        limit && *limit >= 0 && *limit < 9.2e18)
+        settings.transcriptLimitBytes = static_cast<std::uint64_t>(*limit);
     return settings;
 }
 
 Json AppSettings::toJson() const {
-    Json object = {{"defaults", defaults.toJson()}, {"catchUpGraceSeconds", catchUpGraceSeconds}};
+    Json object = {{"defaults", defaults.toJson()},
+                   {"catchUpGraceSeconds", catchUpGraceSeconds},
+                   {"transcriptLimitBytes", transcriptLimitBytes}};
     if (defaultHarnessID)
         object["defaultHarnessID"] = *defaultHarnessID;
     if (defaultEndpointID)

@@ -8,8 +8,8 @@
 namespace marrowbell {
 
 EndpointStore::EndpointStore(std::filesystem::path file)
-    : stored_(file, decltype(stored_)::load(file, &EndpointStore::decode), &EndpointStore::encode) {
-}
+    : stored_(std::move(file), "the endpoints", maxFileBytes, 0600, &EndpointStore::decode,
+              &EndpointStore::encode) {}
 
 std::filesystem::path EndpointStore::defaultFileURL() {
     return SupportDirectory::file("endpoints.json");
@@ -58,23 +58,22 @@ Subscription EndpointStore::subscribe(ObserverList<IdChanges>::Observer observer
 }
 
 void EndpointStore::follow(FileWatcher& watcher) {
-    following_ = stored_.follow(
-        watcher, &EndpointStore::decode, [this](const std::vector<Endpoint>& before) {
-            IdChanges changes;
-            const std::vector<Endpoint> after = stored_.get();
-            auto in = [](const std::vector<Endpoint>& list, const Uuid& id) {
-                return std::find_if(list.begin(), list.end(),
-                                    [&](const Endpoint& e) { return e.id == id; });
-            };
-            for (const Endpoint& endpoint : after)
-                if (auto old = in(before, endpoint.id); old == before.end() || *old != endpoint)
-                    changes.saved.push_back(endpoint.id);
-            for (const Endpoint& endpoint : before)
-                if (in(after, endpoint.id) == after.end())
-                    changes.removed.push_back(endpoint.id);
-            if (!changes.empty())
-                observers_.notify(changes);
-        });
+    following_ = stored_.follow(watcher, [this](const std::vector<Endpoint>& before) {
+        IdChanges changes;
+        const std::vector<Endpoint> after = stored_.get();
+        auto in = [](const std::vector<Endpoint>& list, const Uuid& id) {
+            return std::find_if(list.begin(), list.end(),
+                                [&](const Endpoint& e) { return e.id == id; });
+        };
+        for (const Endpoint& endpoint : after)
+            if (auto old = in(before, endpoint.id); old == before.end() || *old != endpoint)
+                changes.saved.push_back(endpoint.id);
+        for (const Endpoint& endpoint : before)
+            if (in(after, endpoint.id) == after.end())
+                changes.removed.push_back(endpoint.id);
+        if (!changes.empty())
+            observers_.notify(changes);
+    });
 }
 
 std::vector<Job> EndpointStore::jobsDepending(const Uuid& id, const std::vector<Job>& jobs) {
@@ -92,13 +91,18 @@ std::string EndpointStore::encode(const std::vector<Endpoint>& endpoints) {
     return json::pretty(array);
 }
 
-std::vector<Endpoint> EndpointStore::decode(const Json& document) {
+Decoded<std::vector<Endpoint>> EndpointStore::decode(const Json& document) {
     if (!document.is_array())
         throw DecodeError("the endpoints file is not a list");
-    std::vector<Endpoint> endpoints;
-    for (const Json& item : document)
-        endpoints.push_back(Endpoint::fromJson(item));
-    return endpoints;
+    Decoded<std::vector<Endpoint>> decoded;
+    for (const Json& item : document) {
+        try {
+            decoded.value.push_back(Endpoint::fromJson(item));
+        } catch (const std::exception&) {
+            ++decoded.dropped; // one bad endpoint costs that endpoint only
+        }
+    }
+    return decoded;
 }
 
 } // namespace marrowbell

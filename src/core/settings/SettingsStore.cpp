@@ -7,9 +7,15 @@
 
 namespace marrowbell {
 
-SettingsStore::SettingsStore(std::filesystem::path file)
-    : stored_(file, decltype(stored_)::load(file, &AppSettings::fromJson), &SettingsStore::encode) {
+// Each field falls back to its default on its own, so a file that parses never loses
+// its good fields; only a document that is not an object is set aside.
+static Decoded<AppSettings> decode(const Json& document) {
+    return {AppSettings::fromJson(document)};
 }
+
+SettingsStore::SettingsStore(std::filesystem::path file)
+    : stored_(std::move(file), "the settings", maxFileBytes, 0600, &decode,
+              &SettingsStore::encode) {}
 
 std::filesystem::path SettingsStore::defaultFileURL() {
     return SupportDirectory::file("settings.json");
@@ -37,8 +43,8 @@ Subscription SettingsStore::subscribe(ObserverList<AppSettings>::Observer observ
 }
 
 void SettingsStore::follow(FileWatcher& watcher) {
-    following_ = stored_.follow(watcher, &AppSettings::fromJson,
-                                [this](const AppSettings&) { observers_.notify(stored_.get()); });
+    following_ =
+        stored_.follow(watcher, [this](const AppSettings&) { observers_.notify(stored_.get()); });
 }
 
 std::string SettingsStore::encode(const AppSettings& settings) {

@@ -11,11 +11,13 @@
 
 namespace marrowbell {
 
-// The global settings, kept in "settings.json" (one pretty-printed JSON object).
-// The file is read at creation, and again whenever another process replaces it once
-// the store `follow`s it: a missing, unreadable or undecodable file gives the default
-// settings and stays on disk untouched until the next change rewrites it. Every
-// change rewrites the whole file atomically; write failures are ignored. Observers
+// The global settings, kept in "settings.json" (one pretty-printed JSON object) by the
+// rules of StoreFile: read at creation, a missing field or one of the wrong type reads
+// as its default, a file that does not parse is moved aside and gives the defaults,
+// and one that cannot be read is never replaced. Every change re-reads the file under
+// its lock and rewrites it whole and atomically, or throws StoreError. Once the store
+// `follow`s the file, another process's replacement is read again; one that cannot be
+// read or does not parse is left untouched and the settings in memory stay. Observers
 // are told the new settings after each change, by this process or another. Safe to
 // share between threads.
 class SettingsStore {
@@ -28,10 +30,13 @@ public:
     static std::filesystem::path defaultFileURL();
 
     const std::filesystem::path& fileURL() const { return stored_.file(); }
+    // What went wrong reading the file, one message each, for the user.
+    std::vector<std::string> loadProblems() const { return stored_.problems(); }
 
     AppSettings settings() const;
     // Applies `mutation` to the settings under the store's lock (it must not call
-    // back into the store), then persists the result.
+    // back into the store), then persists the result. Throws StoreError ("Could not
+    // save the settings — …"), leaving the settings as they were.
     void update(const std::function<void(AppSettings&)>& mutation);
 
     // Calls `observer` with the new settings after each change that altered them,
@@ -43,6 +48,8 @@ public:
     void follow(FileWatcher& watcher);
 
     static std::string encode(const AppSettings& settings);
+
+    static constexpr std::size_t maxFileBytes = std::size_t(16) << 20;
 
 private:
     StoredValue<AppSettings> stored_;

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "base/FileWatcher.h"
-#include "base/Files.h"
 #include "base/Json.h"
+#include "base/StoreFile.h"
 #include "base/Subscription.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,135 +12,125 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace marrowbell {
 
-// A value kept in memory and mirrored whole into one file after every change.
+// A value kept in memory and mirrored whole into one file, shared with other
+// processes through StoreFile: loaded at creation, and every change is a
+// read-modify-write of the file under its lock, so a change made meanwhile by another
+// process is kept and then visible here too.
 //
-// One mutex guards the value; it is held for copies and mutations only, never
-// while encoding or writing. Changes are numbered under the mutex, and a single
-// writer at a time stores the newest snapshot, so concurrent changes can never
-// leave an older state on disk after a newer one; `change` returns once the file
-// holds its change or a later one. Write failures are ignored: the value in memory
-// stays changed and the file keeps its previous content.
+// Once it `follow`s the file, a replacement written by another process is adopted as
+// well, without a change of this process: the file is read the way `load` reads it,
+// but a file that cannot be read or does not decode whole is left exactly as it is and
+// memory keeps its value (it is moved aside only at creation, or repaired by the next
+// change).
+//
+// One mutex guards the value; it is held for copies and assignments only, never while
+// reading, encoding or writing. A change that cannot be written throws StoreError and
+// changes nothing, in memory or on disk.
 template <class Value> class StoredValue {
 public:
     using Encoder = std::function<std::string(const Value&)>;
+    using Decoder = std::function<Decoded<Value>(const Json&)>;
 
-    StoredValue(std::filesystem::path file, Value initial, Encoder encode)
-        : file_(std::move(file))
+    // Creates the file's folder (throwing std::filesystem::filesystem_error when it
+    // cannot), then loads the file; what went wrong is in `problems()`. The file is kept
+    // as StoreFile(path, subject, maxBytes, mode) describes.
+    StoredValue(std::filesystem::path path, std::string subject, std::size_t maxBytes, mode_t mode,
+                Decoder decode, Encoder encode, Value fallback = {})
+        : file_(std::move(path), std::move(subject), maxBytes, mode)
+        , decode_(std::move(decode))
         , encode_(std::move(encode))
-        , value_(std::move(initial)) {}
+        , fallback_(std::move(fallback)) {
+        std::filesystem::create_directories(file_.path().parent_path());
+        value_ = file_.load(decode_, encode_, fallback_);
+    }
 
     StoredValue(const StoredValue&) = delete;
     StoredValue& operator=(const StoredValue&) = delete;
 
-    const std::filesystem::path& file() const { return file_; }
-
-    // The value decoded from `file` (its folder is created on the way), or `fallback`
-    // when the file is missing, unreadable, not JSON or rejected by `decode`. The file
-    // itself is left untouched until the next change.
-    template <class Decode>
-    static Value load(const std::filesystem::path& file, Decode&& decode, Value fallback = {}) {
-        std::filesystem::create_directories(file.parent_path());
-        auto bytes = files::read(file);
-        if (!bytes)
-            return fallback;
-        auto document = json::parse(*bytes);
-        if (!document)
-            return fallback;
-        try {
-            return decode(*document);
-        } catch (const std::exception&) {
-            return fallback;
-        }
-    }
+    const std::filesystem::path& file() const { return file_.path(); }
+    std::vector<std::string> problems() const { return file_.problems(); }
 
     Value get() const {
         std::lock_guard lock(mutex_);
         return value_;
     }
 
-    // Applies `mutate` to the value in place under the lock, then persists.
+    // Applies `mutate` to the value as the file holds it now, writes it, and keeps the
+    // result. Throws StoreError when the file cannot be read or written.
     template <class Mutation> void change(Mutation&& mutate) {
-        std::uint64_t mine;
         {
             std::lock_guard lock(mutex_);
-            std::forward<Mutation>(mutate)(value_);
-            mine = ++version_;
+            ++writing_;
+            ++changes_;
         }
-        persistUpTo(mine);
+        try {
+            file_.update(
+                decode_, std::forward<Mutation>(mutate), encode_,
+                [this](const Value& written) {
+                    std::lock_guard lock(mutex_);
+                    value_ = written;
+                },
+                fallback_);
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            --writing_;
+            throw;
+        }
+        std::lock_guard lock(mutex_);
+        --writing_;
     }
 
-    // Follows the file: whenever it changes on disk it is loaded again, as at creation
-    // (`load` with `decode`), and `changed` is called with the value it replaced. Nothing
-    // happens when the content is what memory holds (a write of this process, read
-    // back) or while a change of this process is being written (its rename comes next).
-    template <class Decode, class Changed>
-    [[nodiscard]] Subscription follow(FileWatcher& watcher, Decode decode, Changed changed) {
-        return watcher.watch(
-            file_.parent_path(), [this, decode, changed](const FileWatcher::Changes& changes) {
-                if (!changes.touches(file_.filename().string()))
-                    return;
-                std::optional<std::uint64_t> seen = settled();
-                if (!seen)
-                    return;
-                if (std::optional<Value> before = adopt(load(file_, decode), *seen))
-                    changed(*before);
-            });
+    // Follows the file: whenever another process replaces it and it decodes to a value
+    // other than memory's, that value is kept and `changed(const Value& before)` is
+    // called with the one it replaced. Nothing happens for this process's own writes,
+    // read back, nor while one of its changes is being written (its rename comes next).
+    template <class Changed>
+    [[nodiscard]] Subscription follow(FileWatcher& watcher, Changed changed) {
+        return watcher.watch(file_.path().parent_path(),
+                             [this, changed](const FileWatcher::Changes& changes) {
+                                 if (!changes.touches(file_.path().filename().string()))
+                                     return;
+                                 std::optional<std::uint64_t> seen = settled();
+                                 if (!seen)
+                                     return;
+                                 std::optional<Value> fresh = file_.readClean(decode_, fallback_);
+                                 if (!fresh)
+                                     return;
+                                 if (std::optional<Value> before = adopt(std::move(*fresh), *seen))
+                                     changed(*before);
+                             });
     }
 
 private:
-    // The number of the last change when the file holds it; none while a write is
-    // under way.
+    // The number of changes begun so far, when none is being written.
     std::optional<std::uint64_t> settled() const {
         std::lock_guard lock(mutex_);
-        if (writing_ || written_ != version_)
+        if (writing_ > 0)
             return std::nullopt;
-        return version_;
+        return changes_;
     }
 
-    // Takes `fresh`, read from the file after `settled` gave `seen`, unless a change was
-    // made since (the file read may predate it). Returns the value replaced when `fresh`
-    // differs from it.
+    // Takes `fresh`, read after `settled` gave `seen`, unless a change began since (the
+    // read may predate its write). Returns the value replaced when `fresh` differs.
     std::optional<Value> adopt(Value fresh, std::uint64_t seen) {
         std::lock_guard lock(mutex_);
-        if (version_ != seen || writing_ || fresh == value_)
+        if (changes_ != seen || writing_ > 0 || fresh == value_)
             return std::nullopt;
         return std::exchange(value_, std::move(fresh));
     }
 
-    void persistUpTo(std::uint64_t mine) {
-        std::unique_lock lock(mutex_);
-        while (written_ < mine) {
-            if (writing_) {
-                writerDone_.wait(lock);
-                continue;
-            }
-            writing_ = true;
-            Value snapshot = value_;
-            std::uint64_t version = version_;
-            lock.unlock();
-            try {
-                files::writeAtomically(file_, encode_(snapshot));
-            } catch (...) {
-                // The file keeps its previous content; memory stays the truth.
-            }
-            lock.lock();
-            writing_ = false;
-            written_ = version;
-            writerDone_.notify_all();
-        }
-    }
-
-    const std::filesystem::path file_;
+    StoreFile file_;
+    const Decoder decode_;
     const Encoder encode_;
+    const Value fallback_;
     mutable std::mutex mutex_;
-    std::condition_variable writerDone_;
     Value value_;
-    std::uint64_t version_ = 0;
-    std::uint64_t written_ = 0;
-    bool writing_ = false;
+    int writing_ = 0;           // changes being written now
+    std::uint64_t changes_ = 0; // changes begun so far
 };
 
 } // namespace marrowbell

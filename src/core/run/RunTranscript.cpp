@@ -1,0 +1,107 @@
+#include "run/RunTranscript.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace marrowbell {
+
+RunTranscript::RunTranscript(const std::filesystem::path& path)
+    : lastWrite_(std::chrono::steady_clock::now()) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0)
+        throw std::system_error(errno, std::generic_category(), path.string());
+    ::fchmod(fd_, 0600); // an older file of the same name keeps its mode otherwise
+    buffer_.reserve(bufferLimit + 4096);
+}
+
+RunTranscript::~RunTranscript() {
+    std::lock_guard lock(mutex_);
+    writeBuffer();
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void RunTranscript::append(OutputChannel channel, std::string_view text) {
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0)
+        return;
+    buffer_.append(transcriptPrefix(channel));
+    buffer_.append(text);
+    buffer_.push_back('\n');
+    if (buffer_.size() >= bufferLimit ||
+        std::chrono::steady_clock::now() - lastWrite_ >= flushInterval)
+        writeBuffer();
+}
+
+void RunTranscript::flush() {
+    std::lock_guard lock(mutex_);
+    writeBuffer();
+}
+
+void RunTranscript::writeBuffer() {
+    lastWrite_ = std::chrono::steady_clock::now();
+    std::size_t done = 0;
+    while (fd_ >= 0 && done < buffer_.size()) {
+        ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (!(n < 0 && errno == EINTR)) {
+            // The transcript ends here; readers ignore a partly written last line.
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    buffer_.clear();
+}
+
+TranscriptReader::TranscriptReader(const std::filesystem::path& path, std::uint64_t end)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW))
+    , end_(end) {}
+
+TranscriptReader::~TranscriptReader() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::pair<OutputChannel, std::string_view> TranscriptReader::classify(std::string_view line) {
+    for (OutputChannel channel : {OutputChannel::standardError, OutputChannel::warning}) {
+        std::string_view prefix = transcriptPrefix(channel);
+        if (line.starts_with(prefix))
+            return {channel, line.substr(prefix.size())};
+    }
+    return {OutputChannel::standardOutput, line};
+}
+
+bool TranscriptReader::read(std::size_t budget, const LineHandler& onLine) {
+    if (fd_ < 0 || offset_ >= end_)
+        return false;
+    std::size_t wanted = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::max<std::size_t>(budget, 4096), end_ - offset_));
+    std::size_t start = pending_.size();
+    pending_.resize(start + wanted);
+    ssize_t n;
+    do
+        n = ::pread(fd_, pending_.data() + start, wanted, static_cast<off_t>(offset_));
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        pending_.resize(start);
+        return false;
+    }
+    pending_.resize(start + static_cast<std::size_t>(n));
+    offset_ += static_cast<std::uint64_t>(n);
+    std::string_view view = pending_;
+    std::size_t from = 0;
+    for (std::size_t newline; (newline = view.find('\n', from)) != std::string_view::npos;
+         from = newline + 1) {
+        auto [channel, text] = classify(view.substr(from, newline - from));
+        onLine(channel, text);
+    }
+    pending_.erase(0, from);
+    return offset_ < end_;
+}
+
+} // namespace marrowbell

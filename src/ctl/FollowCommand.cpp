@@ -1,0 +1,67 @@
+#include "Command.h"
+#include "JobArgument.h"
+#include "SchedulerChannel.h"
+#include "TerminalText.h"
+
+#include <iostream>
+
+namespace marrowbell::ctl {
+
+namespace {
+
+// From the run's start (its transcript so far), then live until it ends. Ctrl-C leaves
+// the run alone.
+int follow(std::vector<std::string> arguments) {
+    bool json = takeFlag(arguments, "--json");
+    return withJobArgument(arguments, "follow", [json](Job job) {
+        auto client = connectToScheduler();
+        if (!client) {
+            std::cerr << "marrowbellctl: " << noSchedulerMessage << "\n";
+            return failure;
+        }
+        client->send({{"request", "follow"}, {"job", job.id.text()}});
+        client->expect();
+        for (;;) {
+            Json message;
+            ControlClient::Read read = client->read(message, std::chrono::milliseconds(0));
+            if (read == ControlClient::Read::timedOut) {
+                std::cout.flush();
+                read = client->read(message, std::chrono::hours(24));
+            }
+            if (read != ControlClient::Read::message) {
+                std::cout.flush();
+                if (read == ControlClient::Read::timedOut)
+                    continue;
+                std::cerr << "marrowbellctl: the scheduler went away during the run.\n";
+                return failure;
+            }
+            std::string event = message.value("event", "");
+            if (event == "output") {
+                printOutput(message, json);
+            } else if (event == "dropped") {
+                if (json)
+                    printOutput(message, true);
+                else
+                    std::cerr << "marrowbellctl: " << message.value("lines", 0)
+                              << " lines of output were dropped (read too slowly).\n";
+            } else if (event == "runFinished") {
+                if (json)
+                    printOutput(message, true);
+                std::cout.flush();
+                std::optional<RunRecord> record = finishedRecord(message);
+                if (record && !json)
+                    std::cerr << printable(job.name) << ": " << record->outcomeSummary() << " — "
+                              << printable(record->summary()) << "\n";
+                return record && record->succeeded() ? success : failure;
+            }
+        }
+    });
+}
+
+const Command command{"follow", "follow JOB [--json]", [](Arguments a) {
+                          return follow(std::vector<std::string>(a.begin(), a.end()));
+                      }};
+
+} // namespace
+
+} // namespace marrowbell::ctl
