@@ -40,7 +40,7 @@ const char* hangingHarness = "cat >/dev/null\n"
 // socket of its own.
 struct ServerFixture {
     explicit ServerFixture(const std::string& script, ControlServer::Limits limits = {})
-        : runner(script, std::make_shared<LiveRuns>(TranscriptFolder(dir / "Runs")))
+        : runner(script, test::standInSpec(), std::make_shared<LiveRuns>(TranscriptFolder(dir / "Runs")))
         , store(std::make_shared<JobStore>(dir / "Jobs"))
         , job(runner.job()) {
         store->save(job);

@@ -85,7 +85,7 @@ TEST(DaemonCommand, ARunOfAKilledSchedulerIsEndedAndRecordedOnce) {
                  "setsid sh -c 'echo $$ > \"$PWD/escaped\"; exec sleep 300' &\n"
                  "echo $$ > \"$PWD/harness\"\n"
                  "exec sleep 300\n");
-    home.save(claudeJob(home, "Long job", Instant::now() - 120));
+    home.save(home.job("Long job", Instant::now() - 120));
     auto pidIn = [&](const char* name) {
         return std::atoi(files::read(home.work() / name).value_or("0").c_str());
     };
@@ -147,8 +147,8 @@ TEST(RunCommand, StaysUnder64MBWhateverTheHarnessPrints) {
     home.harness("cat >/dev/null\n"
                  "for i in 1 2 3 4 5 6 7 8 9 10; do head -c 10000000 /dev/zero | tr '\\0' x; echo; "
                  "done\n");
-    home.save(claudeJob(home, "Chatty"));
-    auto result = ctl(home, {"run", "Chatty"});
+    home.save(home.job("Chatty"));
+    auto result = home.ctl({"run", "Chatty"});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_GE(result.out.size(), 100'000'000u);
     rusage usage{};

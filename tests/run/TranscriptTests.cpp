@@ -162,7 +162,7 @@ struct LiveRunnerFixture : test::RunnerFixture {
     LiveRunnerFixture(
         const std::string& script, fs::path transcripts,
         std::shared_ptr<RecordingListener> listener = std::make_shared<RecordingListener>())
-        : RunnerFixture(script, standInSpec(), withListener(std::move(transcripts), listener))
+        : RunnerFixture(script, test::standInSpec(), withListener(std::move(transcripts), listener))
         , listener(std::move(listener)) {}
     static std::shared_ptr<LiveRuns> withListener(fs::path transcripts,
                                                   std::shared_ptr<RecordingListener> listener) {

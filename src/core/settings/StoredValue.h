@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Files.h"
 #include "base/Json.h"
 #include "base/StoreFile.h"
 
@@ -34,7 +35,7 @@ public:
         , decode_(std::move(decode))
         , encode_(std::move(encode))
         , fallback_(std::move(fallback)) {
-        std::filesystem::create_directories(file_.path().parent_path());
+        files::createPrivateFolders(file_.path().parent_path());
         value_ = file_.load(decode_, encode_, fallback_);
     }
 
