@@ -304,7 +304,9 @@ TEST(ControlServer, AClientThatNeverReadsLosesLinesNotTheScheduler) {
     test::writeFile(fixture.runner.folder / "work" / "go", "");
     ASSERT_TRUE(eventually([&] { return fixture.runner.live->runs().empty(); }, 120s));
     EXPECT_EQ(fixture.ask({{"request", "status"}})["reply"], "status");
+#ifndef __SANITIZE_ADDRESS__ // its quarantine holds freed memory resident
     EXPECT_LT(residentKiB() - before, 24 * 1024) << "KiB grown while 64 MiB went by";
+#endif
     for (;;) {
         Json message = silent.expect(30s);
         if (message.value("event", "") == "runFinished")
