@@ -41,7 +41,7 @@ TEST(ParseCommand, JsonFromStandardInputHasIntegerTokensAndLeavesAbsentValuesOut
     auto summary = json::parse(result.out);
     ASSERT_TRUE(summary) << result.out;
     EXPECT_TRUE((*summary)["inputTokens"].is_number_integer());
-    EXPECT_EQ((*summary)["inputTokens"], 123);
+    EXPECT_EQ((*summary)["inputTokens"], 246); // two steps of 123
     EXPECT_EQ((*summary)["resultText"], "DONE: hello from fake");
     EXPECT_FALSE(summary->contains("failureMessage"));
     EXPECT_FALSE(summary->contains("warning"));

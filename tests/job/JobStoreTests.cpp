@@ -48,10 +48,15 @@ std::size_t jobFilesIn(const fs::path& folder) {
     return count;
 }
 
-TEST(JobStore, CreatesAMissingFolderAndStartsEmpty) {
+TEST(JobStore, CreatesAMissingFolderPrivatelyAndStartsEmpty) {
     test::TempDir home;
     JobStore store(home / "Marrowbell/Jobs");
-    EXPECT_TRUE(fs::is_directory(home / "Marrowbell/Jobs"));
+    for (const char* folder : {"Marrowbell", "Marrowbell/Jobs"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat((home / folder).c_str(), &info), 0) << folder;
+        EXPECT_TRUE(S_ISDIR(info.st_mode)) << folder;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
     EXPECT_TRUE(store.jobs().empty());
     EXPECT_EQ(store.directory(), home / "Marrowbell/Jobs");
 }

@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                  })},
         LoadCase{"TranscriptLimit", R"({"transcriptLimitBytes":5000})",
                  with([](auto& s) { s.transcriptLimitBytes = 5000; })},
-        LoadCase{"NegativeTranscriptLimit", R"({"transcriptLimitBytes":-1})", defaults, true},
+        LoadCase{"NegativeTranscriptLimit", R"({"transcriptLimitBytes":-1})", defaults},
         LoadCase{"GraceIsAString", R"({"catchUpGraceSeconds":"soon"})", defaults, true},
         LoadCase{"GraceAlongsideAStringOne",
                  R"({"defaultHarnessID":"pi","catchUpGraceSeconds":"soon"})", defaults, true},

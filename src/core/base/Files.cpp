@@ -61,6 +61,26 @@ static void writeAll(int fd, std::string_view bytes, const std::string& what) {
 // The content is written into an unnamed file (O_TMPFILE), so a process killed while
 // writing leaves nothing behind; only the final link-and-rename needs a name, for an
 // instant. Filesystems without O_TMPFILE get a named temporary file throughout.
+void createPrivateFolders(const fs::path& folder) {
+    if (folder.empty())
+        return;
+    std::error_code error;
+    if (fs::is_directory(folder, error))
+        return;
+    if (folder.has_parent_path() && folder.parent_path() != folder)
+        createPrivateFolders(folder.parent_path());
+    if (::mkdir(folder.c_str(), 0700) == 0)
+        return;
+    int failure = errno;
+    if (failure == EEXIST) {
+        if (fs::is_directory(folder, error))
+            return; // made by another process meanwhile
+        failure = ENOTDIR;
+    }
+    throw fs::filesystem_error("cannot create folder", folder,
+                               std::error_code(failure, std::generic_category()));
+}
+
 void writeAtomically(const fs::path& path, std::string_view bytes, mode_t mode) {
     fs::path folder = path.parent_path();
     if (folder.empty())

@@ -15,6 +15,11 @@ namespace marrowbell::files {
 // target is untouched and no temporary file is left behind.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode = 0644);
 
+// Creates `folder` and its missing parents, each readable by the user alone (0700):
+// the stores' folders hold prompts, output and keys. Folders that exist keep their
+// mode. Throws std::filesystem::filesystem_error.
+void createPrivateFolders(const std::filesystem::path& folder);
+
 // What reading a file found.
 struct Content {
     enum class State { read, missing, notRegular, tooLarge, failed };

@@ -57,10 +57,12 @@ void write(const std::filesystem::path& file, const std::string& service,
     std::error_code missing;
     if (!key && !std::filesystem::exists(file, missing))
         return; // nothing to remove
-    std::error_code error;
-    std::filesystem::create_directories(file.parent_path(), error);
-    if (error)
-        throw SecretStore::Failure(error.value(), "cannot create " + file.parent_path().string());
+    try {
+        files::createPrivateFolders(file.parent_path());
+    } catch (const std::filesystem::filesystem_error& error) {
+        throw SecretStore::Failure(error.code().value(),
+                                   "cannot create " + file.parent_path().string());
+    }
     auto change = [&](Json& document) {
         if (key) {
             if (!document[service].is_object())

@@ -17,8 +17,7 @@ static constexpr mode_t jobFileMode = 0600;
 
 JobStore::JobStore(fs::path directory)
     : directory_(std::move(directory)) {
-    if (fs::create_directories(directory_))
-        fs::permissions(directory_, fs::perms::owner_all, fs::perm_options::replace);
+    files::createPrivateFolders(directory_);
     reload();
 }
 

@@ -70,7 +70,7 @@ RunHistory::RunHistory(fs::path fileURL)
     // Result texts may hold private material: readable by the user alone.
     , file_(std::in_place, *fileURL_, "the run history", maxFileBytes, 0600) {
     if (fileURL_->has_parent_path())
-        fs::create_directories(fileURL_->parent_path());
+        files::createPrivateFolders(fileURL_->parent_path());
     records_ = file_->load<std::vector<RunRecord>>(decode, encode);
 }
 

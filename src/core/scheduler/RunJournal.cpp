@@ -126,7 +126,7 @@ void RunJournal::write(std::vector<Entry> entries, std::uint64_t generation) {
     Json array = Json::array();
     for (const Entry& entry : entries)
         array.push_back(toJson(entry));
-    std::filesystem::create_directories(file_.parent_path());
+    files::createPrivateFolders(file_.parent_path());
     files::writeAtomically(file_, json::pretty(array), 0600);
     written_ = generation;
 }

@@ -1,5 +1,6 @@
 #include "scheduler/SchedulerLock.h"
 
+#include "base/Files.h"
 #include "base/SupportDirectory.h"
 
 #include <cerrno>
@@ -24,7 +25,7 @@ static flock wholeFile(short type) {
 }
 
 SchedulerLock SchedulerLock::acquire(const fs::path& path) {
-    fs::create_directories(path.parent_path());
+    files::createPrivateFolders(path.parent_path());
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         throw std::system_error(errno, std::generic_category(), "cannot open " + path.string());

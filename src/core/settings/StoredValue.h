@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/FileWatcher.h"
+#include "base/Files.h"
 #include "base/Json.h"
 #include "base/StoreFile.h"
 #include "base/Subscription.h"
@@ -44,7 +45,7 @@ public:
         , decode_(std::move(decode))
         , encode_(std::move(encode))
         , fallback_(std::move(fallback)) {
-        std::filesystem::create_directories(file_.path().parent_path());
+        files::createPrivateFolders(file_.path().parent_path());
         value_ = file_.load(decode_, encode_, fallback_);
     }
 
