@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                    std::nullopt, 1}));
 
 // Endpoints and settings written by another process reach the scheduler's stores; a
-// settings file that cannot be decoded gives the defaults, as at start, and stays.
+// settings file that cannot be decoded leaves the settings in force, and stays as it is.
 TEST(SchedulerFollowsDisk, EndpointsAndSettingsFromAnotherProcess) {
     FollowingScheduler f;
     Endpoint local{Uuid::random(), "Local", Url{"http://127.0.0.1:1"}, EndpointKind::ollama};
@@ -159,7 +159,11 @@ TEST(SchedulerFollowsDisk, EndpointsAndSettingsFromAnotherProcess) {
     SettingsStore(f.settings->fileURL()).update([](AppSettings& s) { s.catchUpGraceSeconds = 60; });
     ASSERT_TRUE(eventually([&] { return f.settings->settings().catchUpGraceSeconds == 60; }));
     files::writeAtomically(f.settings->fileURL(), "{\"catchUpGraceSeconds\": \"soon\"}");
-    ASSERT_TRUE(eventually([&] { return f.settings->settings() == AppSettings{}; }));
+    // The watcher reports in order: once a later endpoint is in, the damaged file was read.
+    Endpoint later{Uuid::random(), "Later", Url{"http://127.0.0.1:2"}, EndpointKind::ollama};
+    EndpointStore(f.endpoints->fileURL()).save(later);
+    ASSERT_TRUE(eventually([&] { return f.endpoints->endpoint(later.id).has_value(); }));
+    EXPECT_EQ(f.settings->settings().catchUpGraceSeconds, 60);
     EXPECT_EQ(files::read(f.settings->fileURL()), "{\"catchUpGraceSeconds\": \"soon\"}");
 }
 
@@ -192,7 +196,8 @@ TEST(JobStoreFollowing, OwnWritesDoNotEchoBack) {
     EXPECT_EQ(heard[3].saved, std::vector{theirs.id});
 }
 
-// Two files holding one job: removing one leaves the job as the other holds it.
+// Two files holding one job: the one named after it is kept; removing it hands the job
+// to the other, removing both forgets it.
 TEST(JobStoreFollowing, AJobHeldByTwoFilesStaysWhileOneRemains) {
     test::TempDir folder;
     Job twin = test::makeJob("twin");
@@ -201,20 +206,21 @@ TEST(JobStoreFollowing, AJobHeldByTwoFilesStaysWhileOneRemains) {
     store.save(twin);
     FileWatcher watcher;
     store.follow(watcher);
-    // Once a file written now is read, the store has caught up with the folder.
-    Job first = test::makeJob("first");
-    test::writeFile(folder / "Jobs" / "first.json", text(first));
-    ASSERT_TRUE(eventually([&] { return store.job(first.id).has_value(); }));
+    // The watcher reports in order: once a marker written later is read, so was the rest.
+    int markers = 0;
+    auto caughtUp = [&] {
+        Job marker = test::makeJob("marker " + std::to_string(++markers));
+        test::writeFile(folder / "Jobs" / ("marker" + std::to_string(markers) + ".json"),
+                        text(marker));
+        return eventually([&] { return store.job(marker.id).has_value(); });
+    };
     Job renamed = twin;
     renamed.name = "renamed copy";
     test::writeFile(folder / "Jobs" / "copy.json", text(renamed));
-    ASSERT_TRUE(eventually([&] { return store.job(twin.id)->name == "renamed copy"; }));
+    ASSERT_TRUE(caughtUp());
+    EXPECT_EQ(store.job(twin.id)->name, "twin");
     fs::remove(store.fileFor(twin.id));
-    Job marker = test::makeJob("marker");
-    test::writeFile(folder / "Jobs" / "marker.json", text(marker));
-    ASSERT_TRUE(eventually([&] { return store.job(marker.id).has_value(); }));
-    ASSERT_TRUE(store.job(twin.id));
-    EXPECT_EQ(store.job(twin.id)->name, "renamed copy");
+    ASSERT_TRUE(eventually([&] { return store.job(twin.id)->name == "renamed copy"; }));
     fs::remove(folder / "Jobs" / "copy.json");
     ASSERT_TRUE(eventually([&] { return !store.job(twin.id); }));
 }
