@@ -45,9 +45,41 @@ static void printLines(std::ostream& out, std::string_view prefix, std::string_v
     }
 }
 
+// One form of a command, wrapped before an option group ("[--model M]") that would
+// pass 80 columns, its further lines indented.
+static void printForm(std::ostream& out, std::string_view form) {
+    constexpr std::size_t width = 80;
+    std::string line = "  marrowbellctl ";
+    int depth = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= form.size(); ++i) {
+        if (i < form.size()) {
+            depth += form[i] == '[' ? 1 : form[i] == ']' ? -1 : 0;
+            if (form[i] != ' ' || depth > 0)
+                continue;
+        }
+        const std::string_view word = form.substr(start, i - start);
+        if (line.size() + word.size() > width && line.find_first_not_of(' ') < line.size() &&
+            line.back() == ' ') {
+            line.pop_back();
+            out << line << "\n";
+            line = "      ";
+        }
+        line.append(word).push_back(' ');
+        start = i + 1;
+    }
+    line.pop_back();
+    out << line << "\n";
+}
+
 static void printUsage(std::ostream& out, const Command& command) {
     out << "usage:\n";
-    printLines(out, "  marrowbellctl ", command.help.usage);
+    std::string_view forms = command.help.usage;
+    while (!forms.empty()) {
+        const std::size_t end = std::min(forms.find('\n'), forms.size());
+        printForm(out, forms.substr(0, end));
+        forms.remove_prefix(std::min(end + 1, forms.size()));
+    }
 }
 
 int unknownOption(std::string_view option) {

@@ -1,5 +1,6 @@
 #include "settings/SettingRules.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -26,7 +27,7 @@ std::optional<SettingRules::CatchUpChoice> SettingRules::catchUpChoice(Seconds g
 
 int SettingRules::timeoutMinutes(Seconds timeoutSeconds) {
     const double minutes = std::trunc(timeoutSeconds / 60);
-    return minutes > 1e9 ? 1000000000 : minutes < -1e9 ? -1000000000 : static_cast<int>(minutes);
+    return std::isnan(minutes) ? 0 : static_cast<int>(std::clamp(minutes, -1e9, 1e9));
 }
 
 std::string SettingRules::timeoutLabel(int minutes) {
