@@ -47,7 +47,9 @@ fi
 mkdir -p "$home/.local/bin" "$home/job"
 printf '#!/bin/sh\necho confined stand-in\n' >"$home/.local/bin/opencode"
 chmod +x "$home/.local/bin/opencode"
-run() { env -i HOME="$home" "$@"; }
+# A runtime folder of its own, so that no other scheduler of this user takes the run.
+mkdir -m 700 "$home/run"
+run() { env -i HOME="$home" XDG_RUNTIME_DIR="$home/run" timeout 60 "$@"; }
 for name in 'Nightly report' 'Night "owl"'; do
     echo prompt | run "$ctl" add "$name" --folder "$home/job" --harness opencode \
         --schedule '0 9 * * *' >/dev/null 2>&1 || fail "marrowbellctl add $name"
@@ -73,7 +75,7 @@ fi
 unit=$tree/lib/systemd/user/marrowbell.service
 grep -qx "ExecStart=$prefix/bin/marrowbellctl daemon" "$unit" || fail "ExecStart: $(grep Exec "$unit")"
 if have systemd-analyze "systemd-analyze verify"; then
-    mkdir -p "$home/unit" "$home/run"
+    mkdir -p "$home/unit"
     sed "s|=$prefix/|=$tree/|" "$unit" >"$home/unit/marrowbell.service"
     expect_quiet "systemd-analyze verify" env XDG_RUNTIME_DIR="$home/run" MANPATH="$tree/share/man" \
         systemd-analyze verify --user "$home/unit/marrowbell.service"
@@ -103,7 +105,7 @@ fi
 
 # The desktop application's files, when the tree has the application.
 if [ -x "$tree/bin/marrowbell" ]; then
-    out=$(env -i QT_QPA_PLATFORM=offscreen "$tree/bin/marrowbell" --version 2>&1) &&
+    out=$(env -i QT_QPA_PLATFORM=offscreen timeout 10 "$tree/bin/marrowbell" --version 2>&1) &&
         grep -qF "$version" <<<"$out" || fail "marrowbell --version: $out"
     for entry in "share/applications/$app_id.desktop" share/marrowbell/autostart/marrowbell.desktop; do
         grep -qx "Exec=$prefix/bin/marrowbell" "$tree/$entry" || fail "$entry: $(grep Exec "$tree/$entry")"
@@ -121,7 +123,7 @@ if [ -x "$tree/bin/marrowbell" ]; then
                 fail "no ${size}x$size app icon"
         done
     else
-        skip "the app icon (resources/icons/$app_id.svg does not exist yet)"
+        skip "the app icon (resources/icons/hicolor/scalable/apps/marrowbell.svg does not exist yet)"
     fi
 else
     skip "the desktop application's files (this tree has no marrowbell)"
