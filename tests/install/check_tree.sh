@@ -99,8 +99,10 @@ out=$(env -i HOME="$home" TREE="$tree" XDG_DATA_DIRS="$tree/share" PATH="$tree/b
 if have zsh "the zsh completion's syntax"; then
     expect_quiet "zsh -n" zsh -n "$tree/share/zsh/vendor-completions/_marrowbellctl"
 fi
-if have fish "the fish completion's syntax"; then
-    expect_quiet "fish -n" fish -n "$tree/share/fish/vendor_completions.d/marrowbellctl.fish"
+if have fish "the fish completion"; then
+    out=$(env -i HOME="$home" XDG_DATA_DIRS="$tree/share" PATH="$tree/bin:/usr/bin:/bin" \
+        fish -c 'complete -C "marrowbellctl pause Night"' 2>&1 | sort)
+    [ "$out" = $'Night "owl"\nNightly report' ] || fail "fish completion of job names: $out"
 fi
 
 # The desktop application's files, when the tree has the application.
