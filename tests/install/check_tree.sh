@@ -8,7 +8,7 @@
 # completes job names. A validator that is not installed is skipped, saying so.
 # SCRATCH is a folder outside /tmp (a confined run gets a /tmp of its own).
 set -uo pipefail
-root=$1 prefix=$2 version=$3 scratch=$4
+root=$1 prefix=$2 version=$3 scratch=$(realpath -m "$4")
 tree=$root$prefix
 app_id=app.marrowbell.Marrowbell
 failures=0
