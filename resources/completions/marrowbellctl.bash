@@ -1,7 +1,8 @@
 # bash completion for marrowbellctl
 #
-# Commands and options are read from `marrowbellctl help`, and job, endpoint and
-# harness names from its --json listings, so the completion follows the installed tool.
+# Commands, options and subcommands are read from `marrowbellctl help [COMMAND]`, and
+# job, endpoint and harness names from its --json listings, so the completion follows
+# the installed tool.
 
 # The values of a top-level string field ("name", "id") of a --json listing, one a line.
 _marrowbellctl_field() {
@@ -20,13 +21,29 @@ _marrowbellctl_offer() {
     return 0
 }
 
+# The commands: the lines "  NAME  summary" (or "  marrowbellctl NAME …") of `help`.
+_marrowbellctl_commands() {
+    "$1" help 2>/dev/null | sed -n 's/^  \(marrowbellctl \)\{0,1\}\([a-z][a-z-]*\).*/\2/p'
+}
+
+# The help of one command: its usage forms and options. A marrowbellctl whose `help`
+# takes no COMMAND prints every form: only the command's own are kept.
+_marrowbellctl_help() {
+    local text
+    text=$("$1" help "$2" 2>/dev/null)
+    if [[ $text == "marrowbellctl $2 "* ]]; then
+        printf '%s\n' "$text"
+    else
+        grep "^  marrowbellctl $2 " <<<"$text"
+    fi
+}
+
 _marrowbellctl() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local ctl=${COMP_WORDS[0]} command=${COMP_WORDS[1]} help
+    local ctl=${COMP_WORDS[0]} command=${COMP_WORDS[1]}
     COMPREPLY=()
-    help=$("$ctl" help 2>/dev/null) || return 0
     if ((COMP_CWORD == 1)); then
-        _marrowbellctl_offer "$(sed -n 's/^ *marrowbellctl \([a-z-]*\).*/\1/p' <<<"$help")"
+        _marrowbellctl_offer "$(_marrowbellctl_commands "$ctl")"
         return 0
     fi
     case $prev in
@@ -47,16 +64,20 @@ _marrowbellctl() {
     --zone | --after | --count | --schedule | --model | --skill | --timeout) return 0 ;;
     esac
     if [[ $cur == -* ]]; then
-        _marrowbellctl_offer "$(sed -n "s/^ *marrowbellctl $command //p" <<<"$help" | grep -o -- '--[a-z-]*')"
+        _marrowbellctl_offer "$(_marrowbellctl_help "$ctl" "$command" | grep -o -- '--[a-z][a-z-]*' | sort -u)"
         return 0
     fi
     case $command in
-    delete | follow | log | pause | preview | resume | run | runs | stop)
-        _marrowbellctl_offer "$(_marrowbellctl_field name "$ctl" jobs)"
+    delete | edit | follow | log | pause | preview | resume | run | runs | stop)
+        ((COMP_CWORD == 2)) && _marrowbellctl_offer "$(_marrowbellctl_field name "$ctl" jobs)"
+        ;;
+    help)
+        ((COMP_CWORD == 2)) && _marrowbellctl_offer "$(_marrowbellctl_commands "$ctl")"
         ;;
     endpoints)
         if ((COMP_CWORD == 2)); then
-            _marrowbellctl_offer "$(grep -o 'endpoints [a-z-]*' <<<"$help" | cut -d' ' -f2 | sort -u)"
+            _marrowbellctl_offer "$(_marrowbellctl_help "$ctl" endpoints |
+                grep -o -E '(^  marrowbellctl |\| )endpoints [a-z][a-z-]*' | sed 's/.* //' | sort -u)"
         elif ((COMP_CWORD == 3)) && [[ ${COMP_WORDS[2]} != add ]]; then
             _marrowbellctl_offer "$(_marrowbellctl_field name "$ctl" endpoints)"
         elif ((COMP_CWORD == 5)) && [[ ${COMP_WORDS[2]} == add ]]; then

@@ -1,7 +1,8 @@
 # fish completion for marrowbellctl
 #
-# Commands and options are read from `marrowbellctl help`, and job, endpoint and
-# harness names from its --json listings, so the completion follows the installed tool.
+# Commands, options and subcommands are read from `marrowbellctl help [COMMAND]`, and
+# job, endpoint and harness names from its --json listings, so the completion follows
+# the installed tool.
 
 # The values of a top-level string field ("name", "id") of a --json listing, one a line.
 function __marrowbellctl_field -a field listing
@@ -10,14 +11,29 @@ function __marrowbellctl_field -a field listing
         string replace -a '\\"' '"' | string replace -a '\\\\' '\\'
 end
 
+# The commands: the lines "  NAME  summary" (or "  marrowbellctl NAME …") of `help`.
 function __marrowbellctl_commands
-    marrowbellctl help 2>/dev/null | string replace -rf '^ *marrowbellctl ([a-z-]+).*' '$1'
+    marrowbellctl help 2>/dev/null | string replace -rf '^  (?:marrowbellctl )?([a-z][a-z-]*).*' '$1'
+end
+
+# The help of one command: its usage forms and options. A marrowbellctl whose `help`
+# takes no COMMAND prints every form: only the command's own are kept.
+function __marrowbellctl_help -a command
+    set -l text (marrowbellctl help $command 2>/dev/null)
+    if string match -q -- "marrowbellctl $command *" $text[1]
+        string join \n -- $text
+    else
+        string match -- "  marrowbellctl $command *" $text
+    end
 end
 
 function __marrowbellctl_options
-    set -l command (commandline -opc)[2]
-    marrowbellctl help 2>/dev/null | string match -r "^ *marrowbellctl $command .*" |
-        string match -ar -- '--[a-z-]+'
+    __marrowbellctl_help (commandline -opc)[2] | string match -ar -- '--[a-z][a-z-]*' | sort -u
+end
+
+function __marrowbellctl_subcommands -a command
+    __marrowbellctl_help $command | string match -ar -- '(?:^  marrowbellctl |\| )'$command' [a-z][a-z-]*' |
+        string replace -r '.* ' '' | sort -u
 end
 
 # True when the command (the first word after marrowbellctl) is one of the arguments.
@@ -40,10 +56,11 @@ complete -c marrowbellctl -n '__fish_prev_arg_in --harness' -a '(__marrowbellctl
 complete -c marrowbellctl -n '__fish_prev_arg_in --endpoint' -a '(__marrowbellctl_field name endpoints)'
 complete -c marrowbellctl -n '__fish_prev_arg_in --permission' -a 'readOnly scopedWrite fullAccess'
 complete -c marrowbellctl -n '__fish_prev_arg_in --offline' -a 'skip fail'
-complete -c marrowbellctl -n '__marrowbellctl_command_is delete follow log pause preview resume run runs stop' \
+complete -c marrowbellctl -n '__marrowbellctl_command_is delete edit follow log pause preview resume run runs stop; and __marrowbellctl_at 1' \
     -a '(__marrowbellctl_field name jobs)'
+complete -c marrowbellctl -n '__marrowbellctl_command_is help; and __marrowbellctl_at 1' -a '(__marrowbellctl_commands)'
 complete -c marrowbellctl -n '__marrowbellctl_command_is endpoints; and __marrowbellctl_at 1' \
-    -a 'check set-key remove-key add delete'
+    -a '(__marrowbellctl_subcommands endpoints)'
 complete -c marrowbellctl -n '__marrowbellctl_command_is endpoints; and __marrowbellctl_at 2; and not __fish_seen_subcommand_from add' \
     -a '(__marrowbellctl_field name endpoints)'
 complete -c marrowbellctl -n '__marrowbellctl_command_is endpoints; and __marrowbellctl_at 4; and __fish_seen_subcommand_from add' \

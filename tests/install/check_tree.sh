@@ -81,7 +81,8 @@ if have systemd-analyze "systemd-analyze verify"; then
         systemd-analyze verify --user "$home/unit/marrowbell.service"
 fi
 
-# The bash completion, found where bash-completion looks for it, completes job names.
+# The bash completion, found where bash-completion looks for it, completes job names
+# and commands.
 completion='
     if [ -f /usr/share/bash-completion/bash_completion ]; then
         . /usr/share/bash-completion/bash_completion
@@ -92,10 +93,13 @@ completion='
     complete -p marrowbellctl >/dev/null || exit 1
     COMP_WORDS=(marrowbellctl pause Night); COMP_CWORD=2
     _marrowbellctl
-    printf "%s\n" "${COMPREPLY[@]}" | sort'
+    printf "%s\n" "${COMPREPLY[@]}" | sort
+    COMP_WORDS=(marrowbellctl pa); COMP_CWORD=1
+    _marrowbellctl
+    printf "%s\n" "${COMPREPLY[@]}"'
 out=$(env -i HOME="$home" TREE="$tree" XDG_DATA_DIRS="$tree/share" PATH="$tree/bin:/usr/bin:/bin" \
     bash --norc -ic "$completion" 2>/dev/null)
-[ "$out" = $'Night\\ \\"owl\\"\nNightly\\ report' ] || fail "bash completion of job names: $out"
+[ "$out" = $'Night\\ \\"owl\\"\nNightly\\ report\nparse\npause' ] || fail "bash completion of job names and commands: $out"
 if have zsh "the zsh completion's syntax"; then
     expect_quiet "zsh -n" zsh -n "$tree/share/zsh/vendor-completions/_marrowbellctl"
 fi
