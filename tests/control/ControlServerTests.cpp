@@ -163,6 +163,20 @@ TEST(ControlServer, AHalfWrittenRequestIsDroppedAfterItsTimeout) {
     EXPECT_EQ(client.read(message, 30s), ControlClient::Read::closed);
 }
 
+// A client that stops sending halfway through its request (a half-close) is closed
+// unanswered at once, long before its time-out, and what it began to ask is not done.
+TEST(ControlServer, AHalfClosedRequestIsClosedUnanswered) {
+    ServerFixture fixture(hangingHarness, {.requestTimeout = 600s});
+    ControlClient client = fixture.connect();
+    std::string half = R"({"version":1,"request":"run","job":")" + fixture.job.id.text();
+    ASSERT_GT(::send(client.fd(), half.data(), half.size(), MSG_NOSIGNAL), 0);
+    ASSERT_EQ(::shutdown(client.fd(), SHUT_WR), 0);
+    Json message;
+    EXPECT_EQ(client.read(message, 30s), ControlClient::Read::closed) << message.dump();
+    EXPECT_EQ(fixture.ask({{"request", "status"}})["runs"].size(), 0u);
+    EXPECT_EQ(fixture.startedRuns(), 0);
+}
+
 TEST(ControlServer, AnotherUsersProcessGetsNothingAndChangesNothing) {
     if (::getuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0 ||
         ::access("/usr/bin/python3", X_OK) != 0)
@@ -287,7 +301,7 @@ long residentKiB() {
 
 // A follower that reads nothing while the harness prints 64 MiB of short lines: the run
 // and the other clients go on, memory stays within the bounds, and the follower still
-// hears the run finish.
+// hears that lines were dropped, then the run finish.
 TEST(ControlServer, AClientThatNeverReadsLosesLinesNotTheScheduler) {
     ServerFixture fixture("cat >/dev/null\n"
                           "while [ ! -e \"$PWD/go\" ]; do sleep 0.02; done\n"
@@ -308,11 +322,15 @@ TEST(ControlServer, AClientThatNeverReadsLosesLinesNotTheScheduler) {
 #ifndef __SANITIZE_ADDRESS__ // its quarantine holds freed memory resident
     EXPECT_LT(residentKiB() - before, 24 * 1024) << "KiB grown while 64 MiB went by";
 #endif
+    std::uint64_t dropped = 0;
     for (;;) {
         Json message = silent.expect(30s);
+        if (message.value("event", "") == "dropped")
+            dropped += message["lines"].get<std::uint64_t>();
         if (message.value("event", "") == "runFinished")
             break;
     }
+    EXPECT_GT(dropped, 0u) << "told of the lines it lost, before the run's end";
 }
 
 TEST(ControlServer, SubscribersHearRunsStartAndFinish) {

@@ -3,10 +3,10 @@
 #include "base/Instant.h"
 #include "job/Job.h"
 #include "job/JobStore.h"
-#include "scheduler/SchedulerService.h"
-#include "scheduler/TaskGroup.h"
 #include "run/LiveRuns.h"
 #include "run/RunRecord.h"
+#include "scheduler/SchedulerService.h"
+#include "scheduler/TaskGroup.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -101,6 +102,12 @@ private:
     // Queues a line for a connection; a droppable one is dropped when the queue is full.
     // With the mutex held.
     void enqueue(Connection& connection, std::string_view line, bool droppable);
+    // Appends the notice of the lines dropped since the last one, if any. With the
+    // mutex held.
+    static void appendDropped(Connection& connection, std::string& to);
+    // When the connection is closed for want of a request or of reading; none when it
+    // waits for nothing. Loop thread only.
+    std::optional<Clock::time_point> timeoutOf(const Connection& connection) const;
     void deliver(std::uint64_t connection, std::string_view line, bool droppable, bool last);
     void wake();
 
