@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -331,6 +332,39 @@ TEST(ControlServer, AClientThatNeverReadsLosesLinesNotTheScheduler) {
             break;
     }
     EXPECT_GT(dropped, 0u) << "told of the lines it lost, before the run's end";
+}
+
+// A follower that stops reading is disconnected once it has taken nothing for the
+// stall time-out; the run goes on to its end without it.
+TEST(ControlServer, AStalledFollowerIsDisconnected) {
+    ServerFixture fixture("cat >/dev/null\n"
+                          "while [ ! -e \"$PWD/go\" ]; do sleep 0.02; done\n"
+                          "yes 'a short line of agent output' | head -c 16777216\n"
+                          "while [ ! -e \"$PWD/end\" ]; do sleep 0.02; done\n",
+                          {.stallTimeout = 300ms});
+    ControlClient run = fixture.connect();
+    run.send({{"request", "run"}, {"job", fixture.job.id.text()}});
+    run.expect();
+    ASSERT_TRUE(eventually([&] { return !fixture.runner.live->runs().empty(); }));
+    ControlClient silent = fixture.connect();
+    int small = 4096;
+    ::setsockopt(silent.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    silent.send({{"request", "follow"}, {"job", fixture.job.id.text()}});
+    test::writeFile(fixture.runner.folder / "work" / "go", "");
+    // The run is still in flight: only the stall can end the connection, which the
+    // client sees (before reading what is buffered) as the server's hang-up.
+    ASSERT_TRUE(eventually([&] {
+        pollfd hangUp{silent.fd(), POLLRDHUP, 0};
+        return ::poll(&hangUp, 1, 0) == 1 && (hangUp.revents & (POLLRDHUP | POLLHUP));
+    }));
+    Json message;
+    ControlClient::Read read;
+    while ((read = silent.read(message, 60s)) == ControlClient::Read::message)
+        ASSERT_NE(message.value("event", ""), "runFinished");
+    EXPECT_EQ(read, ControlClient::Read::closed);
+    EXPECT_EQ(fixture.ask({{"request", "status"}})["runs"].size(), 1u);
+    test::writeFile(fixture.runner.folder / "work" / "end", "");
+    EXPECT_TRUE(eventually([&] { return !fixture.runner.history->allRuns().empty(); }));
 }
 
 TEST(ControlServer, SubscribersHearRunsStartAndFinish) {

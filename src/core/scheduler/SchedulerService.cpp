@@ -1,5 +1,6 @@
 #include "scheduler/SchedulerService.h"
 
+#include "base/Memory.h"
 #include "job/SchedulePlanner.h"
 #include "scheduler/SerialTimerQueue.h"
 
@@ -196,6 +197,15 @@ void SchedulerService::scheduleNextWake() {
         old->cancel();
     if (fresh)
         fresh->start();
+    bool idle;
+    {
+        std::lock_guard lock(mutex_);
+        idle = tasks_ == 0;
+    }
+    // Nothing runs until the timer fires: what loading and planning used is given back
+    // rather than kept resident through the wait (a run would soon need it again).
+    if (idle)
+        memory::releaseFreed();
 }
 
 void SchedulerService::tick() {
