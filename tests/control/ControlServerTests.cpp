@@ -44,12 +44,14 @@ struct ServerFixture {
         : runner(script, test::standInSpec(),
                  std::make_shared<LiveRuns>(TranscriptFolder(dir / "Runs")))
         , store(std::make_shared<JobStore>(dir / "Jobs"))
+        , endpoints(std::make_shared<EndpointStore>(dir / "endpoints.json"))
+        , settings(std::make_shared<SettingsStore>(dir / "settings.json"))
         , job(runner.job()) {
         store->save(job);
-        service = SchedulerService::create(
-            store, runner.history, std::make_shared<EndpointStore>(dir / "endpoints.json"),
-            std::make_shared<SettingsStore>(dir / "settings.json"), runner.runner);
-        server = ControlServer::start({service, store, runner.live, "daemon"}, socket(), limits);
+        service =
+            SchedulerService::create(store, runner.history, endpoints, settings, runner.runner);
+        server = ControlServer::start({service, store, runner.live, "daemon", endpoints, settings},
+                                      socket(), limits);
         service->setOnRunFinished(
             [this](const Job& job, const RunRecord& record) { server->runFinished(job, record); });
     }
@@ -86,6 +88,8 @@ struct ServerFixture {
     test::TempDir dir;
     test::RunnerFixture runner;
     std::shared_ptr<JobStore> store;
+    std::shared_ptr<EndpointStore> endpoints;
+    std::shared_ptr<SettingsStore> settings;
     Job job;
     std::shared_ptr<SchedulerService> service;
     std::shared_ptr<ControlServer> server;
@@ -379,6 +383,22 @@ TEST(ControlServer, SubscribersHearRunsStartAndFinish) {
     Json finished = subscriber.expect();
     EXPECT_EQ(finished["event"], "runFinished");
     EXPECT_EQ(finished["record"]["id"], started["run"]["run"]);
+}
+
+TEST(ControlServer, SubscribersHearTheStoresChange) {
+    ServerFixture fixture(test::succeedingHarness);
+    ControlClient subscriber = fixture.connect();
+    subscriber.send({{"request", "subscribe"}});
+    subscriber.expect();
+    Job renamed = fixture.job;
+    renamed.name = "Renamed";
+    fixture.store->save(renamed);
+    EXPECT_EQ(subscriber.expect()["what"], "jobs");
+    fixture.endpoints->save(
+        Endpoint{Uuid::random(), "Studio", Url{"http://127.0.0.1:1234"}, EndpointKind::lmStudio});
+    EXPECT_EQ(subscriber.expect()["what"], "endpoints");
+    fixture.settings->update([](AppSettings& settings) { settings.catchUpGraceSeconds += 60; });
+    EXPECT_EQ(subscriber.expect()["what"], "settings");
 }
 
 // A scheduler killed outright leaves its socket; nobody answers there, and the next

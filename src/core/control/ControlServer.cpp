@@ -102,6 +102,19 @@ std::shared_ptr<ControlServer> ControlServer::start(Services services, std::file
         std::make_shared<ControlServer>(Passkey{}, std::move(services), std::move(path), limits);
     if (server->services_.live)
         server->services_.live->setListener(std::make_shared<Listener>(server));
+    auto tell = [weak = std::weak_ptr<ControlServer>(server)](const char* what) {
+        return [weak, what](const auto&) {
+            if (auto self = weak.lock())
+                self->changed(what);
+        };
+    };
+    const Services& given = server->services_;
+    if (given.jobs)
+        server->storeChanges_.push_back(given.jobs->subscribe(tell("jobs")));
+    if (given.endpoints)
+        server->storeChanges_.push_back(given.endpoints->subscribe(tell("endpoints")));
+    if (given.settings)
+        server->storeChanges_.push_back(given.settings->subscribe(tell("settings")));
     server->thread_ = std::jthread([raw = server.get()](std::stop_token stop) { raw->loop(stop); });
     return server;
 }

@@ -7,6 +7,8 @@
 #include "run/RunRecord.h"
 #include "scheduler/SchedulerService.h"
 #include "scheduler/TaskGroup.h"
+#include "settings/EndpointStore.h"
+#include "settings/SettingsStore.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace marrowbell {
 
@@ -46,6 +49,9 @@ public:
         std::shared_ptr<JobStore> jobs;
         std::shared_ptr<LiveRuns> live;
         std::string kind; // "daemon", "app" or "run": what holds the lock
+        // Followed for the subscribers' "changed" events, when given.
+        std::shared_ptr<EndpointStore> endpoints;
+        std::shared_ptr<SettingsStore> settings;
     };
     struct Limits {
         std::size_t queueBytes = 8u << 20; // per connection, for output lines
@@ -72,7 +78,8 @@ public:
 
     // For subscribers: a run (or a skip) produced this record.
     void runFinished(const Job& job, const RunRecord& record);
-    // For subscribers: "jobs", "endpoints" or "settings" may have changed.
+    // For subscribers: "jobs", "endpoints" or "settings" may have changed. Called by
+    // the server itself for the stores it was given.
     void changed(std::string_view what);
 
     const std::filesystem::path& path() const { return path_; }
@@ -132,7 +139,8 @@ private:
     std::unordered_map<Uuid, std::unordered_set<std::uint64_t>> followersByRun_;
     std::unordered_set<std::uint64_t> subscribers_;
 
-    TaskGroup waiters_; // threads waiting for the records of runs started here
+    std::vector<Subscription> storeChanges_; // the stores' changes, for subscribers
+    TaskGroup waiters_;                      // threads waiting for the records of runs started here
     std::jthread thread_;
 };
 
