@@ -76,6 +76,24 @@ struct ServerFixture {
         auto text = files::read(runner.folder / "work" / "started");
         return text ? static_cast<int>(std::count(text->begin(), text->end(), '\n')) : 0;
     }
+    // Starts a run of the job through the channel; returns once it is in flight.
+    ControlClient startRun() const {
+        ControlClient run = connect();
+        run.send({{"request", "run"}, {"job", job.id.text()}});
+        run.expect();
+        if (!eventually([&] { return !runner.live->runs().empty(); }))
+            throw std::runtime_error("the run never began");
+        return run;
+    }
+    // A follower of the run in flight that takes in as little as the kernel allows and
+    // reads nothing by itself.
+    ControlClient silentFollower() const {
+        ControlClient silent = connect();
+        int small = 4096;
+        ::setsockopt(silent.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        silent.send({{"request", "follow"}, {"job", job.id.text()}});
+        return silent;
+    }
     // The next message that is not output.
     static Json nextEvent(ControlClient& client) {
         for (;;) {
@@ -312,14 +330,8 @@ TEST(ControlServer, AClientThatNeverReadsLosesLinesNotTheScheduler) {
                           "while [ ! -e \"$PWD/go\" ]; do sleep 0.02; done\n"
                           "yes 'a short line of agent output' | head -c 67108864\n",
                           {.queueBytes = 256 * 1024, .stallTimeout = 600s});
-    ControlClient run = fixture.connect();
-    run.send({{"request", "run"}, {"job", fixture.job.id.text()}});
-    run.expect();
-    ASSERT_TRUE(eventually([&] { return !fixture.runner.live->runs().empty(); }));
-    ControlClient silent = fixture.connect();
-    int small = 4096;
-    ::setsockopt(silent.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    silent.send({{"request", "follow"}, {"job", fixture.job.id.text()}});
+    ControlClient run = fixture.startRun();
+    ControlClient silent = fixture.silentFollower();
     long before = residentKiB();
     test::writeFile(fixture.runner.folder / "work" / "go", "");
     ASSERT_TRUE(eventually([&] { return fixture.runner.live->runs().empty(); }, 120s));
@@ -346,14 +358,8 @@ TEST(ControlServer, AStalledFollowerIsDisconnected) {
                           "yes 'a short line of agent output' | head -c 16777216\n"
                           "while [ ! -e \"$PWD/end\" ]; do sleep 0.02; done\n",
                           {.stallTimeout = 300ms});
-    ControlClient run = fixture.connect();
-    run.send({{"request", "run"}, {"job", fixture.job.id.text()}});
-    run.expect();
-    ASSERT_TRUE(eventually([&] { return !fixture.runner.live->runs().empty(); }));
-    ControlClient silent = fixture.connect();
-    int small = 4096;
-    ::setsockopt(silent.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    silent.send({{"request", "follow"}, {"job", fixture.job.id.text()}});
+    ControlClient run = fixture.startRun();
+    ControlClient silent = fixture.silentFollower();
     test::writeFile(fixture.runner.folder / "work" / "go", "");
     // The run is still in flight: only the stall can end the connection, which the
     // client sees (before reading what is buffered) as the server's hang-up.
