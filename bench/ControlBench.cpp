@@ -95,7 +95,7 @@ struct Bench {
         socket = folder / "run" / "marrowbell" / "control";
         fs::create_directories(socket.parent_path());
         fs::permissions(socket.parent_path(), fs::perms::owner_all);
-        server = ControlServer::start({service, store, live, "daemon"}, socket);
+        server = ControlServer::start({service, store, live, "daemon", nullptr, nullptr}, socket);
     }
     ~Bench() {
         server->stop();

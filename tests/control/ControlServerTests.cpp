@@ -422,7 +422,8 @@ TEST(ControlServer, ReplacesTheSocketADeadSchedulerLeft) {
     EXPECT_FALSE(ControlClient::connect(path).has_value());
 
     ServerFixture fixture(hangingHarness);
-    auto server = ControlServer::start({fixture.service, fixture.store, nullptr, "app"}, path);
+    auto server = ControlServer::start(
+        {fixture.service, fixture.store, nullptr, "app", nullptr, nullptr}, path);
     auto client = ControlClient::connect(path);
     ASSERT_TRUE(client.has_value());
     client->send({{"request", "status"}});
