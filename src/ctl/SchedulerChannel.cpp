@@ -40,26 +40,7 @@ serveControl(CoreServices& core, const char* kind,
         if (auto server = weak.lock())
             server->changed("jobs");
     });
-    if (!server)
-        return server;
-    // What the stores read from the disk, changed by this process or another, reaches
-    // the subscribers too; the subscriptions end with the server handed out.
-    struct Served {
-        std::shared_ptr<ControlServer> server;
-        std::vector<Subscription> stores;
-    };
-    auto served = std::make_shared<Served>();
-    served->server = server;
-    auto tell = [weak](const char* what) {
-        return [weak, what](const auto&) {
-            if (auto server = weak.lock())
-                server->changed(what);
-        };
-    };
-    served->stores.push_back(core.jobs()->subscribe(tell("jobs")));
-    served->stores.push_back(core.endpoints()->subscribe(tell("endpoints")));
-    served->stores.push_back(core.settings()->subscribe(tell("settings")));
-    return std::shared_ptr<ControlServer>(served, server.get());
+    return server;
 }
 
 bool takeFlag(std::vector<std::string>& arguments, std::string_view flag) {
