@@ -24,6 +24,7 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 import fake_model_server as fake  # noqa: E402
