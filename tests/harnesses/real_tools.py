@@ -313,6 +313,9 @@ def main():
         return 2
     build_dir = os.path.abspath(sys.argv[1])
     tool_filter = sys.argv[2] if len(sys.argv) > 2 else ""
+    if not os.access(os.path.join(build_dir, "bin", "marrowbellctl"), os.X_OK):
+        print("FAIL  %s holds no bin/marrowbellctl to run the tools with" % build_dir)
+        return 1
     started = time.monotonic()
     if not shutil.which("npm"):
         print("SKIPPED: npm is not installed, so the real harness tools were not installed "
