@@ -36,6 +36,9 @@ public:
     // `folder` lies in a git work tree and git is installed.
     static std::optional<std::filesystem::path>
     sharedGitFolder(const std::filesystem::path& folder);
+    static bool wouldUse(const std::filesystem::path& folder) {
+        return sharedGitFolder(folder).has_value();
+    }
 
     // Commits any worktrees left by runs that ended without finishing (a crash), each
     // to its own branch, and removes them. Worktrees of runs still going are left.
