@@ -1,4 +1,5 @@
 #include "base/Files.h"
+#include "harness/SandboxProfile.h"
 #include "run/JobRunnerTestSupport.h"
 #include "run/RunWorktree.h"
 #include "support/TestSupport.h"
@@ -233,7 +234,7 @@ TEST(RunWorktree, FoldersOutsideAWorkTreeAreLeftAlone) {
     for (const fs::path& folder : {home / "bare.git", home / "plain"}) {
         RunWorktree::Opening opening = RunWorktree::open(folder, "Tidy", startedAt);
         EXPECT_FALSE(opening.worktree || opening.warning || opening.failure) << folder;
-        EXPECT_FALSE(RunWorktree::wouldUse(folder));
+        EXPECT_FALSE(RunWorktree::sharedGitFolder(folder));
     }
 }
 
@@ -275,6 +276,32 @@ TEST(RunWorktree, AScopedWriteJobRunsInTheWorktreeAndItsSummaryNamesTheBranch) {
     EXPECT_EQ(record.summary(), "Done\n\nThe changes are on the branch " + branch + ".");
     EXPECT_EQ(snapshot(f.folder / "work"), before);
     EXPECT_EQ(git(f.folder / "work", {"show", branch + ":made.txt"}), "made\n");
+}
+
+TEST(RunWorktree, APreviewOfAConfinedRunLetsItWriteTheWorktreeAndTheGitFolder) {
+    test::TempDir cacheHome;
+    test::ScopedEnv cache("XDG_CACHE_HOME", cacheHome.path().string());
+    Json confined = test::standInSpec();
+    confined["sandbox"] = {{"writablePaths", Json::array()}};
+    test::RunnerFixture f(test::succeedingHarness, confined);
+    committedRepository(f.folder / "work");
+    git(f.folder / "work", {"worktree", "add", "-q", (f.folder / "linked").string()});
+    Job job = f.job();
+    job.permission = PermissionLevel::scopedWrite;
+    job.workingDirectory = FileUrl::fromPath(f.folder / "linked", true);
+
+    BuiltCommand preview = f.runner->preview(job, std::nullopt);
+    ASSERT_EQ(preview.executable, SandboxProfile::executable());
+    ASSERT_GE(preview.arguments.size(), 2u);
+    const std::string& profile = preview.arguments[1];
+    // The linked checkout's worktrees share the main repository's git folder.
+    for (const fs::path& writable : {RunWorktree::pattern(job.name), f.folder / "work" / ".git"})
+        EXPECT_NE(profile.find("(allow file-write* (subpath \"" + writable.string() + "\"))"),
+                  std::string::npos)
+            << writable << " in\n"
+            << profile;
+    EXPECT_EQ(profile.find("(subpath \"" + (f.folder / "linked").string()), std::string::npos)
+        << "the user's checkout is none of the run's";
 }
 
 } // namespace

@@ -3,13 +3,16 @@
 
 Speaks the Anthropic Messages API, OpenAI Chat Completions and OpenAI Responses,
 streaming and not. What it answers depends on the request:
-  - a key equal to REFUSED_KEY gets 401, in each protocol's own error shape;
+  - a key equal to REFUSED_KEY gets 401, in each protocol's own error shape and with
+    `x-should-retry: false`, as the real services send it (without it Claude Code
+    retries a refused key for three minutes);
   - a conversation that already holds a tool result gets the final answer DONE_TEXT;
   - a prompt containing WRITE_MARKER gets one call of the write tool the client
     offers (whatever its name and argument names), writing WRITTEN_FILE;
   - anything else gets TEXT_ANSWER.
 Prints "port N" on standard output once it listens; every request is appended to
-the file given with --log as one JSON line (keys masked).
+the file given with --log as one JSON line, the key shown only as "none", "refused"
+or "given". `start` serves from a thread of the calling process instead.
 """
 
 import argparse
@@ -103,8 +106,10 @@ class Handler(BaseHTTPRequestHandler):
             return
         headers = {k.lower(): ("***" if k.lower() in ("authorization", "x-api-key") else v)
                    for k, v in self.headers.items()}
+        key = self.key()
+        key = "none" if not key else "refused" if key == REFUSED_KEY else "given"
         with LOG_LOCK, open(self.server.log_path, "a") as log:
-            log.write(json.dumps({"method": self.command, "path": self.path,
+            log.write(json.dumps({"method": self.command, "path": self.path, "key": key,
                                   "headers": headers, "body": body}) + "\n")
 
     def key(self):
@@ -114,6 +119,8 @@ class Handler(BaseHTTPRequestHandler):
     def send(self, code, payload, content_type="application/json"):
         data = payload if isinstance(payload, bytes) else json.dumps(payload).encode()
         self.send_response(code)
+        if code >= 400:
+            self.send_header("x-should-retry", "false")
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
@@ -255,14 +262,27 @@ class Handler(BaseHTTPRequestHandler):
                      for n, (name, payload) in enumerate(events)])
 
 
+def listening(port=0, log_path=None):
+    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    server.daemon_threads = True
+    server.log_path = log_path
+    return server
+
+
+def start(log_path=None):
+    """A server on a free port, serving from a thread; `shutdown()` and
+    `server_close()` end it. Its port is `server_address[1]`."""
+    server = listening(0, log_path)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--log")
     args = parser.parse_args()
-    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
-    server.daemon_threads = True
-    server.log_path = args.log
+    server = listening(args.port, args.log)
     print("port %d" % server.server_address[1], flush=True)
     server.serve_forever()
 

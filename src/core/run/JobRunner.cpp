@@ -2,6 +2,7 @@
 
 #include "base/Files.h"
 #include "base/HomeFolder.h"
+#include "base/Utf8.h"
 #include "endpoint/EndpointKind.h"
 #include "endpoint/EndpointStatus.h"
 #include "harness/SkillCatalog.h"
@@ -9,7 +10,6 @@
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
 #include "run/RunExecutorError.h"
-#include "base/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -41,9 +41,11 @@ std::filesystem::path JobRunner::privateFolderPattern() {
 }
 
 BuiltCommand JobRunner::preview(const Job& job, const std::optional<Endpoint>& endpoint) const {
-    if (job.permission == PermissionLevel::scopedWrite &&
-        RunWorktree::wouldUse(job.workingDirectory.fsPath()))
-        return command(job, endpoint, privateFolderPattern(), RunWorktree::pattern(job.name));
+    // As `run` builds it, the repository's git folder writable beside the worktree.
+    if (job.permission == PermissionLevel::scopedWrite)
+        if (auto gitFolder = RunWorktree::sharedGitFolder(job.workingDirectory.fsPath()))
+            return command(job, endpoint, privateFolderPattern(), RunWorktree::pattern(job.name),
+                           {*gitFolder});
     return command(job, endpoint, privateFolderPattern());
 }
 

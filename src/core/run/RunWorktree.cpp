@@ -107,12 +107,19 @@ std::string RunWorktree::branchName(const std::string& jobName, Instant now) {
     return "marrowbell/" + slug(jobName) + "/" + stamp(now);
 }
 
-bool RunWorktree::wouldUse(const fs::path& folder) {
+std::optional<fs::path> RunWorktree::sharedGitFolder(const fs::path& folder) {
     std::optional<fs::path> executable = gitExecutable();
     if (!executable)
-        return false;
-    auto inside = git(*executable, folder, {"rev-parse", "--is-inside-work-tree"});
-    return inside && firstLine(*inside) == "true";
+        return std::nullopt;
+    auto answer =
+        git(*executable, folder,
+            {"rev-parse", "--is-inside-work-tree", "--path-format=absolute", "--git-common-dir"});
+    if (!answer || !answer->starts_with("true\n"))
+        return std::nullopt;
+    std::string common = firstLine(answer->substr(5));
+    if (common.empty())
+        return std::nullopt;
+    return fs::path(common);
 }
 
 RunWorktree::Opening RunWorktree::open(const fs::path& folder, const std::string& jobName,
@@ -132,7 +139,8 @@ RunWorktree::Opening RunWorktree::open(const fs::path& folder, const std::string
         }
         return opening;
     }
-    if (!wouldUse(folder))
+    std::optional<fs::path> gitFolder = sharedGitFolder(folder);
+    if (!gitFolder)
         return opening;
 
     auto failed = [&](const std::string& what) {
@@ -143,9 +151,7 @@ RunWorktree::Opening RunWorktree::open(const fs::path& folder, const std::string
         return std::move(opening);
     };
     auto top = git(*executable, folder, {"rev-parse", "--show-toplevel"});
-    auto common =
-        git(*executable, folder, {"rev-parse", "--path-format=absolute", "--git-common-dir"});
-    if (!top || !common)
+    if (!top)
         return failed("git could not name the repository's folders");
     fs::path topLevel = firstLine(*top);
     std::error_code error;
@@ -183,7 +189,7 @@ RunWorktree::Opening RunWorktree::open(const fs::path& folder, const std::string
     if (worktree->lock_ < 0)
         return failed("no free folder in " + worktreesFolder().string());
     worktree->git_ = *executable;
-    worktree->gitFolder_ = firstLine(*common);
+    worktree->gitFolder_ = *gitFolder;
     worktree->branch_ = branchName(jobName, now);
     if (!git(*executable, topLevel,
              {"worktree", "add", "-q", "--detach", worktree->root_.string(), commit})) {
@@ -265,16 +271,15 @@ void RunWorktree::recoverAbandoned() {
             continue; // a run in progress
         worktree->root_ = folder;
         worktree->git_ = *executable;
-        auto common =
-            git(*executable, folder, {"rev-parse", "--path-format=absolute", "--git-common-dir"});
+        std::optional<fs::path> gitFolder = sharedGitFolder(folder);
         // "{slug}-{yyyy-mm-dd-hhmm}-{random}" names the job and the minute it started.
         std::string name = folder.filename().string();
-        if (!common || name.size() < 24) {
+        if (!gitFolder || name.size() < 24) {
             worktree->finished_ = true;
             fs::remove_all(folder, error);
             continue;
         }
-        worktree->gitFolder_ = firstLine(*common);
+        worktree->gitFolder_ = *gitFolder;
         std::string jobSlug = name.substr(0, name.size() - 23);
         worktree->branch_ = "marrowbell/" + jobSlug + "/" + name.substr(name.size() - 22, 15);
         worktree->finish("Marrowbell: what an interrupted run of " + jobSlug + " left");

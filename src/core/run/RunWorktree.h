@@ -31,9 +31,14 @@ public:
     static Opening open(const std::filesystem::path& folder, const std::string& jobName,
                         Instant now);
 
-    // Whether `open` would make a worktree for `folder`: it lies in a git work tree
-    // and git is installed.
-    static bool wouldUse(const std::filesystem::path& folder);
+    // The git folder a worktree for `folder` would share with the user's checkout, which
+    // the run's git writes: set exactly when `open` would make a worktree, that is when
+    // `folder` lies in a git work tree and git is installed.
+    static std::optional<std::filesystem::path>
+    sharedGitFolder(const std::filesystem::path& folder);
+    static bool wouldUse(const std::filesystem::path& folder) {
+        return sharedGitFolder(folder).has_value();
+    }
 
     // Commits any worktrees left by runs that ended without finishing (a crash), each
     // to its own branch, and removes them. Worktrees of runs still going are left.
