@@ -19,7 +19,6 @@
 #include <QCoreApplication>
 #include <QString>
 #include <QThread>
-#include <QTimer>
 
 #include <atomic>
 #include <cerrno>
@@ -170,7 +169,6 @@ struct AppModel::State {
     std::vector<Subscription> subscriptions;
     // The names of the jobs another process's scheduler runs, for its announcements.
     std::unordered_map<Uuid, std::string> attachedRunNames;
-    QTimer* takeOverRetry = nullptr;
     bool shutDown = false;
 
     // The latest query of each kind from each receiver.
@@ -180,9 +178,16 @@ struct AppModel::State {
     Instant now() const { return platform.clock ? platform.clock() : Instant::now(); }
 };
 
+// Debug builds stop at the first use of the model off the main thread.
+#ifdef NDEBUG
+#define MARROWBELL_MAIN_THREAD() ((void)0)
+#else
 #define MARROWBELL_MAIN_THREAD()                                                                   \
-    Q_ASSERT_X(QThread::currentThread() == thread(), "AppModel",                                   \
-               "the application model is used on the main thread only")
+    do {                                                                                           \
+        if (QThread::currentThread() != thread())                                                  \
+            qFatal("AppModel::%s called off the main thread", __func__);                           \
+    } while (false)
+#endif
 
 AppModel::AppModel(AppPlatform platform, QObject* parent)
     : QObject(parent)
@@ -223,7 +228,7 @@ AppModel::AppModel(AppPlatform platform, QObject* parent)
         s.startupError = error.what();
         return;
     }
-    // 7.–9., 13.
+    // 7.–9.
     install(std::move(core));
     // 11.
     seedDefaultEndpointsIfEmpty();
@@ -233,6 +238,9 @@ AppModel::AppModel(AppPlatform platform, QObject* parent)
     else
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
                 &AppModel::shutDown);
+    // 13.
+    if (s.scheduler)
+        s.scheduler->start();
 }
 
 AppModel::~AppModel() {
@@ -281,9 +289,6 @@ void AppModel::install(std::unique_ptr<CoreServices> core) {
     }
     // 9.
     refresh();
-    // 13.
-    if (s.scheduler)
-        s.scheduler->start();
 }
 
 void AppModel::startScheduling() {
@@ -371,6 +376,7 @@ void AppModel::takeOver() {
     s.attachedRunNames.clear();
     setRunningJobIDs({});
     install(std::move(core));
+    s.scheduler->start();
 }
 
 void AppModel::shutDown() {
@@ -387,29 +393,34 @@ void AppModel::shutDown() {
 
 // State.
 
+const AppModel::State& AppModel::checked() const {
+    MARROWBELL_MAIN_THREAD();
+    return *state_;
+}
+
 const std::vector<Job>& AppModel::jobs() const {
-    return state_->jobs;
+    return checked().jobs;
 }
 const std::vector<Endpoint>& AppModel::endpoints() const {
-    return state_->endpoints;
+    return checked().endpoints;
 }
 const AppSettings& AppModel::settings() const {
-    return state_->settings;
+    return checked().settings;
 }
 const std::unordered_set<Uuid>& AppModel::runningJobIDs() const {
-    return state_->runningJobIDs;
+    return checked().runningJobIDs;
 }
 const std::map<std::string, HarnessStatus>& AppModel::harnessStatus() const {
-    return state_->harnessStatus;
+    return checked().harnessStatus;
 }
 const std::vector<HarnessSpec>& AppModel::installedHarnesses() const {
-    return state_->installedHarnesses;
+    return checked().installedHarnesses;
 }
 const std::optional<std::string>& AppModel::startupError() const {
-    return state_->startupError;
+    return checked().startupError;
 }
 const std::optional<Job>& AppModel::editingJob() const {
-    return state_->editingJob;
+    return checked().editingJob;
 }
 
 void AppModel::setEditingJob(const std::optional<Job>& job) {
@@ -421,38 +432,38 @@ void AppModel::setEditingJob(const std::optional<Job>& job) {
 }
 
 const std::shared_ptr<JobStore>& AppModel::store() const {
-    return state_->store;
+    return checked().store;
 }
 const std::shared_ptr<RunHistory>& AppModel::history() const {
-    return state_->history;
+    return checked().history;
 }
 const std::shared_ptr<EndpointStore>& AppModel::endpointStore() const {
-    return state_->endpointStore;
+    return checked().endpointStore;
 }
 const std::shared_ptr<SettingsStore>& AppModel::settingsStore() const {
-    return state_->settingsStore;
+    return checked().settingsStore;
 }
 const std::shared_ptr<SchedulerService>& AppModel::scheduler() const {
-    return state_->scheduler;
+    return checked().scheduler;
 }
 const HarnessRegistry* AppModel::registry() const {
-    return state_->registry ? &*state_->registry : nullptr;
+    return checked().registry ? &*state_->registry : nullptr;
 }
 const ScheduleTimeline& AppModel::timeline() const {
-    return state_->timeline;
+    return checked().timeline;
 }
 LoginItem::Status AppModel::loginItemStatus() const {
-    return state_->loginItemStatus;
+    return checked().loginItemStatus;
 }
 bool AppModel::notificationsAllowed() const {
-    return state_->notificationsAllowed;
+    return checked().notificationsAllowed;
 }
 
 bool AppModel::isAttached() const {
-    return state_->attachedProcessID.has_value();
+    return checked().attachedProcessID.has_value();
 }
 std::optional<pid_t> AppModel::attachedProcessID() const {
-    return state_->attachedProcessID;
+    return checked().attachedProcessID;
 }
 
 std::optional<std::string> AppModel::attachedNote() const {
@@ -479,10 +490,11 @@ BarState AppModel::barState() const {
     const State& s = *state_;
     if (!s.runningJobIDs.empty())
         return BarState::running;
-    if (!s.history)
+    if (!s.history || s.jobs.empty())
         return BarState::idle;
+    const std::unordered_map<Uuid, RunRecord> last = s.history->lastRuns();
     for (const Job& job : s.jobs)
-        if (std::optional<RunRecord> last = s.history->lastRun(job.id); last && !last->succeeded())
+        if (auto run = last.find(job.id); run != last.end() && !run->second.succeeded())
             return BarState::attention;
     return BarState::idle;
 }

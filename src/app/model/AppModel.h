@@ -206,9 +206,12 @@ signals:
 private:
     struct State;
 
-    // Publishes the services of `core` and starts scheduling, or attaches to the
-    // scheduler that runs elsewhere.
+    // Publishes the services of `core`, hands the scheduler its callbacks (or attaches
+    // to the scheduler that runs elsewhere) and refreshes; the caller starts the
+    // scheduler.
     void install(std::unique_ptr<CoreServices> core);
+    // The state, for a read on the main thread (asserted in debug builds).
+    const State& checked() const;
     void startScheduling();
     void attach();
     // The other scheduler is gone (or unreachable): take the lock if it is free.

@@ -239,9 +239,14 @@ void ControlServer::loop(std::stop_token stop) {
             fds.push_back({connection->fd, events, 0});
             polled.push_back(connection);
         }
+        // With no client and no run there is nothing to flush or time out: sleep until a
+        // connection or a run (whose start wakes the loop) comes.
+        const bool idle =
+            connections.empty() && (!services_.live || services_.live->runs().empty());
         auto timeout = std::chrono::ceil<std::chrono::milliseconds>(nextPeriod - Clock::now());
-        int ready = ::poll(fds.data(), fds.size(),
-                           static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1000)));
+        int ready =
+            ::poll(fds.data(), fds.size(),
+                   idle ? -1 : static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1000)));
         if (ready < 0 && errno != EINTR)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (fds[1].revents) {
@@ -595,10 +600,13 @@ void ControlServer::close(Connection& connection) {
 
 void ControlServer::runBegan(const LiveRun& run) {
     std::string line = ControlProtocol::line({{"event", "runStarted"}, {"run", liveRunJson(run)}});
-    std::lock_guard lock(mutex_);
-    for (std::uint64_t id : subscribers_)
-        if (auto found = connections_.find(id); found != connections_.end())
-            enqueue(*found->second, line, false);
+    {
+        std::lock_guard lock(mutex_);
+        for (std::uint64_t id : subscribers_)
+            if (auto found = connections_.find(id); found != connections_.end())
+                enqueue(*found->second, line, false);
+    }
+    wake(); // the loop may be asleep for want of a run to flush
 }
 
 void ControlServer::outputLine(const LiveRun& run, std::uint64_t length, OutputChannel channel,

@@ -152,8 +152,8 @@ std::vector<Job> SchedulerService::plannable(const std::vector<Job>& jobs) const
 // first seen for a job is its last run. Skip records count, carrying their slot.
 std::unordered_map<Uuid, Instant> SchedulerService::lastRunDates() const {
     std::unordered_map<Uuid, Instant> dates;
-    for (const RunRecord& record : history_->allRuns())
-        dates.try_emplace(record.jobID, record.startedAt);
+    for (const auto& [job, record] : history_->lastRuns())
+        dates.emplace(job, record.startedAt);
     return dates;
 }
 
