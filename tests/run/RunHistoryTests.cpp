@@ -70,6 +70,10 @@ TEST(RunHistory, RunsAreNewestStartFirstAndEqualStartsKeepRecordedOrder) {
     EXPECT_EQ(history.lastRun(jobA)->resultText, "tie 1");
     EXPECT_EQ(history.lastRun(jobB)->resultText, "other job");
     EXPECT_FALSE(history.lastRun(Uuid::random()));
+    const auto last = history.lastRuns();
+    ASSERT_EQ(last.size(), 2u);
+    EXPECT_EQ(last.at(jobA), *history.lastRun(jobA));
+    EXPECT_EQ(last.at(jobB), *history.lastRun(jobB));
     EXPECT_TRUE(history.runs(Uuid::random()).empty());
 
     std::vector<double> starts;

@@ -261,6 +261,20 @@ std::optional<RunRecord> RunHistory::lastRun(const Uuid& forJob) const {
     return newest ? std::optional(*newest) : std::nullopt;
 }
 
+std::unordered_map<Uuid, RunRecord> RunHistory::lastRuns() const {
+    std::unordered_map<Uuid, const RunRecord*> newest;
+    std::unordered_map<Uuid, RunRecord> last;
+    std::lock_guard lock(mutex_);
+    for (const RunRecord& r : records_) {
+        auto [found, added] = newest.try_emplace(r.jobID, &r);
+        if (!added && startsLater(r, *found->second))
+            found->second = &r;
+    }
+    for (const auto& [job, record] : newest)
+        last.emplace(job, *record);
+    return last;
+}
+
 std::vector<RunRecord> RunHistory::allRuns() const {
     std::vector<RunRecord> all;
     {

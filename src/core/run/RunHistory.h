@@ -67,6 +67,8 @@ public:
     std::vector<RunRecord> runs(const Uuid& forJob) const;
     // The first of `runs(forJob)`, or none.
     std::optional<RunRecord> lastRun(const Uuid& forJob) const;
+    // `lastRun` of every job that has a record, in one pass.
+    std::unordered_map<Uuid, RunRecord> lastRuns() const;
     // Every record, newest `startedAt` first, sorted like `runs`.
     std::vector<RunRecord> allRuns() const;
     // Each job's latest `startedAt` (its last run or skip), without copying records.
