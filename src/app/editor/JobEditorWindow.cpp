@@ -24,7 +24,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -86,13 +85,14 @@ QWidget* row(const QString& text, QWidget* control, QWidget* extra = nullptr) {
     return widget;
 }
 
-QWidget* busyIndicator(const QString& objectName) {
-    auto* bar = new QProgressBar;
-    bar->setObjectName(objectName);
-    bar->setRange(0, 0);
-    bar->setTextVisible(false);
-    bar->setMaximumSize(48, 8);
-    return bar;
+// Shown while a harness is asked in the background; the window stays usable meanwhile.
+QLabel* busyIndicator(const QString& objectName, const QString& text) {
+    auto* label = new QLabel(text);
+    label->setObjectName(objectName);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    label->setPalette(palette);
+    return label;
 }
 
 QPixmap warningPixmap(const QWidget* widget) {
@@ -442,7 +442,6 @@ void JobEditorWindow::buildAdvanced(QVBoxLayout* form) {
     advancedToggle_ = new QToolButton;
     advancedToggle_->setObjectName("advanced");
     advancedToggle_->setText("Advanced");
-    advancedToggle_->setCheckable(true);
     advancedToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     advancedToggle_->setAutoRaise(true);
     QFont bold = advancedToggle_->font();
@@ -452,6 +451,7 @@ void JobEditorWindow::buildAdvanced(QVBoxLayout* form) {
     advancedSummary_->setWordWrap(false);
     disclosureLayout->addWidget(advancedToggle_);
     disclosureLayout->addWidget(advancedSummary_, 1);
+    disclosureLayout->addStretch();
     form->addWidget(disclosure);
 
     advanced_ = new QWidget;
@@ -483,7 +483,7 @@ void JobEditorWindow::buildAdvanced(QVBoxLayout* form) {
     modelLayout->setSpacing(2);
     modelLayout->addWidget(modelField_, 1);
     modelLayout->addWidget(modelMenu_);
-    modelBusy_ = busyIndicator("modelsBusy");
+    modelBusy_ = busyIndicator("modelsBusy", "listing\u2026");
     section->addWidget(row("Model", modelLine, modelBusy_));
     modelNote_ = note("modelNote");
     section->addWidget(modelNote_);
@@ -502,7 +502,7 @@ void JobEditorWindow::buildAdvanced(QVBoxLayout* form) {
     filterLayout->setContentsMargins(0, 0, 0, 0);
     filterLayout->addWidget(skillFilter_, 1);
     filterLayout->addWidget(turnAllOff_);
-    skillsBusy_ = busyIndicator("skillsBusy");
+    skillsBusy_ = busyIndicator("skillsBusy", "listing\u2026");
     skills->addWidget(row("Skills", filterLine, skillsBusy_));
     skillCount_ = note("skillCount");
     skills->addWidget(skillCount_);
@@ -545,7 +545,8 @@ void JobEditorWindow::buildAdvanced(QVBoxLayout* form) {
     section->addWidget(commandLine);
     form->addWidget(advanced_);
 
-    connect(advancedToggle_, &QToolButton::toggled, this, &JobEditorWindow::setShowAdvanced);
+    connect(advancedToggle_, &QToolButton::clicked, this,
+            [this] { setShowAdvanced(!showAdvanced_); });
     connect(harness_, &QComboBox::activated, this, [this](int index) {
         editor_.draft.harnessID = harness_->itemData(index).toString().toStdString();
         refresh();
@@ -722,7 +723,6 @@ void JobEditorWindow::showPermission() {
 }
 
 void JobEditorWindow::showAdvanced() {
-    advancedToggle_->setChecked(showAdvanced_);
     advancedToggle_->setArrowType(showAdvanced_ ? Qt::DownArrow : Qt::RightArrow);
     setVisibleIfChanged(advancedSummary_, !showAdvanced_);
     setText(advancedSummary_, qs(editor_.advancedSummary()));
