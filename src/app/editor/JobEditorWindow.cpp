@@ -5,6 +5,7 @@
 #include "model/Format.h"
 #include "run/RunWorktree.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QClipboard>
@@ -70,18 +71,25 @@ QLabel* note(const QString& objectName) {
     return label;
 }
 
+constexpr int labelWidth = 96;
+
 // A row of a label and a control, the label column of equal width in every section.
+// Pickers keep their natural width; text fields take the rest of the line.
 QWidget* row(const QString& text, QWidget* control, QWidget* extra = nullptr) {
     auto* widget = new QWidget;
     auto* layout = new QHBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* label = new QLabel(text);
-    label->setMinimumWidth(90);
+    label->setFixedWidth(labelWidth);
     label->setBuddy(control);
     layout->addWidget(label);
-    layout->addWidget(control, 1);
+    const bool picker =
+        qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control);
+    layout->addWidget(control, picker ? 0 : 1);
     if (extra)
         layout->addWidget(extra);
+    if (picker)
+        layout->addStretch(1);
     return widget;
 }
 
@@ -244,6 +252,7 @@ void JobEditorWindow::buildTask(QVBoxLayout* form) {
     prompt_ = new QPlainTextEdit;
     prompt_->setObjectName("prompt");
     prompt_->setTabChangesFocus(true);
+    prompt_->setPlaceholderText("Prompt");
     prompt_->setMinimumHeight(90);
     prompt_->setMaximumHeight(140);
     form->addWidget(prompt_);
@@ -309,7 +318,7 @@ void JobEditorWindow::buildSchedule(QVBoxLayout* form) {
     intervalRow_ = new QWidget;
     auto* intervalLayout = new QHBoxLayout(intervalRow_);
     intervalLayout->setContentsMargins(0, 0, 0, 0);
-    intervalLayout->addSpacing(96);
+    intervalLayout->addSpacing(labelWidth + intervalLayout->spacing());
     intervalLayout->addWidget(minutes_);
     intervalLayout->addWidget(hours_);
     intervalLayout->addStretch(1);
@@ -329,7 +338,7 @@ void JobEditorWindow::buildSchedule(QVBoxLayout* form) {
     dayRow_ = new QWidget;
     auto* dayLayout = new QHBoxLayout(dayRow_);
     dayLayout->setContentsMargins(0, 0, 0, 0);
-    dayLayout->addSpacing(96);
+    dayLayout->addSpacing(labelWidth + dayLayout->spacing());
     dayLayout->addWidget(day_);
     dayLayout->addStretch(1);
     form->addWidget(dayRow_);

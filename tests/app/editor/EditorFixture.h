@@ -72,14 +72,16 @@ public:
         std::filesystem::create_directories(root / "project");
         std::filesystem::create_directories(root / "plain");
         // A real repository where git is installed; a bare ".git" entry elsewhere.
-        if (runProcess({"git", "init", "-q", (root / "project").string()}).exitStatus != 0)
+        if (runProcess({"/bin/sh", "-c", "git init -q \"$0\"", (root / "project").string()})
+                .exitStatus != 0)
             std::filesystem::create_directories(root / "project/.git");
     }
 
     // A stand-in tool printing `output` whatever it is asked, after `delay` seconds.
     void tool(const std::string& name, const std::string& output = "", double delay = 0) const {
-        writeFile(root / ".local/bin" / name, "#!/bin/sh\nsleep " + std::to_string(delay) +
-                                                   "\ncat <<'EOF'\n" + output + "\nEOF\n",
+        writeFile(root / ".local/bin" / name,
+                  "#!/bin/sh\nsleep " + std::to_string(delay) + "\ncat <<'EOF'\n" + output +
+                      "\nEOF\n",
                   true);
     }
     // Claude Code's help, which names its model aliases.

@@ -110,6 +110,25 @@ TEST_F(JobEditorTest, NewDraftStartsOnTheManifestScheduleAndTheDefaultHarness) {
     EXPECT_EQ(std::pair(editor.schedule.hour, editor.schedule.minute), std::pair(9, 0));
 }
 
+TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
+    test::EditorManifest manifest("");
+    manifest.install("claude");
+    EditorContext context;
+    context.registry = manifest.registry();
+    context.installedHarnessIDs = {"claude"};
+    context.defaultHarnessID = "claude";
+    JobEditor editor(context, 14, 25);
+    EXPECT_EQ(editor.schedule.kind, Kind::custom);
+    EXPECT_EQ(editor.scheduleError(),
+              "A cron expression needs 5 fields (minute hour day month weekday); found 0.");
+    EXPECT_TRUE(editor.upcoming(Instant::now()).empty());
+    auto footer = [&] { return editor.footerMessage(Instant::now(), [](Instant) { return ""; }); };
+    EXPECT_EQ(footer(), "Name this job to schedule it.");
+    editor.draft.name = "Brief";
+    editor.draft.workingDirectory = FileUrl::fromPath(manifest.folder.path(), true);
+    EXPECT_EQ(footer(), "Set a schedule.");
+}
+
 struct FooterCase {
     const char* name;
     std::function<void(JobEditor&)> change;

@@ -35,9 +35,10 @@ protected:
         project = FileUrl::fromPath(home.root / "plain", true);
     }
 
+    ~JobEditorWindowTest() override { delete window; }
+
     // Opens the editor on `editing` (none: a new job), at `now`.
-    JobEditorWindow& open(std::optional<Job> editing = std::nullopt,
-                          Instant now = Instant::now()) {
+    JobEditorWindow& open(std::optional<Job> editing = std::nullopt, Instant now = Instant::now()) {
         if (!model)
             model = std::make_unique<AppModel>();
         model->setEditingJob(editing);
@@ -75,6 +76,17 @@ protected:
     void chooseFolder(const std::filesystem::path& folder) {
         chosen = QString::fromStdString(folder.string());
         find<QPushButton>("chooseFolder")->click();
+    }
+    // Clicks the button of `role` in the open message box `name`; its text.
+    std::string answer(const char* name, QMessageBox::ButtonRole role) const {
+        for (QMessageBox* box : window->findChildren<QMessageBox*>(name))
+            if (box->isVisible())
+                for (QAbstractButton* button : box->buttons())
+                    if (box->buttonRole(button) == role) {
+                        button->click();
+                        return box->text().toStdString();
+                    }
+        return "";
     }
     // Fills in what a new job needs and schedules it.
     void fillIn() {
@@ -154,8 +166,7 @@ struct NameCase {
     std::optional<std::string> savedModel;
 };
 
-class JobEditorSaving : public JobEditorWindowTest,
-                        public testing::WithParamInterface<NameCase> {};
+class JobEditorSaving : public JobEditorWindowTest, public testing::WithParamInterface<NameCase> {};
 
 TEST_P(JobEditorSaving, KeepsWhatWasTyped) {
     open();
@@ -168,7 +179,7 @@ TEST_P(JobEditorSaving, KeepsWhatWasTyped) {
     EXPECT_EQ(saved()->name, GetParam().savedName);
     EXPECT_EQ(saved()->model, GetParam().savedModel);
     EXPECT_EQ(saved()->timeZoneIdentifier, TimeZone::system().identifier());
-    EXPECT_FALSE(window) << "the window closes once saved";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000)) << "closes once saved";
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, JobEditorSaving,
@@ -268,17 +279,10 @@ TEST_F(JobEditorWindowTest, ClosingWithChangesAsksFirst) {
     open();
     type("name", "Half done");
     QTest::keyClick(window, Qt::Key_Escape);
-    QMessageBox* ask = window->findChild<QMessageBox*>("confirmDiscard");
-    ASSERT_TRUE(ask);
-    EXPECT_EQ(ask->text(), "Discard changes?");
-    ask->buttons().at(1)->click(); // keep editing
+    EXPECT_EQ(answer("confirmDiscard", QMessageBox::RejectRole), "Discard changes?");
     EXPECT_TRUE(window->isVisible());
     window->close();
-    ask = window->findChild<QMessageBox*>("confirmDiscard");
-    ASSERT_TRUE(ask);
-    for (QAbstractButton* button : ask->buttons())
-        if (ask->buttonRole(button) == QMessageBox::DestructiveRole)
-            button->click();
+    EXPECT_EQ(answer("confirmDiscard", QMessageBox::DestructiveRole), "Discard changes?");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
     EXPECT_FALSE(saved());
 }

@@ -2,12 +2,12 @@
 // a new job, an existing job with Advanced open, and an invalid schedule.
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QSettings>
-#include <QDeadlineTimer>
 #include <QThread>
 #include <QToolButton>
 
