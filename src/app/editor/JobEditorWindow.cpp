@@ -37,6 +37,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <map>
+#include <memory>
+#include <utility>
+
 namespace marrowbell::app {
 
 namespace {
@@ -164,8 +168,16 @@ EditorContext contextOf(const AppModel& model) {
         context.installedHarnessIDs.insert(spec.id);
     context.defaultHarnessID = model.defaultHarnessID();
     context.editingJob = model.editingJob();
-    context.compatibility = [&model](const std::string& harnessID, const Endpoint& endpoint) {
-        return model.endpointCompatibility(harnessID, endpoint);
+    // Asked once per harness and endpoint until the model changes: a harness's settings
+    // file may be read for each answer.
+    auto known = std::make_shared<std::map<std::pair<std::string, Uuid>, EndpointCompatibility>>();
+    context.compatibility = [&model, known](const std::string& harnessID,
+                                            const Endpoint& endpoint) {
+        const auto key = std::pair(harnessID, endpoint.id);
+        auto found = known->find(key);
+        if (found == known->end())
+            found = known->emplace(key, model.endpointCompatibility(harnessID, endpoint)).first;
+        return found->second;
     };
     return context;
 }
@@ -736,6 +748,8 @@ void JobEditorWindow::showAdvanced() {
     setVisibleIfChanged(advancedSummary_, !showAdvanced_);
     setText(advancedSummary_, qs(editor_.advancedSummary()));
     setVisibleIfChanged(advanced_, showAdvanced_);
+    if (!showAdvanced_)
+        return; // filled when opened
 
     Items harnesses;
     bool listed = false;
