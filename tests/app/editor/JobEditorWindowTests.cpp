@@ -228,6 +228,7 @@ TEST_F(JobEditorWindowTest, AWrongProtocolEndpointIsNotOffered) {
     home.add(test::makeEndpoint("Studio", EndpointKind::lmStudio));
     home.add(test::makeEndpoint("Proxy", EndpointKind::anthropicCompatible));
     open();
+    find<QToolButton>("advanced")->click();
     QComboBox* endpoints = find<QComboBox>("endpoint");
     ASSERT_EQ(endpoints->count(), 2);
     EXPECT_EQ(endpoints->itemText(0), "Default for this harness");
@@ -237,6 +238,7 @@ TEST_F(JobEditorWindowTest, AWrongProtocolEndpointIsNotOffered) {
 
 TEST_F(JobEditorWindowTest, TheCommandIsResolvedAgainOnlyWhenWhatItShowsChanges) {
     open();
+    find<QToolButton>("advanced")->click();
     fillIn();
     ASSERT_TRUE(QTest::qWaitFor([&] { return commandSettled(); }, 20000));
     const QString command = find<QPlainTextEdit>("resolvedCommand")->toPlainText();
