@@ -242,7 +242,7 @@ void JobEditorWindow::build() {
     auto* page = new QWidget;
     auto* form = new QVBoxLayout(page);
     form->setContentsMargins(20, 16, 20, 16);
-    form->setSpacing(8);
+    form->setSpacing(6);
     buildTask(form);
     buildFolder(form);
     buildSchedule(form);
@@ -265,8 +265,8 @@ void JobEditorWindow::buildTask(QVBoxLayout* form) {
     prompt_->setObjectName("prompt");
     prompt_->setTabChangesFocus(true);
     prompt_->setPlaceholderText("Prompt");
-    prompt_->setMinimumHeight(90);
-    prompt_->setMaximumHeight(140);
+    // Five lines or so: a prompt is a paragraph, and the whole form fits the window.
+    prompt_->setFixedHeight(prompt_->fontMetrics().lineSpacing() * 5 + 12);
     form->addWidget(prompt_);
     QLabel* hint = note("promptHint");
     hint->setText("Nobody is there to answer questions at 7 AM. Write an instruction with a "
