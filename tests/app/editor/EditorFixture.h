@@ -58,15 +58,19 @@ public:
     TempDir folder, tools;
 };
 
-// A user of their own: home, data and configuration folders in a fresh temporary
-// folder (preferences too), and stand-in harness tools in "~/.local/bin", where the
+// A user of their own: home, data, configuration and runtime folders in a fresh
+// temporary folder (preferences too), and stand-in harness tools in "~/.local/bin", where the
 // shipped manifest looks for them.
 class EditorHome {
 public:
     EditorHome()
         : home_("HOME", root.path().string())
         , data_("XDG_DATA_HOME", (root / "data").string())
-        , config_("XDG_CONFIG_HOME", (root / "config").string()) {
+        , config_("XDG_CONFIG_HOME", (root / "config").string())
+        , runtime_("XDG_RUNTIME_DIR", (root / "runtime").string())
+        , shell_("SHELL", "/bin/false") {
+        std::filesystem::create_directories(root / "runtime");
+        std::filesystem::permissions(root / "runtime", std::filesystem::perms::owner_all);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString((root / "config").string()));
         std::filesystem::create_directories(root / "project");
@@ -103,7 +107,8 @@ public:
     TempDir root;
 
 private:
-    ScopedEnv home_, data_, config_;
+    // The scheduler's control socket is this user's own; no login shell adds its PATH.
+    ScopedEnv home_, data_, config_, runtime_, shell_;
 };
 
 inline Endpoint makeEndpoint(const std::string& name, EndpointKind kind) {
