@@ -1,0 +1,411 @@
+#include "editor/EditorFixture.h"
+#include "editor/JobEditor.h"
+#include "harness/CommandBuilder.h"
+#include "job/JobTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace marrowbell::app {
+namespace {
+
+using test::makeEndpoint;
+using Kind = SchedulePresetKind;
+
+// ---- Schedule controls ---------------------------------------------------------
+
+struct LoadCase {
+    const char* cron;
+    Kind kind;
+    ScheduleControls expected; // kind aside
+};
+
+class ScheduleControlsLoad : public testing::TestWithParam<LoadCase> {};
+
+TEST_P(ScheduleControlsLoad, ShowsWhatTheControlsCanHoldAndLeavesTheRest) {
+    ScheduleControls controls;
+    controls.hour = 14;
+    controls.minute = 25;
+    controls.load(GetParam().cron);
+    ScheduleControls expected = GetParam().expected;
+    expected.kind = GetParam().kind;
+    EXPECT_EQ(controls, expected);
+}
+
+ScheduleControls with(int interval, int weekday, int day, int hour, int minute) {
+    return {Kind::custom, interval, weekday, day, hour, minute};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, ScheduleControlsLoad,
+    testing::Values(LoadCase{"0 9 * * 1-5", Kind::weekdays, with(15, 1, 1, 9, 0)},
+                    LoadCase{"*/20 * * * *", Kind::everyMinutes, with(20, 1, 1, 14, 25)},
+                    LoadCase{"0 */3 * * *", Kind::everyHours, with(3, 1, 1, 14, 25)},
+                    LoadCase{"5 7 * * 7", Kind::weekly, with(15, 0, 1, 7, 5)},
+                    LoadCase{"30 6 31 * *", Kind::monthly, with(15, 1, 31, 6, 30)},
+                    // The stepper cannot show these, so the text stays as typed.
+                    LoadCase{"*/75 * * * *", Kind::custom, with(15, 1, 1, 14, 25)},
+                    LoadCase{"0 */30 * * *", Kind::custom, with(15, 1, 1, 14, 25)},
+                    LoadCase{"0 25 * * *", Kind::custom, with(15, 1, 1, 14, 25)},
+                    LoadCase{"", Kind::custom, with(15, 1, 1, 14, 25)}));
+
+TEST(ScheduleControlsCron, FollowsTheControlsExceptForCustom) {
+    ScheduleControls controls;
+    controls.load("*/15 * * * *");
+    controls.interval = 20;
+    EXPECT_EQ(controls.cron(), "*/20 * * * *");
+    controls.kind = Kind::monthly;
+    controls.dayOfMonth = 3;
+    controls.hour = 7;
+    controls.minute = 5;
+    EXPECT_EQ(controls.cron(), "5 7 3 * *");
+    controls.kind = Kind::custom;
+    EXPECT_EQ(controls.cron(), std::nullopt);
+}
+
+// ---- The editor's rules --------------------------------------------------------
+
+class JobEditorTest : public testing::Test {
+protected:
+    JobEditorTest() {
+        manifest.install("claude");
+        manifest.install("opencode");
+        std::filesystem::create_directories(folder / "plain");
+        std::filesystem::create_directories(folder / "repo/.git");
+    }
+
+    EditorContext context(std::optional<Job> editing = std::nullopt) const {
+        EditorContext context;
+        context.registry = manifest.registry();
+        context.installedHarnessIDs = {"claude", "opencode"};
+        context.defaultHarnessID = "claude";
+        context.endpoints = endpoints;
+        context.editingJob = std::move(editing);
+        const HarnessRegistry registry = *context.registry;
+        context.compatibility = [registry](const std::string& harness, const Endpoint& endpoint) {
+            return CommandBuilder::compatibility(registry.spec(harness), endpoint, std::nullopt);
+        };
+        return context;
+    }
+
+    // A new job's editor with everything filled in that saving needs.
+    JobEditor complete(std::optional<Job> editing = std::nullopt) const {
+        JobEditor editor(context(std::move(editing)), 10, 0);
+        editor.draft.name = "Morning brief";
+        editor.draft.prompt = "Summarise the commits of yesterday.";
+        editor.draft.workingDirectory = FileUrl::fromPath(folder / "plain", true);
+        return editor;
+    }
+
+    test::EditorManifest manifest;
+    test::TempDir folder;
+    std::vector<Endpoint> endpoints;
+};
+
+TEST_F(JobEditorTest, NewDraftStartsOnTheManifestScheduleAndTheDefaultHarness) {
+    const JobEditor editor(context(), 14, 25);
+    EXPECT_EQ(editor.draft, Draft::fresh("0 9 * * 1-5", "claude"));
+    EXPECT_EQ(editor.schedule.kind, Kind::weekdays);
+    EXPECT_EQ(std::pair(editor.schedule.hour, editor.schedule.minute), std::pair(9, 0));
+}
+
+TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
+    test::EditorManifest manifest("");
+    manifest.install("claude");
+    EditorContext context;
+    context.registry = manifest.registry();
+    context.installedHarnessIDs = {"claude"};
+    context.defaultHarnessID = "claude";
+    JobEditor editor(context, 14, 25);
+    EXPECT_EQ(editor.schedule.kind, Kind::custom);
+    EXPECT_EQ(editor.scheduleError(),
+              "A cron expression needs 5 fields (minute hour day month weekday); found 0.");
+    EXPECT_TRUE(editor.upcoming(Instant::now()).empty());
+    auto footer = [&] { return editor.footerMessage(Instant::now(), [](Instant) { return ""; }); };
+    EXPECT_EQ(footer(), "Name this job to schedule it.");
+    editor.draft.name = "Brief";
+    editor.draft.workingDirectory = FileUrl::fromPath(manifest.folder.path(), true);
+    EXPECT_EQ(footer(), "Set a schedule.");
+}
+
+struct FooterCase {
+    const char* name;
+    std::function<void(JobEditor&)> change;
+    std::optional<std::string> message;
+};
+
+class JobEditorFooter : public JobEditorTest, public testing::WithParamInterface<FooterCase> {};
+
+TEST_P(JobEditorFooter, NamesTheFirstThingStandingInTheWay) {
+    JobEditor editor = complete();
+    GetParam().change(editor);
+    // Opened at 10:00 UTC on Monday 4 January 2027.
+    const Instant now = Instant::fromUnix(1799056800);
+    test::ScopedEnv zone("TZ", "UTC");
+    EXPECT_EQ(
+        editor.footerMessage(now, [](Instant at) { return std::to_string(at.unixSeconds()); }),
+        GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Order, JobEditorFooter,
+    testing::Values(
+        FooterCase{"harness before all",
+                   [](JobEditor& e) {
+                       e.draft.harnessID = "codex";
+                       e.draft.name = "";
+                   },
+                   "Codex is not installed. Install it, or pick another harness under Advanced."},
+        FooterCase{"unknown harness by its identifier",
+                   [](JobEditor& e) { e.draft.harnessID = "aider"; },
+                   "aider is not installed. Install it, or pick another harness under Advanced."},
+        FooterCase{"name",
+                   [](JobEditor& e) {
+                       e.draft.name = "";
+                       e.draft.cron = "";
+                   },
+                   "Name this job to schedule it."},
+        FooterCase{"blank name is a name",
+                   [](JobEditor& e) {
+                       e.draft.name = "  ";
+                       e.draft.workingDirectory.reset();
+                   },
+                   "Choose the folder this job runs in."},
+        FooterCase{"schedule", [](JobEditor& e) { e.draft.cron = "0 9 * *"; }, "Set a schedule."},
+        FooterCase{"shared checks", [](JobEditor& e) { e.draft.prompt = " \n"; },
+                   "The prompt is empty."},
+        // The next 9:00 after 10:00 is the next day's.
+        FooterCase{"runs from", [](JobEditor& e) { e.draft.cron = "0 9 * * *"; },
+                   "Runs from " + std::to_string(1799056800.0 + 23 * 3600)}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+TEST_F(JobEditorTest, AnExistingJobWithNothingMissingHasNoFooterLine) {
+    Job job = test::makeJob("Nightly", "0 9 * * *");
+    job.workingDirectory = FileUrl::fromPath(folder / "plain", true);
+    const JobEditor editor(context(job), 10, 0);
+    EXPECT_EQ(editor.footerMessage(Instant::now(), [](Instant) { return "x"; }), std::nullopt);
+}
+
+struct SaveCase {
+    const char* name;
+    std::function<void(Draft&)> change;
+    std::function<void(Job&)> expected; // applied to the job saving the complete draft makes
+};
+
+class JobEditorSave : public JobEditorTest, public testing::WithParamInterface<SaveCase> {};
+
+TEST_P(JobEditorSave, MakesTheJobTheSharedChecksMake) {
+    Job base = test::makeJob("Old", "0 9 * * *");
+    base.timeZoneIdentifier = "Asia/Tokyo";
+    base.isPaused = true;
+    base.limitOverrides.timeoutSeconds = 600;
+    base.resumedAt = Instant{900000000};
+    JobEditor editor = complete(base);
+    GetParam().change(editor.draft);
+    const std::optional<Job> job = editor.jobToSave(Instant{950000000});
+    ASSERT_TRUE(job);
+
+    Job expected = base;
+    expected.name = "Morning brief";
+    expected.prompt = editor.draft.prompt;
+    expected.workingDirectory = *editor.draft.workingDirectory;
+    GetParam().expected(expected);
+    EXPECT_EQ(*job, expected);
+    // The command line's checks make the very same job of the same input.
+    const JobDraft::Context checks{*editor.context().registry, {}, {}, std::nullopt};
+    EXPECT_EQ(editor.draft.checkable(base).check(checks, Instant{950000000}).job, job);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, JobEditorSave,
+                         testing::Values(SaveCase{"kept", [](Draft&) {}, [](Job&) {}},
+                                         SaveCase{"untitled", [](Draft& d) { d.name = ""; },
+                                                  [](Job& j) { j.name = "Untitled job"; }},
+                                         SaveCase{"blank name and model as typed",
+                                                  [](Draft& d) {
+                                                      d.name = "  ";
+                                                      d.model = " ";
+                                                  },
+                                                  [](Job& j) {
+                                                      j.name = "  ";
+                                                      j.model = " ";
+                                                  }},
+                                         SaveCase{"skills sorted",
+                                                  [](Draft& d) {
+                                                      d.enabledSkills = {"b", "a"};
+                                                  },
+                                                  [](Job& j) {
+                                                      j.skills = {"a", "b"};
+                                                  }}),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
+
+TEST_F(JobEditorTest, ANewJobTakesTheSystemZoneAndNoOverrides) {
+    test::ScopedEnv zone("TZ", "America/Denver");
+    const std::optional<Job> job = complete().jobToSave(Instant{5});
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->timeZoneIdentifier, "America/Denver");
+    EXPECT_EQ(job->createdAt, Instant{5});
+    EXPECT_FALSE(job->isPaused || job->hasOverriddenLimits() || job->resumedAt);
+}
+
+TEST_F(JobEditorTest, SavingDoesNothingWhatTheChecksRefuse) {
+    for (auto change : std::vector<std::function<void(Draft&)>>{
+             [](Draft& d) { d.cron = "61 * * * *"; },
+             [](Draft& d) { d.workingDirectory.reset(); },
+             [](Draft& d) { d.prompt = ""; },
+         }) {
+        JobEditor editor = complete();
+        change(editor.draft);
+        EXPECT_FALSE(editor.jobToSave(Instant::now()));
+    }
+}
+
+struct FolderCase {
+    const char* folder; // none: no folder chosen
+    std::optional<bool> landsInWorktree;
+    const char* description;
+    const char* scopedTitle;
+};
+
+class JobEditorFolder : public JobEditorTest, public testing::WithParamInterface<FolderCase> {};
+
+TEST_P(JobEditorFolder, DescribesWhereScopedWritesLand) {
+    JobEditor editor = complete();
+    editor.draft.workingDirectory.reset();
+    if (GetParam().folder)
+        editor.draft.workingDirectory = FileUrl::fromPath(folder / GetParam().folder, true);
+    EXPECT_EQ(editor.folderDescription(GetParam().landsInWorktree), GetParam().description);
+    EXPECT_EQ(editor.permissionTitle(PermissionLevel::scopedWrite, GetParam().landsInWorktree),
+              GetParam().scopedTitle);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, JobEditorFolder,
+    testing::Values(
+        FolderCase{nullptr, std::nullopt,
+                   "Pick the folder this job works in. Nothing outside it is touched, and the "
+                   "app asks for no access until you choose.",
+                   "Write in this folder only (scoped write)"},
+        FolderCase{"repo", true, "A git repository — scoped writes land in a throwaway worktree.",
+                   "Write in a worktree (scoped write)"},
+        FolderCase{"repo", std::nullopt,
+                   "A git repository — scoped writes land in a throwaway worktree.",
+                   "Write in a worktree (scoped write)"},
+        FolderCase{"repo", false,
+                   "A git repository — scoped writes land in this folder; commit first so you "
+                   "can review them.",
+                   "Write in this folder only (scoped write)"},
+        FolderCase{"plain", false, "Not a repository — scoped writes stay inside this folder.",
+                   "Write in this folder only (scoped write)"}));
+
+TEST_F(JobEditorTest, PermissionNotesFollowTheHarnessEnforcement) {
+    JobEditor editor = complete();
+    editor.draft.permission = PermissionLevel::fullAccess;
+    EXPECT_EQ(editor.permissionNote().icon, JobEditor::Note::Icon::warning);
+    editor.draft.harnessID = "opencode"; // confined by the operating system
+    EXPECT_EQ(editor.permissionNote().icon, JobEditor::Note::Icon::shield);
+    editor.draft.permission = PermissionLevel::scopedWrite;
+    EXPECT_EQ(editor.permissionNote(),
+              (JobEditor::Note{JobEditor::Note::Icon::none,
+                               std::string(explanation(LimitEnforcement::operatingSystem))}));
+    editor.draft.harnessID = "aider";
+    EXPECT_EQ(editor.permissionNote(), JobEditor::Note{});
+}
+
+TEST_F(JobEditorTest, AWrongProtocolEndpointIsLeftOutAndNamed) {
+    endpoints = {makeEndpoint("Studio", EndpointKind::lmStudio),
+                 makeEndpoint("Proxy", EndpointKind::anthropicCompatible),
+                 makeEndpoint("Gateway", EndpointKind::openAICompatible)};
+    JobEditor editor = complete(); // Claude Code reads only the Anthropic protocol
+    ASSERT_EQ(editor.usableEndpoints().size(), 1u);
+    EXPECT_EQ(editor.usableEndpoints()[0].name, "Proxy");
+    EXPECT_EQ(editor.unusableEndpointsNote(),
+              "Studio, Gateway not shown — Claude Code cannot read what they serve.");
+}
+
+TEST_F(JobEditorTest, AProviderMissingEndpointGetsALineOfItsOwn) {
+    endpoints = {makeEndpoint("Studio", EndpointKind::lmStudio),
+                 makeEndpoint("Farm", EndpointKind::ollama),
+                 makeEndpoint("Other", EndpointKind::openAICompatible)};
+    EditorContext with = context();
+    with.compatibility = [](const std::string&, const Endpoint& endpoint) {
+        if (endpoint.name == "Other")
+            return EndpointCompatibility{EndpointCompatibility::WrongProtocol{
+                EndpointProtocol::anthropic, EndpointProtocol::openAI}};
+        return EndpointCompatibility{EndpointCompatibility::ProviderMissing{
+            std::string(endpoint.name == "Studio" ? "lmstudio" : "ollama"), "~/.config/tool.json"}};
+    };
+    JobEditor editor(with, 9, 0);
+    EXPECT_EQ(editor.unusableEndpointsNote(),
+              "Studio not shown — add a \"lmstudio\" provider to ~/.config/tool.json and Claude "
+              "Code can reach it.\n"
+              "Farm not shown — add a \"ollama\" provider to ~/.config/tool.json and Claude Code "
+              "can reach it.");
+}
+
+TEST_F(JobEditorTest, ModelNotesSayWhereModelsComeFrom) {
+    endpoints = {makeEndpoint("Proxy", EndpointKind::anthropicCompatible)};
+    JobEditor editor = complete();
+    EXPECT_EQ(editor.modelPlaceholder(), "Default for Claude Code");
+    EXPECT_EQ(editor.modelNote(),
+              "Left empty, Claude Code uses whichever model it is configured for.");
+    editor.availableModels = {{"opus", std::nullopt}};
+    EXPECT_EQ(editor.modelNote(), "Available to Claude Code with its current sign-in.");
+    editor.draft.endpointID = endpoints[0].id;
+    EXPECT_EQ(editor.modelPlaceholder(), "Model name");
+    EXPECT_EQ(editor.modelNote(), "Served right now by Proxy.");
+    editor.availableModels.clear();
+    EXPECT_EQ(editor.modelNote(), "Proxy did not answer, so its models could not be listed. "
+                                  "Check it under Settings \u2192 Endpoints.");
+}
+
+TEST_F(JobEditorTest, SkillsFilterByNameOrSummaryAndCount) {
+    JobEditor editor = complete();
+    editor.draft.harnessID = "opencode";
+    editor.skillDiscovery = Discovery<Skill>::answered({{"lint", "Lint", "Checks STYLE"},
+                                                        {"pdf", "PDF", std::nullopt},
+                                                        {"docs", "Docs", "Writes"}});
+    EXPECT_EQ(editor.skillCountLine(), "none of 3");
+    editor.skillFilter = "sty";
+    ASSERT_EQ(editor.shownSkills().size(), 1u);
+    editor.skillFilter = "D";
+    EXPECT_EQ(editor.shownSkills().size(), 2u); // PDF by name, Docs by name
+    editor.draft.enabledSkills = {"pdf", "docs"};
+    EXPECT_EQ(editor.skillCountLine(), "2 of 3 enabled");
+    EXPECT_EQ(editor.advancedSummary(),
+              "opencode · default endpoint · 2 skills · limits from Settings");
+}
+
+TEST_F(JobEditorTest, LimitComesFromTheJobWhenItHasItsOwn) {
+    JobEditor editor = complete();
+    EXPECT_EQ(editor.limitDescription(), "60 minutes · from Settings");
+    Job own = test::makeJob();
+    own.limitOverrides.timeoutSeconds = 899;
+    EXPECT_EQ(complete(own).limitDescription(), "14 minutes · set for this job");
+    EXPECT_EQ(complete(own).advancedSummary(),
+              "Claude Code · default endpoint · no skills · own time limit");
+}
+
+TEST_F(JobEditorTest, CommandKeyHasTheSixPartsOnly) {
+    JobEditor editor = complete();
+    const std::string key = editor.draft.commandKey();
+    editor.draft.name = "Other";
+    editor.draft.prompt = "Other";
+    editor.draft.cron = "* * * * *";
+    editor.draft.offlinePolicy = OfflinePolicy::failAndNotify;
+    EXPECT_EQ(editor.draft.commandKey(), key);
+    editor.draft.enabledSkills = {"b", "a"};
+    EXPECT_EQ(editor.draft.commandKey(),
+              "claude||readOnly||" + (folder / "plain").string() + "|a,b");
+}
+
+} // namespace
+} // namespace marrowbell::app
