@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+class QFormLayout;
+class QLabel;
+class QVBoxLayout;
+class QWidget;
+
+namespace marrowbell::app::SettingsLayout {
+
+// A titled section in `column`: its heading, then a form for its rows.
+QFormLayout* section(QVBoxLayout& column, const QString& title);
+// Secondary text that wraps: notes, captions and hints.
+QLabel* note(const QString& text, QWidget* parent = nullptr);
+// A line with the warning sign before it.
+QWidget* warning(const QString& text, QWidget* parent = nullptr);
+// The form's layout for a window of this desktop: labels right of the column's edge
+// on every style, fields that grow.
+void styleForm(QFormLayout& form);
+
+} // namespace marrowbell::app::SettingsLayout
