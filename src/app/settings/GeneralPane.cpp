@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -43,13 +42,19 @@ GeneralPane::GeneralPane(AppModel& model, FileRevealer& files, QWidget* parent)
     : QWidget(parent)
     , model_(model)
     , files_(files) {
-    auto* column = new QVBoxLayout(this);
-    column->addWidget(startupSection());
-    column->addWidget(defaultsSection());
-    column->addWidget(schedulingSection());
-    column->addWidget(storedDataSection());
-    column->addWidget(updatesSection());
-    column->addStretch(1);
+    // One form for every section, so the labels of all of them line up.
+    auto* form = new QFormLayout(this);
+    SettingsLayout::styleForm(*form);
+    addStartup(*form);
+    addDefaults(*form);
+    addScheduling(*form);
+    addStoredData(*form);
+    addUpdates(*form);
+    // Pickers as wide as their longest entry needs, not the window.
+    for (QComboBox* picker : {harness_, endpoint_, catchUp_})
+        picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    for (QComboBox* picker : {harness_, endpoint_, catchUp_})
+        picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     connect(&model_, &AppModel::loginItemStatusChanged, this, &GeneralPane::showLoginItem);
     connect(&model_, &AppModel::installedHarnessesChanged, this, &GeneralPane::showHarnesses);
@@ -66,30 +71,24 @@ GeneralPane::GeneralPane(AppModel& model, FileRevealer& files, QWidget* parent)
 
 void GeneralPane::setNotificationSettingsOpener(std::function<void()> open) {
     openNotificationSettings_ = std::move(open);
-    openNotificationSettingsButton_->setVisible(bool(openNotificationSettings_));
+    openNotificationSettingsLink_->setVisible(bool(openNotificationSettings_));
 }
 
-QWidget* GeneralPane::startupSection() {
-    auto* section = new QWidget;
-    auto* column = new QVBoxLayout(section);
-    column->setContentsMargins(0, 0, 0, 0);
-    QFormLayout* form = SettingsLayout::section(*column, "Startup");
+void GeneralPane::addStartup(QFormLayout& form) {
+    SettingsLayout::section(form, "Startup");
     launchAtLogin_ = new QCheckBox("Launch at login");
     launchAtLogin_->setObjectName("launchAtLogin");
     connect(launchAtLogin_, &QCheckBox::toggled, this,
             [this](bool enabled) { model_.setLaunchAtLogin(enabled); });
-    form->addRow(launchAtLogin_);
+    form.addRow(QString(), launchAtLogin_);
     // A login item never awaits approval here, so the reason to keep it on always shows.
-    form->addRow(SettingsLayout::note("A scheduler that does not return after a reboot quietly "
-                                      "stops doing the one thing it is for."));
-    return section;
+    form.addRow(QString(),
+                SettingsLayout::note("A scheduler that does not return after a reboot quietly "
+                                     "stops doing the one thing it is for."));
 }
 
-QWidget* GeneralPane::defaultsSection() {
-    auto* section = new QWidget;
-    auto* column = new QVBoxLayout(section);
-    column->setContentsMargins(0, 0, 0, 0);
-    QFormLayout* form = SettingsLayout::section(*column, "Defaults for new jobs");
+void GeneralPane::addDefaults(QFormLayout& form) {
+    SettingsLayout::section(form, "Defaults for new jobs");
 
     harness_ = new QComboBox;
     harness_->setObjectName("defaultHarness");
@@ -97,7 +96,7 @@ QWidget* GeneralPane::defaultsSection() {
         const std::string id = harness_->itemData(index).toString().toStdString();
         model_.updateSettings([id](AppSettings& settings) { settings.defaultHarnessID = id; });
     });
-    form->addRow("Harness", harness_);
+    form.addRow("Harness", harness_);
 
     endpoint_ = new QComboBox;
     endpoint_->setObjectName("defaultEndpoint");
@@ -107,7 +106,7 @@ QWidget* GeneralPane::defaultsSection() {
         model_.updateSettings(
             [chosen](AppSettings& settings) { settings.defaultEndpointID = chosen; });
     });
-    form->addRow("Endpoint", endpoint_);
+    form.addRow("Endpoint", endpoint_);
 
     auto* stopAfter = new QWidget;
     auto* stopAfterRow = new QHBoxLayout(stopAfter);
@@ -128,7 +127,7 @@ QWidget* GeneralPane::defaultsSection() {
     stopAfterLabel_->setObjectName("stopAfterLabel");
     stopAfterRow->addWidget(stopAfter_);
     stopAfterRow->addWidget(stopAfterLabel_, 1);
-    form->addRow("Stop after", stopAfter);
+    form.addRow("Stop after", stopAfter);
 
     notifyOnFailureOnly_ = new QCheckBox("Only notify me when a run fails");
     notifyOnFailureOnly_->setObjectName("notifyOnFailureOnly");
@@ -136,7 +135,7 @@ QWidget* GeneralPane::defaultsSection() {
         model_.updateSettings(
             [only](AppSettings& settings) { settings.defaults.notifyOnFailureOnly = only; });
     });
-    form->addRow(notifyOnFailureOnly_);
+    form.addRow(QString(), notifyOnFailureOnly_);
 
     notificationsWarning_ = new QWidget;
     notificationsWarning_->setObjectName("notificationsWarning");
@@ -146,26 +145,21 @@ QWidget* GeneralPane::defaultsSection() {
         SettingsLayout::warning(
             "Notifications are turned off for Marrowbell, so runs cannot report."),
         1);
-    openNotificationSettingsButton_ = new QPushButton("Open Settings…");
-    openNotificationSettingsButton_->setObjectName("openNotificationSettings");
-    openNotificationSettingsButton_->setFlat(true);
-    openNotificationSettingsButton_->setCursor(Qt::PointingHandCursor);
-    openNotificationSettingsButton_->setForegroundRole(QPalette::Link);
-    openNotificationSettingsButton_->setVisible(false);
-    connect(openNotificationSettingsButton_, &QPushButton::clicked, this, [this] {
+    openNotificationSettingsLink_ = new QLabel("<a href=\"settings\">Open Settings…</a>");
+    openNotificationSettingsLink_->setObjectName("openNotificationSettings");
+    openNotificationSettingsLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                                           Qt::LinksAccessibleByKeyboard);
+    openNotificationSettingsLink_->setVisible(false);
+    connect(openNotificationSettingsLink_, &QLabel::linkActivated, this, [this] {
         if (openNotificationSettings_)
             openNotificationSettings_();
     });
-    warningRow->addWidget(openNotificationSettingsButton_, 0, Qt::AlignTop);
-    form->addRow(notificationsWarning_);
-    return section;
+    warningRow->addWidget(openNotificationSettingsLink_, 0, Qt::AlignTop);
+    form.addRow(QString(), notificationsWarning_);
 }
 
-QWidget* GeneralPane::schedulingSection() {
-    auto* section = new QWidget;
-    auto* column = new QVBoxLayout(section);
-    column->setContentsMargins(0, 0, 0, 0);
-    QFormLayout* form = SettingsLayout::section(*column, "Scheduling");
+void GeneralPane::addScheduling(QFormLayout& form) {
+    SettingsLayout::section(form, "Scheduling");
     catchUp_ = new QComboBox;
     catchUp_->setObjectName("catchUp");
     connect(catchUp_, &QComboBox::activated, this, [this](int index) {
@@ -173,22 +167,18 @@ QWidget* GeneralPane::schedulingSection() {
         model_.updateSettings(
             [grace](AppSettings& settings) { settings.catchUpGraceSeconds = grace; });
     });
-    form->addRow("Catch up on missed runs", catchUp_);
-    form->addRow(
-        SettingsLayout::note("A lapse collapses to one decision about the most recent "
-                             "slot, so a laptop closed for days never wakes to a backlog."));
+    form.addRow("Catch up on missed runs", catchUp_);
+    form.addRow(QString(), SettingsLayout::note(
+                               "A lapse collapses to one decision about the most recent "
+                               "slot, so a laptop closed for days never wakes to a backlog."));
     auto* zone = new QLabel(QString::fromStdString(TimeZone::system().identifier()));
     zone->setObjectName("timeZone");
     zone->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    form->addRow("Time zone", zone);
-    return section;
+    form.addRow("Time zone", zone);
 }
 
-QWidget* GeneralPane::storedDataSection() {
-    auto* section = new QWidget;
-    auto* column = new QVBoxLayout(section);
-    column->setContentsMargins(0, 0, 0, 0);
-    QFormLayout* form = SettingsLayout::section(*column, "Stored data");
+void GeneralPane::addStoredData(QFormLayout& form) {
+    SettingsLayout::section(form, "Stored data");
     auto* show = new QPushButton("Show in Files");
     show->setObjectName("showJobsInFiles");
     show->setAccessibleName("Show the Jobs folder in Files");
@@ -203,19 +193,15 @@ QWidget* GeneralPane::storedDataSection() {
     auto* row = new QHBoxLayout;
     row->addWidget(show);
     row->addStretch(1);
-    form->addRow("Jobs", row);
-    return section;
+    form.addRow("Jobs", row);
 }
 
-QWidget* GeneralPane::updatesSection() {
-    auto* section = new QWidget;
-    auto* column = new QVBoxLayout(section);
-    column->setContentsMargins(0, 0, 0, 0);
-    QFormLayout* form = SettingsLayout::section(*column, "Updates");
+void GeneralPane::addUpdates(QFormLayout& form) {
+    SettingsLayout::section(form, "Updates");
     auto* version = new QLabel(QString::fromStdString(Updates::version()));
     version->setObjectName("version");
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    form->addRow("Version", version);
+    form.addRow("Version", version);
 
     auto* automatic = new QCheckBox("Check for updates automatically");
     automatic->setObjectName("checkAutomatically");
@@ -228,9 +214,8 @@ QWidget* GeneralPane::updatesSection() {
     row->addWidget(automatic);
     row->addStretch(1);
     row->addWidget(checkNow);
-    form->addRow(row);
-    form->addRow(SettingsLayout::note(text(Updates::note)));
-    return section;
+    form.addRow(QString(), row);
+    form.addRow(QString(), SettingsLayout::note(text(Updates::note)));
 }
 
 void GeneralPane::showLoginItem() {

@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -28,11 +29,11 @@ public:
     void setNotificationSettingsOpener(std::function<void()> open);
 
 private:
-    QWidget* startupSection();
-    QWidget* defaultsSection();
-    QWidget* schedulingSection();
-    QWidget* storedDataSection();
-    QWidget* updatesSection();
+    void addStartup(QFormLayout& form);
+    void addDefaults(QFormLayout& form);
+    void addScheduling(QFormLayout& form);
+    void addStoredData(QFormLayout& form);
+    void addUpdates(QFormLayout& form);
 
     // Show the model's current state; none of them writes anything.
     void showLoginItem();
@@ -51,7 +52,7 @@ private:
     QLabel* stopAfterLabel_ = nullptr;
     QCheckBox* notifyOnFailureOnly_ = nullptr;
     QWidget* notificationsWarning_ = nullptr;
-    QPushButton* openNotificationSettingsButton_ = nullptr;
+    QLabel* openNotificationSettingsLink_ = nullptr;
     QComboBox* catchUp_ = nullptr;
 };
 

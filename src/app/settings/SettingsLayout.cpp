@@ -4,24 +4,17 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QStyle>
-#include <QVBoxLayout>
 
 namespace marrowbell::app::SettingsLayout {
 
-QFormLayout* section(QVBoxLayout& column, const QString& title) {
-    if (column.count() > 0)
-        column.addSpacing(14);
+void section(QFormLayout& form, const QString& title) {
     auto* heading = new QLabel(title);
     QFont font = heading->font();
     font.setBold(true);
     heading->setFont(font);
-    heading->setAccessibleName(title);
-    column.addWidget(heading);
-    auto* form = new QFormLayout;
-    styleForm(*form);
-    form->setContentsMargins(12, 4, 0, 0);
-    column.addLayout(form);
-    return form;
+    if (form.rowCount() > 0)
+        heading->setContentsMargins(0, 10, 0, 0);
+    form.addRow(heading);
 }
 
 QLabel* note(const QString& text, QWidget* parent) {

@@ -4,13 +4,13 @@
 
 class QFormLayout;
 class QLabel;
-class QVBoxLayout;
 class QWidget;
 
 namespace marrowbell::app::SettingsLayout {
 
-// A titled section in `column`: its heading, then a form for its rows.
-QFormLayout* section(QVBoxLayout& column, const QString& title);
+// Starts a titled section in `form`: a heading across both columns, set apart from
+// the section before.
+void section(QFormLayout& form, const QString& title);
 // Secondary text that wraps: notes, captions and hints.
 QLabel* note(const QString& text, QWidget* parent = nullptr);
 // A line with the warning sign before it.

@@ -37,7 +37,7 @@ SettingsWindow::SettingsWindow(AppModel& model, std::unique_ptr<FileRevealer> fi
     tabs_->addTab(harnesses_, "Harnesses");
     tabs_->setDocumentMode(true);
     layout->addWidget(tabs_);
-    resize(640, 620);
+    resize(680, 700);
 }
 
 SettingsWindow::~SettingsWindow() = default;
