@@ -179,20 +179,20 @@ QWidget* EndpointsPane::listSide() {
     column->addWidget(list_, 1);
 
     auto* buttons = new QHBoxLayout;
-    add_ = new QToolButton;
-    add_->setObjectName("addEndpoint");
-    add_->setText("+");
-    add_->setIcon(QIcon::fromTheme("list-add"));
-    add_->setToolTip("Add an endpoint");
-    add_->setAccessibleName("Add an endpoint");
-    connect(add_, &QToolButton::clicked, this, &EndpointsPane::addEndpoint);
-    remove_ = new QToolButton;
-    remove_->setObjectName("removeEndpoint");
-    remove_->setText("\u2212");
-    remove_->setIcon(QIcon::fromTheme("list-remove"));
-    remove_->setToolTip("Delete the endpoint and its key");
-    remove_->setAccessibleName("Delete the endpoint and its key");
-    connect(remove_, &QToolButton::clicked, this, &EndpointsPane::deleteSelected);
+    auto button = [this](const char* name, const QString& symbol, const char* icon,
+                         const QString& purpose, void (EndpointsPane::*action)()) {
+        auto* button = new QToolButton;
+        button->setObjectName(name);
+        button->setText(symbol);
+        button->setIcon(QIcon::fromTheme(icon));
+        button->setToolTip(purpose);
+        button->setAccessibleName(purpose);
+        connect(button, &QToolButton::clicked, this, action);
+        return button;
+    };
+    add_ = button("addEndpoint", "+", "list-add", "Add an endpoint", &EndpointsPane::addEndpoint);
+    remove_ = button("removeEndpoint", "\u2212", "list-remove", "Delete the endpoint and its key",
+                     &EndpointsPane::deleteSelected);
     testAll_ = new QPushButton("Test all");
     testAll_->setObjectName("testAll");
     connect(testAll_, &QPushButton::clicked, this, &EndpointsPane::testAll);

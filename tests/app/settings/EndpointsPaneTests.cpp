@@ -4,6 +4,8 @@
 #include "endpoint/SecretStore.h"
 #include "support/LocalHttpServer.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -12,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -244,6 +247,46 @@ TEST_F(EndpointsPaneTest, MinusDeletesTheEndpointAndItsKey) {
     EXPECT_EQ(SecretStore::shared().secret(id), std::nullopt);
     EXPECT_EQ(pane().selection(), std::nullopt);
     EXPECT_TRUE(find<QLabel>("noSelection").isVisible());
+}
+
+TEST_F(EndpointsPaneTest, AKeyTypedIsKeptOnlyInTheKeyring) {
+    requireKeyring();
+    open();
+    const Uuid id = addEndpoint("Cloud", "https://api.example.com/v1");
+    select(id);
+    QGuiApplication::clipboard()->setText("before");
+    type("endpointAPIKey", "sk-secret-4711");
+    auto& field = find<QLineEdit>("endpointAPIKey");
+    field.selectAll();
+    QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(&field, Qt::Key_X, Qt::ControlModifier);
+
+    EXPECT_EQ(SecretStore::shared().secret(id), "sk-secret-4711");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
+        if (!entry.is_regular_file())
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string content{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(content.find("sk-secret-4711"), std::string::npos) << entry.path();
+    }
+    SecretStore::shared().remove(id);
+}
+
+TEST_F(SettingsWindowTest, AFailedStartShowsTheDefaultsAndChangesNothing) {
+    writeFile(dir_ / "data", "not a folder");
+    ScopedEnv data("XDG_DATA_HOME", (dir_ / "data").string());
+    AppModel model;
+    ASSERT_TRUE(model.startupError());
+    SettingsWindow window(model, std::make_unique<RecordingRevealer>(shown_));
+    window.show();
+    window.tabs().setCurrentIndex(1);
+    auto* add = window.findChild<QToolButton*>("addEndpoint");
+    EXPECT_FALSE(add->isEnabled());
+    add->click();
+    window.findChild<QPushButton*>("testAll")->click();
+    EXPECT_FALSE(window.endpoints().isChecking());
+    EXPECT_TRUE(window.findChild<QLabel*>("noSelection")->isVisible());
 }
 
 } // namespace
