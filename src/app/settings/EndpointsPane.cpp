@@ -202,13 +202,7 @@ QWidget* EndpointsPane::listSide() {
     buttons->addWidget(testAll_);
     column->addLayout(buttons);
 
-    problem_ = new QLabel;
-    problem_->setObjectName("endpointProblem");
-    problem_->setWordWrap(true);
-    QPalette red = problem_->palette();
-    red.setColor(QPalette::WindowText, QColor(0xd7, 0x3a, 0x31));
-    problem_->setPalette(red);
-    problem_->hide();
+    problem_ = SettingsLayout::problem("endpointProblem");
     column->addWidget(problem_);
     return side;
 }
@@ -246,11 +240,7 @@ QWidget* EndpointsPane::editorSide() {
     urlLayout->addWidget(url_);
     urlLayout->addWidget(SettingsLayout::note(
         "Include the scheme and any path the server expects \u2014 the port is part of this."));
-    urlError_ = new QLabel;
-    urlError_->setObjectName("endpointURLError");
-    urlError_->setWordWrap(true);
-    urlError_->setPalette(problem_->palette());
-    urlError_->hide();
+    urlError_ = SettingsLayout::problem("endpointURLError");
     urlLayout->addWidget(urlError_);
     form_->addRow("Base URL", urlColumn);
 

@@ -78,9 +78,19 @@ void GeneralPane::addStartup(QFormLayout& form) {
     SettingsLayout::section(form, "Startup");
     launchAtLogin_ = new QCheckBox("Launch at login");
     launchAtLogin_->setObjectName("launchAtLogin");
-    connect(launchAtLogin_, &QCheckBox::toggled, this,
-            [this](bool enabled) { model_.setLaunchAtLogin(enabled); });
+    loginItemProblem_ = SettingsLayout::problem("loginItemProblem");
+    connect(launchAtLogin_, &QCheckBox::toggled, this, [this](bool enabled) {
+        model_.setLaunchAtLogin(enabled);
+        // The toggle shows what holds, and why when it is not what was asked for.
+        const bool failed = (model_.loginItemStatus() == LoginItem::Status::enabled) != enabled;
+        loginItemProblem_->setText(failed && model_.startupError()
+                                       ? QString::fromStdString(*model_.startupError())
+                                       : QString());
+        loginItemProblem_->setVisible(failed && model_.startupError());
+        showLoginItem();
+    });
     form.addRow(QString(), launchAtLogin_);
+    form.addRow(QString(), loginItemProblem_);
     // A login item never awaits approval here, so the reason to keep it on always shows.
     form.addRow(QString(),
                 SettingsLayout::note("A scheduler that does not return after a reboot quietly "

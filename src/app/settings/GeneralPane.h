@@ -46,6 +46,7 @@ private:
     FileRevealer& files_;
     std::function<void()> openNotificationSettings_;
     QCheckBox* launchAtLogin_ = nullptr;
+    QLabel* loginItemProblem_ = nullptr;
     QComboBox* harness_ = nullptr;
     QComboBox* endpoint_ = nullptr;
     QSpinBox* stopAfter_ = nullptr;

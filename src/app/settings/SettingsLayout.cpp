@@ -28,6 +28,17 @@ QLabel* note(const QString& text, QWidget* parent) {
     return label;
 }
 
+QLabel* problem(const char* objectName) {
+    auto* label = new QLabel;
+    label->setObjectName(objectName);
+    label->setWordWrap(true);
+    QPalette red = label->palette();
+    red.setColor(QPalette::WindowText, QColor(0xd7, 0x3a, 0x31));
+    label->setPalette(red);
+    label->hide();
+    return label;
+}
+
 QWidget* warning(const QString& text, QWidget* parent) {
     auto* line = new QWidget(parent);
     auto* layout = new QHBoxLayout(line);
