@@ -6,15 +6,17 @@
 #include <QHash>
 #include <QString>
 
+#include <memory>
+
 class QDBusServiceWatcher;
 
 namespace marrowbell::app {
 
 // Notifications through the desktop's notification server
 // (org.freedesktop.Notifications on the session bus). Authorized while a server owns
-// that name — it may come and go, and is watched — and denied while none does; there
-// is no permission to ask for. Every call to the server is asynchronous, so a slow or
-// vanished server never holds up the main thread.
+// that name or the bus would start one — it may come and go, and is watched — and
+// denied while none does; there is no permission to ask for. Every call to the server is
+// asynchronous, so a slow or vanished server never holds up the main thread.
 //
 // A notification is summary = title, body = subtitle and body joined by a blank line
 // (servers need not show subtitles), the application's name and icon, the default
@@ -38,8 +40,19 @@ public:
     void requestAuthorization(std::function<void(bool granted)> done) override;
     void post(const QString& identifier, const Content& content) override;
 
+private slots:
+    void actionInvoked(uint id, const QString& action);
+    void notificationClosed(uint id, uint reason);
+
 private:
     struct State;
+
+    bool available() const;
+    void setOwned(bool owned);
+    void askCapabilities();
+    void remember(uint id, const QString& identifier);
+    void forget(uint id);
+
     std::unique_ptr<State> state_;
 };
 

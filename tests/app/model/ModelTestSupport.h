@@ -65,7 +65,7 @@ public:
 // A home of its own for one model (see CtlHome), made the process's: the model reads
 // its folders from the environment.
 struct ModelHome : CtlHome {
-    ScopedEnv home{"HOME", CtlHome::home().string()};
+    ScopedEnv homeVariable{"HOME", CtlHome::home().string()};
     ScopedEnv data{"XDG_DATA_HOME", (root / "data").string()};
     ScopedEnv runtimeDir{"XDG_RUNTIME_DIR", runtime().string()};
     ScopedEnv config{"XDG_CONFIG_HOME", (root / "config").string()};

@@ -1,0 +1,118 @@
+#include "model/ModelTestSupport.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace marrowbell::app {
+namespace {
+
+using test::ModelHome;
+
+struct Announcement {
+    const char* name;
+    bool succeeded;
+    bool onlyFailures;
+    bool posts;
+};
+
+class AnnounceRule : public testing::TestWithParam<Announcement> {};
+
+TEST_P(AnnounceRule, FailuresAlwaysSuccessesUnlessOnlyFailuresAreWanted) {
+    ModelHome home;
+    Job job = home.job("Morning brief");
+    auto model = home.model();
+    const bool onlyFailures = GetParam().onlyFailures;
+    model->updateSettings(
+        [onlyFailures](AppSettings& s) { s.defaults.notifyOnFailureOnly = onlyFailures; });
+
+    RunRecord record;
+    record.jobID = job.id;
+    record.duration = 5;
+    if (!GetParam().succeeded)
+        record.exitCode = 1;
+    model->announce(job, record);
+
+    ASSERT_EQ(home.notifications.posted.size(), GetParam().posts ? 1u : 0u);
+    if (GetParam().posts) {
+        const auto& posted = home.notifications.posted.front();
+        EXPECT_EQ(posted.identifier.toStdString(), record.id.text());
+        EXPECT_EQ(posted.content.title, "Morning brief");
+        EXPECT_EQ(posted.content.subtitle.toStdString(), record.outcomeSummary());
+        EXPECT_EQ(posted.content.body.toStdString(), record.notificationDetail(300));
+        EXPECT_EQ(posted.content.critical, !GetParam().succeeded);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AnnounceRule,
+                         testing::Values(Announcement{"SuccessQuiet", true, true, false},
+                                         Announcement{"SuccessTold", true, false, true},
+                                         Announcement{"FailureWithQuiet", false, true, true},
+                                         Announcement{"Failure", false, false, true}),
+                         [](const testing::TestParamInfo<Announcement>& info) {
+                             return info.param.name;
+                         });
+
+TEST(Announcements, NotShownWhileRefused) {
+    ModelHome home;
+    home.notifications.status = NotificationCenter::Authorization::denied;
+    Job job = home.job("Quiet");
+    auto model = home.model();
+    EXPECT_FALSE(model->notificationsAllowed());
+    RunRecord failed;
+    failed.exitCode = 1;
+    model->announce(job, failed);
+    EXPECT_TRUE(home.notifications.posted.empty());
+
+    // The service is back: so are the announcements.
+    home.notifications.status = NotificationCenter::Authorization::authorized;
+    emit home.notifications.authorizationChanged();
+    EXPECT_TRUE(model->notificationsAllowed());
+    model->announce(job, failed);
+    EXPECT_EQ(home.notifications.posted.size(), 1u);
+}
+
+// A whole run: the scheduler's callbacks reach the model on its thread.
+TEST(Announcements, AFailedRunIsShownWhileRunningThenAnnounced) {
+    ModelHome home;
+    home.harness("sleep 1\necho 'no model answered' >&2\nexit 3\n");
+    Job job = home.job("Flaky", Instant::now(), "0 0 1 1 *");
+    home.save(job);
+    auto model = home.model();
+    QSignalSpy activated(model.get(), &AppModel::panelRequested);
+
+    model->runNow(job);
+    EXPECT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+    EXPECT_EQ(model->barState(), BarState::running);
+    EXPECT_EQ(model->activeJobsTitle(), "Running");
+    ASSERT_TRUE(test::eventually([&] { return !home.notifications.posted.empty(); }));
+    EXPECT_TRUE(model->runningJobIDs().empty());
+    EXPECT_EQ(model->barState(), BarState::attention);
+    const auto& posted = home.notifications.posted.front();
+    EXPECT_EQ(posted.content.title, "Flaky");
+    EXPECT_TRUE(posted.content.critical);
+    ASSERT_TRUE(model->history()->lastRun(job.id));
+    EXPECT_EQ(posted.identifier.toStdString(), model->history()->lastRun(job.id)->id.text());
+
+    emit home.notifications.activated(posted.identifier);
+    EXPECT_EQ(activated.count(), 1);
+}
+
+TEST(Announcements, QuittingCancelsTheRunAndWritesItsRecord) {
+    ModelHome home;
+    home.harness("sleep 30\n");
+    Job job = home.job("Long", Instant::now(), "0 0 1 1 *");
+    home.save(job);
+    auto model = home.model();
+    model->runNow(job);
+    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+
+    emit home.termination.willTerminate();
+    // On disk as the next start reads it.
+    const std::vector<RunRecord> runs = home.runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs.front().wasCancelled);
+}
+
+} // namespace
+} // namespace marrowbell::app

@@ -1,0 +1,185 @@
+#include "model/ModelTestSupport.h"
+
+#include "support/LocalHttpServer.h"
+
+#include <gtest/gtest.h>
+
+namespace marrowbell::app {
+namespace {
+
+using test::ModelHome;
+
+// Collects the answers one receiver gets.
+template <class Value> struct Answers {
+    QObject receiver;
+    std::vector<Value> values;
+    AppModel::Answer<Value> answer() {
+        return [this](Value value) { values.push_back(std::move(value)); };
+    }
+};
+
+TEST(Queries, ResolvedCommandNamesWhatCannotBeResolved) {
+    ModelHome home;
+    auto model = home.model();
+    Answers<std::string> answers;
+
+    model->resolvedCommand(std::nullopt, &answers.receiver, answers.answer());
+    ASSERT_TRUE(test::eventually([&] { return answers.values.size() == 1; }));
+    EXPECT_EQ(answers.values.back(), "Enter a valid schedule to see the command.");
+
+    model->resolvedCommand(home.job("No tool"), &answers.receiver, answers.answer());
+    ASSERT_TRUE(test::eventually([&] { return answers.values.size() == 2; }));
+    EXPECT_EQ(answers.values.back(), "Could not resolve the Claude Code binary.");
+
+    home.harness("exit 0\n");
+    model->resolvedCommand(home.job("Installed"), &answers.receiver, answers.answer());
+    ASSERT_TRUE(test::eventually([&] { return answers.values.size() == 3; }));
+    EXPECT_EQ(answers.values.back().rfind("claude --print", 0), 0u) << answers.values.back();
+}
+
+TEST(Queries, ALaterQueryOfTheSameReceiverReplacesAnEarlierOne) {
+    ModelHome home;
+    auto model = home.model();
+    Answers<std::string> answers;
+    model->resolvedCommand(home.job("First"), &answers.receiver, answers.answer());
+    model->resolvedCommand(std::nullopt, &answers.receiver, answers.answer());
+    test::settle(std::chrono::milliseconds(500));
+    ASSERT_EQ(answers.values.size(), 1u);
+    EXPECT_EQ(answers.values.front(), "Enter a valid schedule to see the command.");
+
+    // Another receiver's query stands on its own.
+    Answers<std::string> other;
+    model->resolvedCommand(std::nullopt, &answers.receiver, answers.answer());
+    model->resolvedCommand(std::nullopt, &other.receiver, other.answer());
+    EXPECT_TRUE(
+        test::eventually([&] { return answers.values.size() == 2 && other.values.size() == 1; }));
+}
+
+TEST(Queries, NoAnswerReachesAReceiverThatIsGone) {
+    ModelHome home;
+    auto model = home.model();
+    int answered = 0;
+    {
+        QObject window;
+        model->availableSkills("claude", &window, [&](Discovery<Skill>) { ++answered; });
+    }
+    test::settle(std::chrono::milliseconds(500));
+    EXPECT_EQ(answered, 0);
+}
+
+struct ServedModels {
+    const char* name;
+    std::vector<std::string> served;
+    std::vector<std::string> offered;
+};
+
+class ModelsForTheEditor : public testing::TestWithParam<ServedModels> {};
+
+// The endpoint's chat models, else the harness's own catalog.
+TEST_P(ModelsForTheEditor, ComeFromTheEndpointWhenItServesChatModels) {
+    ModelHome home;
+    home.harness(
+        "[ \"$1\" = --help ] && echo \"  --model <model>  Model alias ('sonnet' or 'opus')\"\n"
+        "exit 0\n");
+    std::string body = R"({"data":[)";
+    for (const std::string& id : GetParam().served)
+        body += std::string(body.back() == '[' ? "" : ",") + R"({"id":")" + id + R"("})";
+    body += "]}";
+    marrowbell::test::LocalHttpServer server(
+        [body](const auto&) { return marrowbell::test::LocalHttpServer::reply(200, body); });
+    auto model = home.model();
+    const Endpoint endpoint{Uuid::random(), "Local", *Url::parse(server.url("/v1")),
+                            EndpointKind::openAICompatible};
+    model->endpointStore()->save(endpoint);
+    model->refresh();
+    EXPECT_TRUE(model->modelsComeFromEndpoint(endpoint.id));
+
+    Answers<std::vector<ModelOption>> answers;
+    model->availableModels("claude", endpoint.id, &answers.receiver, answers.answer());
+    ASSERT_TRUE(test::eventually([&] { return answers.values.size() == 1; }));
+    std::vector<std::string> offered;
+    for (const ModelOption& option : answers.values.front())
+        offered.push_back(option.id);
+    EXPECT_EQ(offered, GetParam().offered);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ModelsForTheEditor,
+                         testing::Values(ServedModels{"ChatModelsKept",
+                                                      {"llama-3", "Text-Embedding-3", "qwen"},
+                                                      {"llama-3", "qwen"}},
+                                         ServedModels{"OnlyNonChatFallsBack",
+                                                      {"nomic-EMBED", "whisper-1"},
+                                                      {"sonnet", "opus"}},
+                                         ServedModels{"NoneFallsBack", {}, {"sonnet", "opus"}}),
+                         [](const testing::TestParamInfo<ServedModels>& info) {
+                             return info.param.name;
+                         });
+
+struct CapabilityCase {
+    const char* name;
+    std::function<void(HarnessSpec&)> shape;
+    AppModel::Capabilities expected;
+};
+
+class HarnessCapabilities : public testing::TestWithParam<CapabilityCase> {};
+
+TEST_P(HarnessCapabilities, ThreeLinesForTheSettingsWindow) {
+    ModelHome home;
+    auto model = home.model();
+    HarnessSpec spec = model->registry()->spec("claude");
+    GetParam().shape(spec);
+    EXPECT_EQ(model->capabilities(spec), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HarnessCapabilities,
+    testing::Values(CapabilityCase{"NoPermissionArguments",
+                                   [](HarnessSpec& s) {
+                                       s.permissions.clear();
+                                       s.skills.reset();
+                                       s.localEndpoint.style = LocalEndpointStyle::Unsupported{};
+                                   },
+                                   {"not supported", "not per run", "none"}},
+                    CapabilityCase{
+                        "ReadOnlyArgument",
+                        [](HarnessSpec& s) {
+                            s.permissions = {{PermissionLevel::readOnly, {"--read-only", "x"}}};
+                            s.skills = SkillSupport{};
+                            s.skills->flag = "--skill";
+                            s.localEndpoint.style = LocalEndpointStyle::Environment{"BASE_URL"};
+                        },
+                        {"--skill", "BASE_URL", "--read-only"}},
+                    CapabilityCase{"OtherLevelsOnly",
+                                   [](HarnessSpec& s) {
+                                       s.permissions = {{PermissionLevel::readOnly, {}},
+                                                        {PermissionLevel::scopedWrite, {"--auto"}}};
+                                       s.localEndpoint.style = LocalEndpointStyle::ModelPrefix{};
+                                   },
+                                   {"not supported", "model prefix", "supported"}}),
+    [](const testing::TestParamInfo<CapabilityCase>& info) { return info.param.name; });
+
+TEST(Queries, EndpointCompatibilityOfAHarnessTheManifestLacksIsCompatible) {
+    ModelHome home;
+    auto model = home.model();
+    const Endpoint ollama{Uuid::random(), "Ollama", *Url::parse("http://127.0.0.1:11434/v1"),
+                          EndpointKind::ollama};
+    EXPECT_TRUE(model->endpointCompatibility("no-such-harness", ollama).isCompatible());
+    EXPECT_FALSE(model->modelsComeFromEndpoint(std::nullopt));
+    EXPECT_FALSE(model->modelsComeFromEndpoint(Uuid::random()));
+}
+
+TEST(Queries, HarnessStatusListsEveryManifestHarness) {
+    ModelHome home;
+    home.harness("[ \"$1\" = --help ] && echo \"  --model <model>  ('sonnet')\"\nexit 0\n");
+    auto model = home.model();
+    model->refreshHarnessStatus();
+    ASSERT_TRUE(test::eventually([&] { return !model->harnessStatus().empty(); }));
+    EXPECT_EQ(model->harnessStatus().size(), model->registry()->specs().size());
+    EXPECT_EQ(model->harnessStatus().at("claude").path,
+              (home.home() / ".local/bin/claude").string());
+    ASSERT_EQ(model->harnessStatus().at("claude").models.size(), 1u);
+    EXPECT_EQ(model->harnessStatus().at("pi").path, HarnessStatus::notFound);
+}
+
+} // namespace
+} // namespace marrowbell::app
