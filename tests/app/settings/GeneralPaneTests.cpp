@@ -35,6 +35,28 @@ TEST_F(GeneralTab, ChoicesReachTheSettingsFileTheCommandLineReads) {
     EXPECT_EQ(settings["catchUpGraceSeconds"], 900);
 }
 
+TEST_F(GeneralTab, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
+    open();
+    auto& toggle = find<QCheckBox>("launchAtLogin");
+    EXPECT_FALSE(toggle.isChecked());
+    toggle.click();
+    EXPECT_TRUE(std::filesystem::exists(loginItem_.entry()));
+    EXPECT_TRUE(toggle.isChecked());
+    toggle.click();
+    EXPECT_FALSE(std::filesystem::exists(loginItem_.entry()));
+    EXPECT_FALSE(toggle.isChecked());
+}
+
+TEST_F(GeneralTab, ALoginItemThatCannotBeWrittenStaysOffAndSaysWhy) {
+    writeFile(dir_ / ".config/autostart", "a file where the folder should be");
+    open();
+    auto& toggle = find<QCheckBox>("launchAtLogin");
+    toggle.click();
+    EXPECT_FALSE(toggle.isChecked());
+    EXPECT_TRUE(text("loginItemProblem").startsWith("Could not change the login item \u2014 "))
+        << text("loginItemProblem").toStdString();
+}
+
 TEST_F(GeneralTab, ShowInFilesShowsTheJobsFolder) {
     open();
     find<QPushButton>("showJobsInFiles").click();
