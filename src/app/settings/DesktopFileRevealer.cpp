@@ -9,8 +9,9 @@
 
 namespace marrowbell::app {
 
-DesktopFileRevealer::DesktopFileRevealer(QString opener)
-    : opener_(std::move(opener)) {}
+DesktopFileRevealer::DesktopFileRevealer(QString opener, QString service)
+    : opener_(std::move(opener))
+    , service_(std::move(service)) {}
 
 void DesktopFileRevealer::reveal(const std::filesystem::path& item,
                                  const std::filesystem::path& fallbackFolder) {
@@ -24,8 +25,7 @@ void DesktopFileRevealer::reveal(const std::filesystem::path& item,
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"),
-        QStringLiteral("/org/freedesktop/FileManager1"),
+        service_, QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     const QString uri = QUrl::fromLocalFile(QString::fromStdString(item.string())).toString();
     call << QStringList{uri} << QString();

@@ -11,8 +11,10 @@ namespace marrowbell::app {
 // an error or no reply in time — the fallback folder is opened with `xdg-open`.
 class DesktopFileRevealer : public FileRevealer {
 public:
-    // `opener` is the program given the fallback folder.
-    explicit DesktopFileRevealer(QString opener = QStringLiteral("xdg-open"));
+    // `opener` is the program given the fallback folder; `service` the bus name of the
+    // file manager.
+    explicit DesktopFileRevealer(QString opener = QStringLiteral("xdg-open"),
+                                 QString service = QStringLiteral("org.freedesktop.FileManager1"));
 
     void reveal(const std::filesystem::path& item,
                 const std::filesystem::path& fallbackFolder) override;
@@ -22,6 +24,7 @@ public:
 
 private:
     QString opener_;
+    QString service_;
 };
 
 } // namespace marrowbell::app

@@ -412,7 +412,7 @@ void EndpointsPane::commitURL() {
     url_->setText(QString::fromStdString(url->absoluteString));
     statuses_.erase(draft_->id);
     changeSelected([&url](Endpoint& endpoint) { endpoint.baseURL = *url; });
-    if (draft_)
+    if (draft_ && draft_->baseURL == *url)
         check(*draft_, recheckAnswers_, false);
 }
 

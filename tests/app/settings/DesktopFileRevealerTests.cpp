@@ -2,20 +2,23 @@
 
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QObject>
 #include <QStringList>
 #include <QTest>
 #include <QUrl>
 
-#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 
 namespace marrowbell::app {
 namespace {
 
-const QString fileManagerName = QStringLiteral("org.freedesktop.FileManager1");
+// A name of this test process alone, so tests running side by side on one bus never
+// answer each other.
+const QString fileManagerName =
+    QStringLiteral("org.marrowbell.tests.FileManager.p%1").arg(QCoreApplication::applicationPid());
 
 // A file manager on the session bus that remembers what it was asked to show.
 class FakeFileManager : public QObject {
@@ -31,10 +34,8 @@ public slots:
 class DesktopFileRevealerTest : public testing::Test {
 protected:
     void SetUp() override {
-        // Owning a well-known name is only polite on a bus of our own.
-        if (!std::getenv("MARROWBELL_ISOLATED_KEYRING") ||
-            !QDBusConnection::sessionBus().isConnected())
-            GTEST_SKIP() << "no private session bus: run the tests through ./dev test";
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus: run the tests through ./dev test";
         // Writes its argument whole, then names the file, so the test never reads half.
         test::writeFile(opener_,
                         "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"" +
@@ -52,7 +53,7 @@ protected:
     std::filesystem::path opener_ = dir_ / "opener";
     std::filesystem::path opened_ = dir_ / "opened";
     std::filesystem::path jobs_ = dir_ / "Marrowbell/Jobs";
-    DesktopFileRevealer revealer_{QString::fromStdString(opener_.string())};
+    DesktopFileRevealer revealer_{QString::fromStdString(opener_.string()), fileManagerName};
 };
 
 TEST_F(DesktopFileRevealerTest, AsksTheFileManagerToShowTheFolderSelected) {
