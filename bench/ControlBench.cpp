@@ -6,8 +6,8 @@
 #include "control/ControlServer.h"
 #include "harness/HarnessRegistry.h"
 #include "harness/HarnessSpec.h"
-#include "scheduler/SerialTimerQueue.h"
 #include "run/JobRunner.h"
+#include "scheduler/SerialTimerQueue.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,6 +17,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -31,10 +33,10 @@ namespace {
 
 constexpr std::int64_t harnessBytes = 256 << 20;
 
-// A scheduler with a stand-in harness that prints 4 MiB of 64-byte lines 64 times, a
-// transcript folder, and a control server, all in a scratch folder.
+// A scheduler with a stand-in harness that prints 4 MiB of 64-byte lines `times`
+// times, a transcript folder, and a control server, all in a scratch folder.
 struct Bench {
-    Bench() {
+    explicit Bench(int times = static_cast<int>(harnessBytes >> 22)) {
         std::string pattern = (fs::temp_directory_path() / "marrowbell-bench.XXXXXX").string();
         folder = ::mkdtemp(pattern.data());
         {
@@ -44,7 +46,7 @@ struct Bench {
                 out << line;
         }
         std::string script = "#!/bin/sh\ncat >/dev/null\nexec cat";
-        for (int i = 0; i < 64; ++i)
+        for (int i = 0; i < times; ++i)
             script += " '" + (folder / "lines").string() + "'";
         fs::create_directories(folder / "bin");
         std::ofstream(folder / "bin" / "standin") << script << "\n";
@@ -93,7 +95,7 @@ struct Bench {
         socket = folder / "run" / "marrowbell" / "control";
         fs::create_directories(socket.parent_path());
         fs::permissions(socket.parent_path(), fs::perms::owner_all);
-        server = ControlServer::start({service, store, live, "daemon"}, socket);
+        server = ControlServer::start({service, store, live, "daemon", nullptr, nullptr}, socket);
     }
     ~Bench() {
         server->stop();
@@ -134,16 +136,26 @@ void ctlStatusProcess(benchmark::State& state) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // Its CPU time besides the wall time: on a busy machine most of the wall time is
+    // waiting for a core.
+    std::vector<double> cpuMilliseconds;
     for (auto _ : state) {
         pid_t pid;
         if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data()) != 0)
             throw std::runtime_error("cannot start marrowbellctl");
         int code = 0;
-        ::waitpid(pid, &code, 0);
+        rusage usage{};
+        ::wait4(pid, &code, 0, &usage);
         if (!WIFEXITED(code) || WEXITSTATUS(code) != 0)
             state.SkipWithError("marrowbellctl status failed");
+        cpuMilliseconds.push_back(
+            static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3);
     }
     posix_spawn_file_actions_destroy(&actions);
+    std::sort(cpuMilliseconds.begin(), cpuMilliseconds.end());
+    if (!cpuMilliseconds.empty())
+        state.counters["cpuMedianMs"] = cpuMilliseconds[cpuMilliseconds.size() / 2];
 }
 
 // Lateness of 5 ms timers on a serial queue like the scheduler's, in milliseconds.
@@ -234,9 +246,65 @@ void followThroughput(benchmark::State& state) {
     flood(state, true);
 }
 
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+// 1 GiB of short lines while a follower reads nothing until the run ends: the growth
+// of this process's resident memory meanwhile (at most the follower's 8 MiB queue
+// and the socket buffers; none of it grows with the output), the lines the follower
+// was told it lost, and the scheduler's tick lateness.
+void silentFollower(benchmark::State& state) {
+    constexpr std::int64_t bytes = std::int64_t(1) << 30;
+    Bench bench(static_cast<int>(bytes >> 22));
+    TickProbe probe;
+    long peakGrowth = 0;
+    std::uint64_t dropped = 0;
+    for (auto _ : state) {
+        ControlClient run = *ControlClient::connect(bench.socket);
+        run.send({{"request", "run"}, {"job", bench.job->id.text()}});
+        run.expect();
+        while (bench.live->runs().empty())
+            std::this_thread::yield();
+        ControlClient silent = *ControlClient::connect(bench.socket);
+        int small = 4096;
+        ::setsockopt(silent.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        silent.send({{"request", "follow"}, {"job", bench.job->id.text()}});
+        long before = residentKiB();
+        std::atomic<bool> done = false;
+        std::jthread sampler([&] {
+            while (!done) {
+                peakGrowth = std::max(peakGrowth, residentKiB() - before);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        Json finished;
+        do
+            finished = run.expect(std::chrono::minutes(10));
+        while (finished.value("event", "") != "runFinished");
+        done = true;
+        sampler.join();
+        Json message;
+        while (silent.read(message, std::chrono::seconds(60)) == ControlClient::Read::message)
+            if (message.value("event", "") == "dropped")
+                dropped += message["lines"].get<std::uint64_t>();
+    }
+    auto [median, worst] = probe.medianAndMax();
+    state.SetBytesProcessed(state.iterations() * bytes);
+    state.counters["residentGrowthMiB"] = static_cast<double>(peakGrowth) / 1024.0;
+    state.counters["droppedLines"] = static_cast<double>(dropped);
+    state.counters["tickLateMedianMs"] = median;
+    state.counters["tickLateMaxMs"] = worst;
+}
+
 } // namespace
 
 BENCHMARK(statusRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(ctlStatusProcess)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
 BENCHMARK(transcriptThroughput)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(followThroughput)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(silentFollower)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);

@@ -60,7 +60,7 @@ int run(Arguments arguments) {
                     takeValue(arguments, i, "--after", options.after, problem) ||
                     takeValue(arguments, i, "--count", options.count, problem))) {
         } else if (looksLikeOption) {
-            problem = "unknown option \"" + argument + "\"";
+            return unknownOption(argument);
         } else if (options.expression) {
             problem = "give the expression as one argument, in quotes: \"*/15 9-17 * * 1-5\"";
         } else {
@@ -122,8 +122,16 @@ int run(Arguments arguments) {
     return std::cout.flush() ? success : failure;
 }
 
-const Command command{"cron",
-                      "cron [--zone ZONE] [--after INSTANT] [--count N] [--json] EXPRESSION", &run};
+const Command command{
+    "cron",
+    Help{Group::jobs, "check a cron expression and show when it fires",
+         "cron [--zone ZONE] [--after INSTANT] [--count N] [--json] EXPRESSION",
+         "  --zone ZONE           the time zone (default: the system's)\n"
+         "  --after INSTANT       from this time: ISO-8601 with Z or an offset, or @UNIX-SECONDS\n"
+         "  --count N             how many fire times (default 5)\n"
+         "  --json                as JSON",
+         "marrowbellctl cron --zone Europe/London '*/15 9-17 * * 1-5'"},
+    &run};
 
 } // namespace
 } // namespace marrowbell::ctl

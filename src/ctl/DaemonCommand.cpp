@@ -40,6 +40,8 @@ private:
 };
 
 int daemon(Arguments arguments) {
+    if (!arguments.empty() && arguments[0].starts_with("-"))
+        return unknownOption(arguments[0]);
     if (!arguments.empty())
         return usage("daemon takes no arguments");
     StopSignals signals; // before any thread exists
@@ -74,7 +76,13 @@ int daemon(Arguments arguments) {
     return success;
 }
 
-const Command command{"daemon", "daemon", &daemon};
+const Command command{
+    "daemon",
+    Help{Group::running, "run the scheduler in the foreground until stopped", "daemon",
+         "Stops on SIGINT, SIGTERM or SIGHUP, cancelling the runs in flight. Only one\n"
+         "scheduler per user runs.",
+         "marrowbellctl daemon"},
+    &daemon};
 
 } // namespace
 

@@ -15,7 +15,10 @@ int deleteJob(Job job) {
     return success;
 }
 
-const Command command{"delete", "delete JOB",
+const Command command{"delete",
+                      Help{Group::jobs, "delete a job; its past runs stay in the history",
+                           "delete JOB", "", "marrowbellctl delete \"Nightly review\""},
+
                       [](Arguments a) { return withJobArgument(a, "delete", &deleteJob); }};
 
 } // namespace

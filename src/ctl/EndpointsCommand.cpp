@@ -4,6 +4,7 @@
 
 #include "Command.h"
 #include "LoadProblems.h"
+#include "Options.h"
 #include "TerminalText.h"
 
 #include "endpoint/EndpointProbe.h"
@@ -55,6 +56,8 @@ int list(Arguments arguments) {
     for (const std::string& argument : arguments) {
         if (argument == "--json")
             asJson = true;
+        else if (argument.starts_with("-"))
+            return unknownOption(argument);
         else
             return usage("endpoints: unexpected argument " + inQuotes(argument));
     }
@@ -241,17 +244,22 @@ int removeKey(Arguments arguments) {
     return success;
 }
 
+std::optional<EndpointKind> kindNamed(const std::string& text, const char* command) {
+    if (auto kind = endpointKind(text))
+        return kind;
+    std::string kinds;
+    for (EndpointKind k : allEndpointKinds)
+        kinds += (kinds.empty() ? "" : ", ") + std::string(rawValue(k));
+    usage(std::string(command) + ": unknown kind " + inQuotes(text) + "; use one of " + kinds);
+    return std::nullopt;
+}
+
 int add(Arguments arguments) {
     if (arguments.size() != 3)
         return usage("endpoints add: expected NAME URL KIND");
-    auto kind = endpointKind(arguments[2]);
-    if (!kind) {
-        std::string kinds;
-        for (EndpointKind k : allEndpointKinds)
-            kinds += (kinds.empty() ? "" : ", ") + std::string(rawValue(k));
-        return usage("endpoints add: unknown kind " + inQuotes(arguments[2]) + "; use one of " +
-                     kinds);
-    }
+    auto kind = kindNamed(arguments[2], "endpoints add");
+    if (!kind)
+        return usageError;
     auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
     warnAbout(store->loadProblems());
     std::optional<Endpoint> added;
@@ -263,6 +271,56 @@ int add(Arguments arguments) {
     const Endpoint& endpoint = *added;
     std::cout << "Added " << printable(endpoint.name) << " (" << displayName(*kind) << " at "
               << printable(endpoint.shortDescription()) << "): " << endpoint.id.text() << "\n";
+    return success;
+}
+
+int edit(Arguments arguments) {
+    std::optional<Options> options;
+    try {
+        options = Options::parse(arguments, {{"name", "url", "kind"}, {}, {}}, "endpoints edit");
+    } catch (const UnknownOption& option) {
+        return unknownOption(option.what());
+    } catch (const BadArgument& error) {
+        return usage(error.what());
+    }
+    if (options->operands.size() != 1)
+        return usage("endpoints edit: expected ENDPOINT [--name N] [--url URL] [--kind KIND]");
+    if (options->empty())
+        return usage("endpoints edit: nothing to change; give --name, --url or --kind");
+    EndpointService::Edit change{options->value("name"), options->value("url"), std::nullopt};
+    if (auto kind = options->value("kind")) {
+        change.kind = kindNamed(*kind, "endpoints edit");
+        if (!change.kind)
+            return usageError;
+    }
+    auto store = std::make_shared<EndpointStore>(EndpointStore::defaultFileURL());
+    warnAbout(store->loadProblems());
+    Lookup lookup = find(store->endpoints(), options->operands[0]);
+    if (!lookup.endpoint)
+        return usage("endpoints edit: " + lookup.error);
+    const Endpoint& before = *lookup.endpoint;
+    std::optional<Endpoint> after;
+    try {
+        after = service(store).edit(before, change);
+    } catch (const EndpointService::Refusal& refusal) {
+        return usage("endpoints edit: " + std::string(refusal.what()));
+    }
+    if (*after == before) {
+        std::cout << "Nothing changed: " << printable(before.name) << " already reads so.\n";
+        return success;
+    }
+    std::cout << "Changed " << printable(after->name) << " (" << after->id.text() << "):\n";
+    auto line = [](const char* field, std::string_view from, std::string_view to) {
+        if (from != to)
+            std::cout << "  " << field << printable(from) << " \u2192 " << printable(to) << "\n";
+    };
+    line("Name:    ", before.name, after->name);
+    line("Address: ", before.baseURL.absoluteString, after->baseURL.absoluteString);
+    line("Kind:    ", displayName(before.kind), displayName(after->kind));
+    if (wireProtocol(before.kind) != wireProtocol(after->kind))
+        std::cerr << "marrowbellctl: note: it now answers in the "
+                  << displayName(wireProtocol(after->kind))
+                  << " protocol; jobs whose harness speaks the other one will refuse it\n";
     return success;
 }
 
@@ -311,17 +369,34 @@ int run(Arguments arguments) {
         return removeKey(rest);
     if (action == "add")
         return add(rest);
+    if (action == "edit")
+        return edit(rest);
     if (action == "delete")
         return remove(rest);
     return usage("endpoints: unknown action " + inQuotes(action) +
-                 "; use check, set-key, remove-key, add or delete");
+                 "; use check, add, edit, set-key, remove-key or delete");
 }
 
 const Command command{
     "endpoints",
-    "endpoints [--json] | endpoints check [ENDPOINT] | endpoints set-key ENDPOINT "
-    "(key on standard input) | endpoints remove-key ENDPOINT | endpoints add NAME "
-    "URL KIND | endpoints delete ENDPOINT",
+    Help{Group::endpointsAndSettings,
+         "list, add, change, check and delete model servers and their keys",
+         "endpoints [--json]\n"
+         "endpoints check [ENDPOINT]\n"
+         "endpoints add NAME URL KIND\n"
+         "endpoints edit ENDPOINT [--name N] [--url URL] [--kind KIND]\n"
+         "endpoints set-key ENDPOINT  (the key on standard input)\n"
+         "endpoints remove-key ENDPOINT\n"
+         "endpoints delete ENDPOINT",
+         "KIND is lmStudio, ollama, openAICompatible or anthropicCompatible. URL is the full\n"
+         "address with any path the server expects, such as http://127.0.0.1:1234/v1.\n"
+         "  --name N              (edit) a new name\n"
+         "  --url URL             (edit) a new address\n"
+         "  --kind KIND           (edit) a new kind; a stored key is kept\n"
+         "  --json                as JSON",
+         "marrowbellctl endpoints add Studio http://127.0.0.1:1234/v1 lmStudio\n"
+         "marrowbellctl endpoints edit Studio --url http://192.168.1.20:1234/v1"},
+
     &run};
 
 } // namespace

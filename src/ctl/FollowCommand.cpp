@@ -58,9 +58,11 @@ int follow(std::vector<std::string> arguments) {
     });
 }
 
-const Command command{"follow", "follow JOB [--json]", [](Arguments a) {
-                          return follow(std::vector<std::string>(a.begin(), a.end()));
-                      }};
+const Command command{
+    "follow",
+    Help{Group::running, "print the output of a job's run in flight, live", "follow JOB [--json]",
+         "  --json                one event per line", "marrowbellctl follow \"Nightly review\""},
+    [](Arguments a) { return follow(std::vector<std::string>(a.begin(), a.end())); }};
 
 } // namespace
 

@@ -98,8 +98,10 @@ int harnesses(Arguments arguments) {
     for (const std::string& argument : arguments) {
         if (argument == "--json")
             json = true;
+        else if (argument.starts_with("-"))
+            return unknownOption(argument);
         else
-            return usage("unknown argument \"" + argument + "\" for harnesses");
+            return usage("harnesses takes no arguments but --json");
     }
     HarnessRegistry registry = HarnessRegistry::bundled();
     // A scheduled run sees the login shell's PATH too; so should this listing.
@@ -126,7 +128,11 @@ int harnesses(Arguments arguments) {
     return success;
 }
 
-const Command command{"harnesses", "harnesses [--json]", &harnesses};
+const Command command{
+    "harnesses",
+    Help{Group::running, "the agent tools: installed or not, where, their models and skills",
+         "harnesses [--json]", "  --json                as JSON", "marrowbellctl harnesses"},
+    &harnesses};
 
 } // namespace
 

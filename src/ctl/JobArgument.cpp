@@ -20,6 +20,9 @@ std::vector<Job> storedJobs() {
 
 int withJobArgument(Arguments arguments, const char* command,
                     const std::function<int(Job)>& action) {
+    for (const std::string& argument : arguments)
+        if (argument.starts_with("--"))
+            return unknownOption(argument);
     if (arguments.size() != 1)
         return usage(std::string(command) + " needs exactly one JOB (a job's name or identifier)");
     std::optional<Job> found;

@@ -10,20 +10,30 @@
 
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 namespace marrowbell::ctl {
 namespace {
 
 int run(Arguments arguments) {
     bool asJson = false;
+    std::optional<bool> paused; // none: every job
     for (const std::string& argument : arguments) {
         if (argument == "--json")
             asJson = true;
+        else if ((argument == "--paused" || argument == "--active") && !paused)
+            paused = argument == "--paused";
+        else if (argument == "--paused" || argument == "--active")
+            return usage("jobs takes one of --paused and --active");
+        else if (argument.starts_with("-"))
+            return unknownOption(argument);
         else
-            return usage("unknown argument \"" + argument + "\"");
+            return usage("jobs: unexpected argument \u201C" + printable(argument) + "\u201D");
     }
     // Listing must not create the support folder; no folder simply means no jobs.
-    const std::vector<Job> jobs = storedJobs();
+    std::vector<Job> jobs = storedJobs();
+    if (paused)
+        std::erase_if(jobs, [&](const Job& job) { return job.isPaused != *paused; });
 
     const Instant now = Instant::now();
     Json list = Json::array();
@@ -56,11 +66,18 @@ int run(Arguments arguments) {
     if (asJson)
         jsonOutput() << json::pretty(list);
     else if (jobs.empty())
-        std::cout << "No jobs.\n";
+        std::cout << (!paused ? "No jobs.\n" : *paused ? "No paused jobs.\n" : "No active jobs.\n");
     return std::cout.flush() ? success : failure;
 }
 
-const Command command{"jobs", "jobs [--json]", &run};
+const Command command{"jobs",
+                      Help{Group::jobs, "list the jobs with their schedules and next runs",
+                           "jobs [--paused | --active] [--json]",
+                           "  --paused              only the paused jobs\n"
+                           "  --active              only the jobs that are not paused\n"
+                           "  --json                as JSON",
+                           "marrowbellctl jobs --paused"},
+                      &run};
 
 } // namespace
 } // namespace marrowbell::ctl

@@ -44,6 +44,9 @@ int printTranscript(const std::filesystem::path& path, bool json) {
 int log(Arguments arguments) {
     std::vector<std::string> rest(arguments.begin(), arguments.end());
     bool json = takeFlag(rest, "--json");
+    for (const std::string& argument : rest)
+        if (argument.starts_with("--"))
+            return unknownOption(argument);
     if (rest.size() != 1)
         return usage("log needs exactly one JOB or RUN-ID");
     TranscriptFolder folder(TranscriptFolder::defaultFolder());
@@ -75,7 +78,12 @@ int log(Arguments arguments) {
     return failure;
 }
 
-const Command command{"log", "log JOB|RUN-ID [--json]", &log};
+const Command command{"log",
+                      Help{Group::history, "a run's whole transcript", "log JOB|RUN-ID [--json]",
+                           "  --json                one event per line\n"
+                           "With JOB, the job's latest run.",
+                           "marrowbellctl log \"Nightly review\""},
+                      &log};
 
 } // namespace
 

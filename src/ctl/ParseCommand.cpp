@@ -90,7 +90,7 @@ int run(Arguments arguments) {
         if (argument == "--json")
             asJson = true;
         else if (argument.size() > 1 && argument[0] == '-')
-            return usage("parse: unknown option \"" + argument + "\"");
+            return unknownOption(argument);
         else
             positional.push_back(argument);
     }
@@ -131,7 +131,15 @@ int run(Arguments arguments) {
     return std::cout ? success : failure;
 }
 
-const Command command{"parse", "parse FORMAT [FILE] [--json]", &run};
+const Command command{
+    "parse",
+    Help{Group::history, "what Marrowbell makes of a harness event stream",
+         "parse FORMAT [FILE] [--json]",
+         "FORMAT is claudeStreamJSON, codexJSONL, opencodeJSON or piJSON; without FILE (or\n"
+         "with -) the stream is read from standard input.\n"
+         "  --json                as JSON",
+         "marrowbellctl parse claudeStreamJSON session.jsonl"},
+    &run};
 
 } // namespace
 

@@ -20,7 +20,10 @@ int pauseJob(Job job) {
     return success;
 }
 
-const Command command{"pause", "pause JOB",
+const Command command{"pause",
+                      Help{Group::jobs, "stop a job's scheduled runs", "pause JOB", "",
+                           "marrowbellctl pause \"Nightly review\""},
+
                       [](Arguments a) { return withJobArgument(a, "pause", &pauseJob); }};
 
 } // namespace

@@ -115,7 +115,13 @@ int run(Arguments arguments) {
     return withJobArgument(arguments, "preview", &previewJob);
 }
 
-const Command command{"preview", "preview [--profile] JOB", &run};
+const Command command{"preview",
+                      Help{Group::running,
+                           "the command line, folder and environment a run would get",
+                           "preview [--profile] JOB",
+                           "  --profile             only the sandbox profile, one rule per line",
+                           "marrowbellctl preview \"Nightly review\""},
+                      &run};
 
 } // namespace
 

@@ -28,7 +28,11 @@ int resumeJob(Job job) {
     return success;
 }
 
-const Command command{"resume", "resume JOB",
+const Command command{"resume",
+                      Help{Group::jobs,
+                           "restart a job's scheduled runs; runs missed while paused are not owed",
+                           "resume JOB", "", "marrowbellctl resume \"Nightly review\""},
+
                       [](Arguments a) { return withJobArgument(a, "resume", &resumeJob); }};
 
 } // namespace

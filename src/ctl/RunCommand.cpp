@@ -144,9 +144,13 @@ int runJob(std::vector<std::string> arguments) {
     });
 }
 
-const Command command{"run", "run JOB [--json]", [](Arguments a) {
-                          return runJob(std::vector<std::string>(a.begin(), a.end()));
-                      }};
+const Command command{
+    "run",
+    Help{Group::running, "run a job now and print its output", "run JOB [--json]",
+         "  --json                the control channel's events, one per line\n"
+         "Exits 0 when the run succeeded, 1 otherwise; Ctrl-C cancels the run.",
+         "marrowbellctl run \"Nightly review\""},
+    [](Arguments a) { return runJob(std::vector<std::string>(a.begin(), a.end())); }};
 
 } // namespace
 

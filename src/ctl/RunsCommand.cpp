@@ -1,11 +1,14 @@
 #include "Command.h"
+#include "IsoTime.h"
 #include "JobArgument.h"
 #include "LoadProblems.h"
+#include "Options.h"
 #include "TerminalText.h"
 
 #include "run/RunHistory.h"
 #include "service/NameLookup.h"
 
+#include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -84,21 +87,54 @@ Json asJson(const std::vector<RunRecord>& runs,
     return array;
 }
 
+// Which runs to show, newest first.
+struct RunFilter {
+    std::optional<std::size_t> limit;
+    bool failedOnly = false;
+    std::optional<Instant> since;
+
+    bool active() const { return limit || failedOnly || since; }
+
+    void apply(std::vector<RunRecord>& runs) const {
+        std::erase_if(runs, [&](const RunRecord& run) {
+            return (failedOnly && run.succeeded()) || (since && run.startedAt < *since);
+        });
+        if (limit && runs.size() > *limit)
+            runs.resize(*limit);
+    }
+};
+
 int runs(Arguments arguments) {
-    bool json = false, optionsEnded = false;
-    std::optional<std::string> jobArgument;
-    for (const std::string& argument : arguments) {
-        if (!optionsEnded && argument == "--json") {
-            json = true;
-        } else if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-            return usage("unknown option \"" + argument + "\" for runs");
-        } else if (jobArgument) {
-            return usage("runs takes at most one JOB");
-        } else {
-            jobArgument = argument;
-        }
+    std::optional<Options> options;
+    try {
+        options = Options::parse(arguments, {{"limit", "since"}, {"json", "failed"}, {}}, "runs");
+    } catch (const UnknownOption& option) {
+        return unknownOption(option.what());
+    } catch (const BadArgument& error) {
+        return usage(error.what());
+    }
+    if (options->operands.size() > 1)
+        return usage("runs takes at most one JOB");
+    const bool json = options->has("json");
+    const std::optional<std::string> jobArgument =
+        options->operands.empty() ? std::nullopt : std::optional(options->operands[0]);
+    RunFilter filter;
+    filter.failedOnly = options->has("failed");
+    if (auto text = options->value("limit")) {
+        std::size_t limit = 0;
+        const char* end = text->data() + text->size();
+        auto [stop, error] = std::from_chars(text->data(), end, limit);
+        if (error != std::errc() || stop != end || limit == 0)
+            return usage("runs: --limit takes a whole number from 1, not \u201C" +
+                         printable(*text) + "\u201D");
+        filter.limit = limit;
+    }
+    if (auto text = options->value("since")) {
+        filter.since = parseInstant(*text);
+        if (!filter.since)
+            return usage("runs: --since takes an ISO-8601 time with Z or an offset "
+                         "(2026-12-01T09:00:00Z) or @ and Unix seconds, not \u201C" +
+                         printable(*text) + "\u201D");
     }
 
     std::vector<Job> jobs = storedJobs();
@@ -115,8 +151,11 @@ int runs(Arguments arguments) {
         names.emplace(j.id, j.name);
 
     std::vector<RunRecord> records = storedRuns(job);
+    filter.apply(records);
     if (json) {
         jsonOutput() << json::pretty(asJson(records, names));
+    } else if (records.empty() && filter.active()) {
+        std::cout << "No runs match.\n";
     } else if (records.empty()) {
         std::cout << (job ? "No runs of \"" + printable(job->name) + "\" yet.\n"
                           : "No runs yet.\n");
@@ -127,7 +166,17 @@ int runs(Arguments arguments) {
     return std::cout ? success : failure;
 }
 
-const Command command{"runs", "runs [JOB] [--json]", &runs};
+const Command command{
+    "runs",
+    Help{Group::history, "the run history, newest first",
+         "runs [JOB] [--limit N] [--failed] [--since INSTANT] [--json]",
+         "  --limit N             at most N runs\n"
+         "  --failed              only the runs that did not succeed\n"
+         "  --since INSTANT       only runs started at or after INSTANT: ISO-8601 with Z or an\n"
+         "                        offset, or @UNIX-SECONDS\n"
+         "  --json                as JSON",
+         "marrowbellctl runs \"Nightly review\" --failed --since 2026-12-01T00:00:00Z"},
+    &runs};
 
 } // namespace
 

@@ -20,8 +20,9 @@ serveControl(CoreServices& core, const char* kind,
              std::function<void(const Job&, const RunRecord&)> onRunFinished) {
     std::shared_ptr<ControlServer> server;
     try {
-        server = ControlServer::start({core.scheduler(), core.jobs(), core.live(), kind},
-                                      ControlProtocol::socketPath());
+        server = ControlServer::start(
+            {core.scheduler(), core.jobs(), core.live(), kind, core.endpoints(), core.settings()},
+            ControlProtocol::socketPath());
     } catch (const std::exception& error) {
         std::cerr << "marrowbellctl: no control channel (" << error.what()
                   << "); marrowbellctl status, stop and follow cannot reach this scheduler.\n";

@@ -22,6 +22,8 @@ std::string when(const Json& value) {
 int status(Arguments arguments) {
     std::vector<std::string> rest(arguments.begin(), arguments.end());
     bool json = takeFlag(rest, "--json");
+    if (!rest.empty() && rest[0].starts_with("-"))
+        return unknownOption(rest[0]);
     if (!rest.empty())
         return usage("status takes no arguments but --json");
     auto client = connectToScheduler();
@@ -63,7 +65,13 @@ int status(Arguments arguments) {
     return success;
 }
 
-const Command command{"status", "status [--json]", &status};
+const Command command{"status",
+                      Help{Group::running, "whether a scheduler runs, and its runs in flight",
+                           "status [--json]",
+                           "  --json                as JSON\n"
+                           "Exits 3 when no scheduler runs.",
+                           "marrowbellctl status"},
+                      &status};
 
 } // namespace
 

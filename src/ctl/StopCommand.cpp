@@ -25,7 +25,10 @@ int stopJob(Job job) {
     return success;
 }
 
-const Command command{"stop", "stop JOB",
+const Command command{"stop",
+                      Help{Group::running, "cancel a job's runs in flight", "stop JOB", "",
+                           "marrowbellctl stop \"Nightly review\""},
+
                       [](Arguments a) { return withJobArgument(a, "stop", &stopJob); }};
 
 } // namespace

@@ -21,8 +21,10 @@ int run(Arguments arguments) {
     for (const std::string& argument : arguments) {
         if (argument == "--json")
             asJson = true;
+        else if (argument.starts_with("-"))
+            return unknownOption(argument);
         else
-            return usage("upcoming: unknown argument \"" + argument + "\"");
+            return usage("upcoming takes no arguments but --json");
     }
     const ScheduleTimeline timeline =
         ScheduleTimeline::upcoming(storedJobs(), Instant::now(), windowHours, marksPerJob);
@@ -43,7 +45,11 @@ int run(Arguments arguments) {
     return std::cout.flush() ? success : failure;
 }
 
-const Command command{"upcoming", "upcoming [--json]", &run};
+const Command command{"upcoming",
+                      Help{Group::jobs, "the runs the schedules promise for the next 24 hours",
+                           "upcoming [--json]", "  --json                as JSON",
+                           "marrowbellctl upcoming"},
+                      &run};
 
 } // namespace
 } // namespace marrowbell::ctl

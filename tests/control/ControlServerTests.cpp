@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -43,12 +44,14 @@ struct ServerFixture {
         : runner(script, test::standInSpec(),
                  std::make_shared<LiveRuns>(TranscriptFolder(dir / "Runs")))
         , store(std::make_shared<JobStore>(dir / "Jobs"))
+        , endpoints(std::make_shared<EndpointStore>(dir / "endpoints.json"))
+        , settings(std::make_shared<SettingsStore>(dir / "settings.json"))
         , job(runner.job()) {
         store->save(job);
-        service = SchedulerService::create(
-            store, runner.history, std::make_shared<EndpointStore>(dir / "endpoints.json"),
-            std::make_shared<SettingsStore>(dir / "settings.json"), runner.runner);
-        server = ControlServer::start({service, store, runner.live, "daemon"}, socket(), limits);
+        service =
+            SchedulerService::create(store, runner.history, endpoints, settings, runner.runner);
+        server = ControlServer::start({service, store, runner.live, "daemon", endpoints, settings},
+                                      socket(), limits);
         service->setOnRunFinished(
             [this](const Job& job, const RunRecord& record) { server->runFinished(job, record); });
     }
@@ -73,6 +76,24 @@ struct ServerFixture {
         auto text = files::read(runner.folder / "work" / "started");
         return text ? static_cast<int>(std::count(text->begin(), text->end(), '\n')) : 0;
     }
+    // Starts a run of the job through the channel; returns once it is in flight.
+    ControlClient startRun() const {
+        ControlClient run = connect();
+        run.send({{"request", "run"}, {"job", job.id.text()}});
+        run.expect();
+        if (!eventually([&] { return !runner.live->runs().empty(); }))
+            throw std::runtime_error("the run never began");
+        return run;
+    }
+    // A follower of the run in flight that takes in as little as the kernel allows and
+    // reads nothing by itself.
+    ControlClient silentFollower() const {
+        ControlClient silent = connect();
+        int small = 4096;
+        ::setsockopt(silent.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        silent.send({{"request", "follow"}, {"job", job.id.text()}});
+        return silent;
+    }
     // The next message that is not output.
     static Json nextEvent(ControlClient& client) {
         for (;;) {
@@ -85,6 +106,8 @@ struct ServerFixture {
     test::TempDir dir;
     test::RunnerFixture runner;
     std::shared_ptr<JobStore> store;
+    std::shared_ptr<EndpointStore> endpoints;
+    std::shared_ptr<SettingsStore> settings;
     Job job;
     std::shared_ptr<SchedulerService> service;
     std::shared_ptr<ControlServer> server;
@@ -161,6 +184,20 @@ TEST(ControlServer, AHalfWrittenRequestIsDroppedAfterItsTimeout) {
     EXPECT_EQ(fixture.ask({{"request", "status"}})["reply"], "status") << "others are served";
     Json message;
     EXPECT_EQ(client.read(message, 30s), ControlClient::Read::closed);
+}
+
+// A client that stops sending halfway through its request (a half-close) is closed
+// unanswered at once, long before its time-out, and what it began to ask is not done.
+TEST(ControlServer, AHalfClosedRequestIsClosedUnanswered) {
+    ServerFixture fixture(hangingHarness, {.requestTimeout = 600s});
+    ControlClient client = fixture.connect();
+    std::string half = R"({"version":1,"request":"run","job":")" + fixture.job.id.text();
+    ASSERT_GT(::send(client.fd(), half.data(), half.size(), MSG_NOSIGNAL), 0);
+    ASSERT_EQ(::shutdown(client.fd(), SHUT_WR), 0);
+    Json message;
+    EXPECT_EQ(client.read(message, 30s), ControlClient::Read::closed) << message.dump();
+    EXPECT_EQ(fixture.ask({{"request", "status"}})["runs"].size(), 0u);
+    EXPECT_EQ(fixture.startedRuns(), 0);
 }
 
 TEST(ControlServer, AnotherUsersProcessGetsNothingAndChangesNothing) {
@@ -287,20 +324,14 @@ long residentKiB() {
 
 // A follower that reads nothing while the harness prints 64 MiB of short lines: the run
 // and the other clients go on, memory stays within the bounds, and the follower still
-// hears the run finish.
+// hears that lines were dropped, then the run finish.
 TEST(ControlServer, AClientThatNeverReadsLosesLinesNotTheScheduler) {
     ServerFixture fixture("cat >/dev/null\n"
                           "while [ ! -e \"$PWD/go\" ]; do sleep 0.02; done\n"
                           "yes 'a short line of agent output' | head -c 67108864\n",
                           {.queueBytes = 256 * 1024, .stallTimeout = 600s});
-    ControlClient run = fixture.connect();
-    run.send({{"request", "run"}, {"job", fixture.job.id.text()}});
-    run.expect();
-    ASSERT_TRUE(eventually([&] { return !fixture.runner.live->runs().empty(); }));
-    ControlClient silent = fixture.connect();
-    int small = 4096;
-    ::setsockopt(silent.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    silent.send({{"request", "follow"}, {"job", fixture.job.id.text()}});
+    ControlClient run = fixture.startRun();
+    ControlClient silent = fixture.silentFollower();
     long before = residentKiB();
     test::writeFile(fixture.runner.folder / "work" / "go", "");
     ASSERT_TRUE(eventually([&] { return fixture.runner.live->runs().empty(); }, 120s));
@@ -308,11 +339,42 @@ TEST(ControlServer, AClientThatNeverReadsLosesLinesNotTheScheduler) {
 #ifndef __SANITIZE_ADDRESS__ // its quarantine holds freed memory resident
     EXPECT_LT(residentKiB() - before, 24 * 1024) << "KiB grown while 64 MiB went by";
 #endif
+    std::uint64_t dropped = 0;
     for (;;) {
         Json message = silent.expect(30s);
+        if (message.value("event", "") == "dropped")
+            dropped += message["lines"].get<std::uint64_t>();
         if (message.value("event", "") == "runFinished")
             break;
     }
+    EXPECT_GT(dropped, 0u) << "told of the lines it lost, before the run's end";
+}
+
+// A follower that stops reading is disconnected once it has taken nothing for the
+// stall time-out; the run goes on to its end without it.
+TEST(ControlServer, AStalledFollowerIsDisconnected) {
+    ServerFixture fixture("cat >/dev/null\n"
+                          "while [ ! -e \"$PWD/go\" ]; do sleep 0.02; done\n"
+                          "yes 'a short line of agent output' | head -c 16777216\n"
+                          "while [ ! -e \"$PWD/end\" ]; do sleep 0.02; done\n",
+                          {.stallTimeout = 300ms});
+    ControlClient run = fixture.startRun();
+    ControlClient silent = fixture.silentFollower();
+    test::writeFile(fixture.runner.folder / "work" / "go", "");
+    // The run is still in flight: only the stall can end the connection, which the
+    // client sees (before reading what is buffered) as the server's hang-up.
+    ASSERT_TRUE(eventually([&] {
+        pollfd hangUp{silent.fd(), POLLRDHUP, 0};
+        return ::poll(&hangUp, 1, 0) == 1 && (hangUp.revents & (POLLRDHUP | POLLHUP));
+    }));
+    Json message;
+    ControlClient::Read read;
+    while ((read = silent.read(message, 60s)) == ControlClient::Read::message)
+        ASSERT_NE(message.value("event", ""), "runFinished");
+    EXPECT_EQ(read, ControlClient::Read::closed);
+    EXPECT_EQ(fixture.ask({{"request", "status"}})["runs"].size(), 1u);
+    test::writeFile(fixture.runner.folder / "work" / "end", "");
+    EXPECT_TRUE(eventually([&] { return !fixture.runner.history->allRuns().empty(); }));
 }
 
 TEST(ControlServer, SubscribersHearRunsStartAndFinish) {
@@ -327,6 +389,22 @@ TEST(ControlServer, SubscribersHearRunsStartAndFinish) {
     Json finished = subscriber.expect();
     EXPECT_EQ(finished["event"], "runFinished");
     EXPECT_EQ(finished["record"]["id"], started["run"]["run"]);
+}
+
+TEST(ControlServer, SubscribersHearTheStoresChange) {
+    ServerFixture fixture(test::succeedingHarness);
+    ControlClient subscriber = fixture.connect();
+    subscriber.send({{"request", "subscribe"}});
+    subscriber.expect();
+    Job renamed = fixture.job;
+    renamed.name = "Renamed";
+    fixture.store->save(renamed);
+    EXPECT_EQ(subscriber.expect()["what"], "jobs");
+    fixture.endpoints->save(
+        Endpoint{Uuid::random(), "Studio", Url{"http://127.0.0.1:1234"}, EndpointKind::lmStudio});
+    EXPECT_EQ(subscriber.expect()["what"], "endpoints");
+    fixture.settings->update([](AppSettings& settings) { settings.catchUpGraceSeconds += 60; });
+    EXPECT_EQ(subscriber.expect()["what"], "settings");
 }
 
 // A scheduler killed outright leaves its socket; nobody answers there, and the next
@@ -344,7 +422,8 @@ TEST(ControlServer, ReplacesTheSocketADeadSchedulerLeft) {
     EXPECT_FALSE(ControlClient::connect(path).has_value());
 
     ServerFixture fixture(hangingHarness);
-    auto server = ControlServer::start({fixture.service, fixture.store, nullptr, "app"}, path);
+    auto server = ControlServer::start(
+        {fixture.service, fixture.store, nullptr, "app", nullptr, nullptr}, path);
     auto client = ControlClient::connect(path);
     ASSERT_TRUE(client.has_value());
     client->send({{"request", "status"}});

@@ -88,10 +88,28 @@ TEST_F(CtlJobs, ListsEveryJobWithScheduleWordsPermissionAndNextRun) {
     EXPECT_EQ(listed[2]["plainEnglish"], "0 0 30 2 *");
 }
 
-TEST_F(CtlJobs, UnknownArgumentIsAUsageError) {
+TEST_F(CtlJobs, PausedAndActiveFilterTheList) {
+    Job paused = job("Resting", "0 9 * * *", 1000);
+    paused.isPaused = true;
+    JobStore store(data / "Marrowbell/Jobs");
+    store.save(paused);
+    store.save(job("Working", "0 9 * * *", 2000));
+    auto result = jobs({"--paused"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.out.find("Resting"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("Working"), std::string::npos) << result.out;
+    result = jobs({"--active"});
+    EXPECT_EQ(result.out.find("Resting"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Working"), std::string::npos) << result.out;
+    EXPECT_EQ(jobs({"--paused", "--active"}).exitStatus, 2);
+}
+
+TEST_F(CtlJobs, UnknownOptionNamesItAndTheUsage) {
     auto result = jobs({"--all"});
     EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(result.err, "marrowbellctl: unknown argument \"--all\"\n");
+    EXPECT_EQ(result.err, "marrowbellctl: jobs: unknown option \u201C--all\u201D\n"
+                          "usage:\n"
+                          "  marrowbellctl jobs [--paused | --active] [--json]\n");
 }
 
 } // namespace

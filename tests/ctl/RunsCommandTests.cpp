@@ -1,3 +1,4 @@
+#include "base/Json.h"
 #include "base/TimeZone.h"
 #include "job/JobStore.h"
 #include "job/JobTestSupport.h"
@@ -151,6 +152,26 @@ TEST_F(RunsCommand, UnknownOrAmbiguousJobsAreUsageErrors) {
     EXPECT_NE(ambiguous.err.find(review.id.text()), std::string::npos);
     EXPECT_NE(ambiguous.err.find(twin.id.text()), std::string::npos);
     EXPECT_EQ(ctl({"runs", twin.id.text()}).exitStatus, 0) << "the identifier settles it";
+}
+
+TEST_F(RunsCommand, FiltersByOutcomeTimeAndCount) {
+    RunRecord failed = run(review, at(10, 9, 0), 3);
+    failed.exitCode = 1;
+    RunRecord older = failed;
+    older.startedAt = at(8, 9, 0);
+    record({older, failed, run(docs, at(10, 12, 30), 42), run(docs, at(11, 1, 0), 1)});
+
+    auto result = ctl({"runs", "--failed", "--since", "2026-03-09T00:00:00Z", "--json"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    auto listed = json::parse(result.out);
+    ASSERT_TRUE(listed && listed->size() == 1) << result.out;
+    EXPECT_EQ((*listed)[0]["startedAt"], failed.startedAt.sinceReference);
+    listed = json::parse(ctl({"runs", "Docs sweep", "--limit", "1", "--json"}).out);
+    ASSERT_TRUE(listed && listed->size() == 1);
+    EXPECT_EQ((*listed)[0]["startedAt"], at(11, 1, 0).sinceReference);
+    EXPECT_EQ(ctl({"runs", "--failed", "--since", "@2000000000"}).out, "No runs match.\n");
+    EXPECT_EQ(ctl({"runs", "--limit", "0"}).exitStatus, 2);
+    EXPECT_EQ(ctl({"runs", "--since", "yesterday"}).exitStatus, 2);
 }
 
 TEST_F(RunsCommand, BadCommandLinesAreUsageErrors) {

@@ -1,3 +1,4 @@
+#include "control/ControlClient.h"
 #include "ctl/SchedulerCommandSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sys/resource.h>
 
 using namespace marrowbell;
@@ -265,4 +267,37 @@ TEST(DaemonCommand, FollowsJobsAddedPausedAndDeletedWhileItRuns) {
     daemon.signal(SIGTERM);
     EXPECT_EQ(daemon.wait(), 0) << daemon.err();
     EXPECT_EQ(JobStore(home.support() / "Jobs").jobs().size(), std::size_t(count - 1));
+}
+
+// A setting changed from another terminal reaches the running scheduler, which tells
+// its subscribers, within a second.
+TEST(DaemonCommand, HearsASettingChangedByAnotherTerminal) {
+    CtlHome home;
+    BackgroundCtl daemon({"daemon"}, home.environment(), home.root / "daemon");
+    std::optional<ControlClient> client;
+    ASSERT_TRUE(eventually([&] {
+        if (auto connected = ControlClient::connect(home.runtime() / "marrowbell" / "control"))
+            client.emplace(std::move(*connected));
+        return client.has_value();
+    })) << daemon.err();
+    client->send({{"request", "subscribe"}});
+    EXPECT_EQ(client->expect()["reply"], "subscribe");
+
+    auto set = home.ctl({"settings", "set", "catch-up", "15m"});
+    ASSERT_EQ(set.exitStatus, 0) << set.err;
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    bool heard = false;
+    Json message;
+    auto left = [&] {
+        return std::max(0ms, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 deadline - std::chrono::steady_clock::now()));
+    };
+    while (!heard && client->read(message, left()) == ControlClient::Read::message)
+        heard = message.value("event", "") == "changed" && message.value("what", "") == "settings";
+    EXPECT_TRUE(heard) << daemon.err();
+    auto shown = json::parse(home.ctl({"settings", "--json"}).out);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ((*shown)["catchUpGraceSeconds"], 900);
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(), 0) << daemon.err();
 }

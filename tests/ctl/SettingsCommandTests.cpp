@@ -20,9 +20,14 @@ protected:
 TEST_F(SettingsCommand, ShowsTheDefaultsWithoutWritingAFile) {
     auto text = ctl({"settings"});
     EXPECT_EQ(text.exitStatus, 0) << text.err;
-    EXPECT_NE(text.out.find("Default time limit: 60m 0s\n"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("Notify: only when a run does not succeed\n"), std::string::npos);
-    EXPECT_NE(text.out.find("Missed runs: Up to 1 hour late\n"), std::string::npos);
+    EXPECT_NE(text.out.find("\ncatch-up          1h (Up to 1 hour late)\n"
+                            "default-timeout   60 (1 hour)\n"
+                            "notify            failures (only when a run does not succeed)\n"
+                            "default-harness   none\n"
+                            "default-endpoint  none\n"
+                            "transcript-limit  1 GiB\n"),
+              std::string::npos)
+        << text.out;
     auto asJson = json::parse(ctl({"settings", "--json"}).out);
     ASSERT_TRUE(asJson);
     EXPECT_EQ((*asJson)["catchUpGraceSeconds"], 3600);
@@ -41,11 +46,12 @@ TEST_F(SettingsCommand, ShowsStoredValuesAndNamesTheDefaultEndpoint) {
                                "defaultEndpointID":"6BA7B810-9DAD-11D1-80B4-00C04FD430C8",
                                "catchUpGraceSeconds":0})");
     auto text = ctl({"settings"});
-    EXPECT_NE(text.out.find("Default time limit: 10m 0s\n"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("Notify: after every run\n"), std::string::npos);
-    EXPECT_NE(text.out.find("Default harness: codex\n"), std::string::npos);
-    EXPECT_NE(text.out.find("Default endpoint for new jobs: Studio (6BA7B810-"), std::string::npos);
-    EXPECT_NE(text.out.find("Missed runs: Never \u2014 always skip\n"), std::string::npos);
+    EXPECT_NE(text.out.find("default-timeout   10 (10 minutes)\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("notify            all (after every run)\n"), std::string::npos);
+    EXPECT_NE(text.out.find("default-harness   codex\n"), std::string::npos);
+    EXPECT_NE(text.out.find("default-endpoint  Studio (6BA7B810-"), std::string::npos);
+    EXPECT_NE(text.out.find("catch-up          never (Never \u2014 always skip)\n"),
+              std::string::npos);
     auto asJson = json::parse(ctl({"settings", "--json"}).out);
     ASSERT_TRUE(asJson);
     EXPECT_EQ((*asJson)["defaultEndpointID"], "6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
@@ -65,6 +71,24 @@ TEST_F(SettingsCommand, AnUndecodableFileShowsDefaultsAndIsSetAsideWithAWarning)
                 files::read(entry.path()) == R"({"catchUpGraceSeconds":"soon"})";
     EXPECT_EQ(kept, 1u);
     EXPECT_EQ(ctl({"settings", "--verbose"}).exitStatus, 2);
+}
+
+TEST_F(SettingsCommand, SetChecksTheValueAndResetRestoresTheDefault) {
+    auto result = ctl({"settings", "set", "default-timeout", "90"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, "default-timeout: 60 (1 hour) \u2192 90 (1 hour 30 minutes)\n");
+    const auto written = files::read(file());
+    result = ctl({"settings", "set", "default-timeout", "241"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.err.find("whole minutes from 1 to 240"), std::string::npos) << result.err;
+    EXPECT_EQ(ctl({"settings", "set", "colour", "red"}).exitStatus, 2);
+    EXPECT_EQ(files::read(file()), written);
+
+    result = ctl({"settings", "reset", "default-timeout"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    auto asJson = json::parse(ctl({"settings", "--json"}).out);
+    ASSERT_TRUE(asJson);
+    EXPECT_EQ((*asJson)["defaults"]["timeoutSeconds"], 3600);
 }
 
 } // namespace

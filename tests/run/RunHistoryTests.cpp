@@ -83,6 +83,11 @@ TEST(RunHistory, LastRunIsTheLatestStartNotTheLastRecorded) {
     history.record(run(jobA, 1000, "newer"));
     history.record(run(jobA, 50, "older, recorded later"));
     EXPECT_EQ(history.lastRun(jobA)->resultText, "newer");
+    history.record(run(jobB, 7));
+    auto starts = history.lastStarts();
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[jobA].sinceReference, 1000);
+    EXPECT_EQ(starts[jobB].sinceReference, 7);
 }
 
 TEST(RunHistory, CapKeepsTheNewest2000) {

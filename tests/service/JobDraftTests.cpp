@@ -83,22 +83,50 @@ TEST_F(JobDraftCheck, EditedJobKeepsWhatTheUserDoesNotEdit) {
     EXPECT_EQ(checked.job->prompt, *valid().prompt);
 }
 
+TEST_F(JobDraftCheck, EditingDraftRemakesTheJobAsItWas) {
+    Job job = *valid().check(context, Instant{1000}).job;
+    job.endpointID = context.endpoints[1].id; // Proxy, which Claude Code reads
+    job.model = "opus";
+    job.skills = {"lint", "tests"};
+    job.limitOverrides.timeoutSeconds = 900;
+    job.offlinePolicy = OfflinePolicy::failAndNotify;
+    job.permission = PermissionLevel::scopedWrite;
+    job.timeZoneIdentifier = "Europe/Berlin";
+    job.isPaused = true;
+    job.resumedAt = Instant{1500};
+    context.jobs = {job};
+    JobDraft draft = JobDraft::editing(job);
+    const JobDraft::Checked same = draft.check(context, Instant{9000});
+    EXPECT_TRUE(same.problems.empty());
+    EXPECT_EQ(same.job, job);
+
+    draft.timeZone = "Asia/Tokyo";
+    draft.schedule = "*/15 * * * *";
+    Job moved = *draft.check(context, Instant{9000}).job;
+    EXPECT_EQ(moved.timeZoneIdentifier, "Asia/Tokyo");
+    moved.timeZoneIdentifier = job.timeZoneIdentifier;
+    moved.schedule = job.schedule;
+    EXPECT_EQ(moved, job);
+}
+
 TEST_F(JobDraftCheck, EveryProblemIsReportedAtOnceInFieldOrder) {
     JobDraft draft;
     draft.name = "Taken";
     draft.folder = (project / "nowhere").string();
     draft.schedule = "0 9 * *";
+    draft.timeZone = "Mars/Olympus";
     draft.harnessID = "cursor";
     draft.endpoint = "Nowhere";
+    draft.skills = {""};
     draft.timeLimit = 0;
     draft.prompt = " \n";
     const JobDraft::Checked checked = draft.check(context, Instant{0});
     std::vector<Field> fields;
     for (const JobDraft::Problem& problem : checked.problems)
         fields.push_back(problem.field);
-    EXPECT_EQ(fields,
-              (std::vector<Field>{Field::name, Field::folder, Field::schedule, Field::harness,
-                                  Field::endpoint, Field::timeLimit, Field::prompt}));
+    EXPECT_EQ(fields, (std::vector<Field>{Field::name, Field::folder, Field::schedule,
+                                          Field::timeZone, Field::harness, Field::endpoint,
+                                          Field::skills, Field::timeLimit, Field::prompt}));
     EXPECT_TRUE(checked.blocked());
     EXPECT_FALSE(checked.job);
 }
@@ -148,6 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
             Field::folder, true, "is not a folder"},
         Row{"badCron", [](JobDraft& d, auto&) { d.schedule = "61 * * * *"; }, Field::schedule, true,
             "The minute field does not accept \"61\"."},
+        Row{"unknownZone", [](JobDraft& d, auto&) { d.timeZone = "Europe/Atlantis"; },
+            Field::timeZone, true, "no time zone is called \u201CEurope/Atlantis\u201D"},
         Row{"unknownHarness", [](JobDraft& d, auto&) { d.harnessID = "cursor"; }, Field::harness,
             true, "known harnesses: claude, codex, opencode, pi"},
         Row{"harnessNotInstalled", [](JobDraft& d, auto&) { d.harnessID = "codex"; },
@@ -158,6 +188,11 @@ INSTANTIATE_TEST_SUITE_P(
             true, "2 endpoints are named \u201CTwin\u201D"},
         Row{"wrongProtocol", [](JobDraft& d, auto&) { d.endpoint = "Local"; }, Field::endpoint,
             true, "it speaks the Anthropic protocol and the endpoint answers in OpenAI"},
+        Row{"emptySkill",
+            [](JobDraft& d, auto&) {
+                d.skills = {"lint", ""};
+            },
+            Field::skills, true, "a skill's name is empty"},
         Row{"zeroTimeLimit", [](JobDraft& d, auto&) { d.timeLimit = 0; }, Field::timeLimit, true,
             "positive number of seconds"},
         Row{"infiniteTimeLimit",

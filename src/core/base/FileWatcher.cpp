@@ -1,5 +1,7 @@
 #include "base/FileWatcher.h"
 
+#include "base/Memory.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -153,26 +155,35 @@ void FileWatcher::run() {
             }
         }
 
-        std::lock_guard dispatch(shared->dispatching);
-        std::vector<std::shared_ptr<Shared::Registration>> registrations;
+        bool handled = false;
         {
-            std::lock_guard lock(shared->mutex);
-            registrations = shared->registrations;
-        }
-        for (const auto& registration : registrations) {
-            Changes changes;
-            if (auto found = batch.find(registration->descriptor); found != batch.end())
-                changes = found->second;
-            // A newcomer first looks at everything: what changed before its watch began.
-            changes.overflowed = overflowed || std::exchange(registration->catchUp, false);
-            if (!registration->live || (changes.names.empty() && !changes.overflowed))
-                continue;
-            try {
-                registration->handler(changes);
-            } catch (...) {
-                // A handler's failure must not stop the following of the others.
+            std::lock_guard dispatch(shared->dispatching);
+            std::vector<std::shared_ptr<Shared::Registration>> registrations;
+            {
+                std::lock_guard lock(shared->mutex);
+                registrations = shared->registrations;
+            }
+            for (const auto& registration : registrations) {
+                Changes changes;
+                if (auto found = batch.find(registration->descriptor); found != batch.end())
+                    changes = found->second;
+                // A newcomer first looks at everything: what changed before its watch
+                // began.
+                changes.overflowed = overflowed || std::exchange(registration->catchUp, false);
+                if (!registration->live || (changes.names.empty() && !changes.overflowed))
+                    continue;
+                handled = true;
+                try {
+                    registration->handler(changes);
+                } catch (...) {
+                    // A handler's failure must not stop the following of the others.
+                }
             }
         }
+        // What the handlers read and parsed is not kept resident while this thread
+        // sleeps (a catch-up reads every file of a folder).
+        if (handled)
+            memory::releaseFreed();
     }
 }
 

@@ -23,8 +23,8 @@ namespace {
 constexpr std::size_t readChunk = 64 * 1024;
 constexpr std::size_t backlogChunk = 256 * 1024;
 // How often the transcripts of runs in flight are written out when their harness is
-// quiet, and timeouts looked at.
-constexpr std::chrono::milliseconds period{200};
+// quiet. With no run in flight and no time-out pending the loop sleeps until an event.
+constexpr std::chrono::milliseconds flushPeriod{200};
 
 Json errorMessage(const std::string& text) {
     return Json{{"error", text}};
@@ -102,6 +102,19 @@ std::shared_ptr<ControlServer> ControlServer::start(Services services, std::file
         std::make_shared<ControlServer>(Passkey{}, std::move(services), std::move(path), limits);
     if (server->services_.live)
         server->services_.live->setListener(std::make_shared<Listener>(server));
+    auto tell = [weak = std::weak_ptr<ControlServer>(server)](const char* what) {
+        return [weak, what](const auto&) {
+            if (auto self = weak.lock())
+                self->changed(what);
+        };
+    };
+    const Services& given = server->services_;
+    if (given.jobs)
+        server->storeChanges_.push_back(given.jobs->subscribe(tell("jobs")));
+    if (given.endpoints)
+        server->storeChanges_.push_back(given.endpoints->subscribe(tell("endpoints")));
+    if (given.settings)
+        server->storeChanges_.push_back(given.settings->subscribe(tell("settings")));
     server->thread_ = std::jthread([raw = server.get()](std::stop_token stop) { raw->loop(stop); });
     return server;
 }
@@ -188,9 +201,19 @@ void ControlServer::enqueue(Connection& connection, std::string_view line, bool 
         return;
     }
     bool wasEmpty = connection.queue.empty();
+    // The client hears of lost lines where they were lost: before the next line it gets
+    // (such as the run's end, which is never dropped).
+    appendDropped(connection, connection.queue);
     connection.queue.append(line);
     if (wasEmpty)
         wake();
+}
+
+void ControlServer::appendDropped(Connection& connection, std::string& to) {
+    if (connection.dropped == 0)
+        return;
+    to.append(ControlProtocol::line({{"event", "dropped"}, {"lines", connection.dropped}}));
+    connection.dropped = 0;
 }
 
 void ControlServer::deliver(std::uint64_t id, std::string_view line, bool droppable, bool last) {
@@ -208,7 +231,7 @@ void ControlServer::deliver(std::uint64_t id, std::string_view line, bool droppa
 void ControlServer::loop(std::stop_token stop) {
     std::vector<pollfd> fds;
     std::vector<std::shared_ptr<Connection>> polled;
-    Clock::time_point nextPeriod = Clock::now() + period;
+    Clock::time_point nextFlush = Clock::now() + flushPeriod;
     while (!stop.stop_requested()) {
         std::vector<std::shared_ptr<Connection>> connections;
         {
@@ -224,9 +247,18 @@ void ControlServer::loop(std::stop_token stop) {
         polled.clear();
         fds.push_back({listenFd_, POLLIN, 0});
         fds.push_back({wakeFd_, POLLIN, 0});
+        std::optional<Clock::time_point> deadline;
+        auto until = [&deadline](Clock::time_point at) {
+            deadline = deadline ? std::min(*deadline, at) : at;
+        };
+        bool runsInFlight = services_.live && services_.live->anyInFlight();
+        if (runsInFlight)
+            until(nextFlush);
         for (const auto& connection : connections) {
             if (connection->closed)
                 continue;
+            if (auto timeout = timeoutOf(*connection))
+                until(*timeout);
             bool sending = connection->sent < connection->sending.size();
             if (connection->inputClosed && !sending)
                 continue; // nothing to read or write until more output is queued
@@ -239,9 +271,12 @@ void ControlServer::loop(std::stop_token stop) {
             fds.push_back({connection->fd, events, 0});
             polled.push_back(connection);
         }
-        auto timeout = std::chrono::ceil<std::chrono::milliseconds>(nextPeriod - Clock::now());
-        int ready = ::poll(fds.data(), fds.size(),
-                           static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1000)));
+        int timeout = -1; // an idle scheduler's control thread does not wake up
+        if (deadline) {
+            auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, 60000));
+        }
+        int ready = ::poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno != EINTR)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (fds[1].revents) {
@@ -263,22 +298,30 @@ void ControlServer::loop(std::stop_token stop) {
         }
 
         Clock::time_point now = Clock::now();
-        if (now >= nextPeriod) {
-            nextPeriod = now + period;
-            if (services_.live)
-                services_.live->flushAll();
-            for (const auto& connection : connections) {
-                if (connection->closed)
-                    continue;
-                bool waitingForRequest = !connection->requested || !connection->input.empty();
-                bool stalled = connection->sent < connection->sending.size() &&
-                               now - connection->lastProgress > limits_.stallTimeout;
-                if ((waitingForRequest && now - connection->inputSince > limits_.requestTimeout) ||
-                    stalled)
-                    close(*connection);
-            }
+        if (runsInFlight && now >= nextFlush) {
+            nextFlush = now + flushPeriod;
+            services_.live->flushAll();
+        } else if (!runsInFlight) {
+            nextFlush = now + flushPeriod; // a run that begins is written out a period later
         }
+        for (const auto& connection : connections)
+            if (auto timeout = timeoutOf(*connection); timeout && now >= *timeout)
+                close(*connection);
     }
+}
+
+std::optional<ControlServer::Clock::time_point>
+ControlServer::timeoutOf(const Connection& connection) const {
+    if (connection.closed)
+        return std::nullopt;
+    std::optional<Clock::time_point> at;
+    if (!connection.requested || !connection.input.empty())
+        at = connection.inputSince + limits_.requestTimeout;
+    if (connection.sent < connection.sending.size()) {
+        Clock::time_point stalled = connection.lastProgress + limits_.stallTimeout;
+        at = at ? std::min(*at, stalled) : stalled;
+    }
+    return at;
 }
 
 void ControlServer::accept() {
@@ -539,11 +582,7 @@ void ControlServer::pump(Connection& connection) {
                 {
                     std::lock_guard lock(mutex_);
                     connection.sending.swap(connection.queue);
-                    if (connection.dropped > 0) {
-                        connection.sending.append(ControlProtocol::line(
-                            {{"event", "dropped"}, {"lines", connection.dropped}}));
-                        connection.dropped = 0;
-                    }
+                    appendDropped(connection, connection.sending);
                     finished = connection.sending.empty() && connection.closeWhenDrained;
                 }
                 if (finished) {
@@ -595,10 +634,13 @@ void ControlServer::close(Connection& connection) {
 
 void ControlServer::runBegan(const LiveRun& run) {
     std::string line = ControlProtocol::line({{"event", "runStarted"}, {"run", liveRunJson(run)}});
-    std::lock_guard lock(mutex_);
-    for (std::uint64_t id : subscribers_)
-        if (auto found = connections_.find(id); found != connections_.end())
-            enqueue(*found->second, line, false);
+    {
+        std::lock_guard lock(mutex_);
+        for (std::uint64_t id : subscribers_)
+            if (auto found = connections_.find(id); found != connections_.end())
+                enqueue(*found->second, line, false);
+    }
+    wake(); // the loop writes the new run's transcript out while it goes on
 }
 
 void ControlServer::outputLine(const LiveRun& run, std::uint64_t length, OutputChannel channel,

@@ -3,10 +3,12 @@
 #include "base/Instant.h"
 #include "job/Job.h"
 #include "job/JobStore.h"
-#include "scheduler/SchedulerService.h"
-#include "scheduler/TaskGroup.h"
 #include "run/LiveRuns.h"
 #include "run/RunRecord.h"
+#include "scheduler/SchedulerService.h"
+#include "scheduler/TaskGroup.h"
+#include "settings/EndpointStore.h"
+#include "settings/SettingsStore.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,11 +16,13 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace marrowbell {
 
@@ -45,6 +49,9 @@ public:
         std::shared_ptr<JobStore> jobs;
         std::shared_ptr<LiveRuns> live;
         std::string kind; // "daemon", "app" or "run": what holds the lock
+        // Followed for the subscribers' "changed" events, when given.
+        std::shared_ptr<EndpointStore> endpoints;
+        std::shared_ptr<SettingsStore> settings;
     };
     struct Limits {
         std::size_t queueBytes = 8u << 20; // per connection, for output lines
@@ -71,7 +78,8 @@ public:
 
     // For subscribers: a run (or a skip) produced this record.
     void runFinished(const Job& job, const RunRecord& record);
-    // For subscribers: "jobs", "endpoints" or "settings" may have changed.
+    // For subscribers: "jobs", "endpoints" or "settings" may have changed. Called by
+    // the server itself for the stores it was given.
     void changed(std::string_view what);
 
     const std::filesystem::path& path() const { return path_; }
@@ -101,6 +109,12 @@ private:
     // Queues a line for a connection; a droppable one is dropped when the queue is full.
     // With the mutex held.
     void enqueue(Connection& connection, std::string_view line, bool droppable);
+    // Appends the notice of the lines dropped since the last one, if any. With the
+    // mutex held.
+    static void appendDropped(Connection& connection, std::string& to);
+    // When the connection is closed for want of a request or of reading; none when it
+    // waits for nothing. Loop thread only.
+    std::optional<Clock::time_point> timeoutOf(const Connection& connection) const;
     void deliver(std::uint64_t connection, std::string_view line, bool droppable, bool last);
     void wake();
 
@@ -125,7 +139,8 @@ private:
     std::unordered_map<Uuid, std::unordered_set<std::uint64_t>> followersByRun_;
     std::unordered_set<std::uint64_t> subscribers_;
 
-    TaskGroup waiters_; // threads waiting for the records of runs started here
+    std::vector<Subscription> storeChanges_; // the stores' changes, for subscribers
+    TaskGroup waiters_;                      // threads waiting for the records of runs started here
     std::jthread thread_;
 };
 

@@ -1,5 +1,7 @@
 #include "endpoint/Endpoint.h"
 
+#include "base/Utf8.h"
+
 namespace marrowbell {
 
 std::string Endpoint::shortDescription() const {
@@ -27,6 +29,15 @@ std::optional<Url> Endpoint::validated(std::string_view text) {
     if (url->hasCredentials())
         return std::nullopt;
     return url;
+}
+
+Endpoint::TypedAddress Endpoint::acceptedAddress(std::string_view typed) {
+    const std::string_view text = utf8::trimmed(typed, true);
+    if (auto url = validated(text))
+        return {std::move(url), {}};
+    const auto parsed = Url::parse(text);
+    return {std::nullopt, parsed && parsed->hasCredentials() ? endpointCredentialsMessage
+                                                             : invalidEndpointAddressMessage};
 }
 
 Json Endpoint::toJson() const {

@@ -30,6 +30,16 @@ struct Endpoint {
     // accepted URL is the text unchanged.
     static std::optional<Url> validated(std::string_view text);
 
+    // A base URL as a person typed it, for every front end that takes one (the
+    // settings window's "Base URL" field, `marrowbellctl endpoints add` and `edit`):
+    // trimmed of surrounding white space, then `validated`. The URL, or the message
+    // to show under the field.
+    struct TypedAddress {
+        std::optional<Url> url;
+        std::string_view refusal; // set when `url` is none
+    };
+    static TypedAddress acceptedAddress(std::string_view typed);
+
     // {"id", "name", "baseURL", "kind"}; all four are required when decoding,
     // which throws DecodeError. An unknown kind reads as openAICompatible.
     Json toJson() const;

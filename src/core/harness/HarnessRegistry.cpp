@@ -77,6 +77,13 @@ HarnessRegistry HarnessRegistry::load(const std::filesystem::path& file) {
                            std::move(manifest.defaults), ShellPath::shared());
 }
 
+std::string HarnessRegistry::identifierList() const {
+    std::string list;
+    for (const HarnessSpec& spec : specs_)
+        list += (list.empty() ? "" : ", ") + spec.id;
+    return list;
+}
+
 const HarnessSpec& HarnessRegistry::spec(const std::string& id) const {
     for (const HarnessSpec& spec : specs_)
         if (spec.id == id)

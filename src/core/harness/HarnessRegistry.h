@@ -41,6 +41,8 @@ public:
     const ManifestDefaults& defaults() const { return defaults_; }
     const std::shared_ptr<ShellPath>& environment() const { return environment_; }
 
+    // The manifest's harness identifiers joined by ", ", for messages.
+    std::string identifierList() const;
     // The first spec with this id; HarnessError::unknownHarness otherwise.
     const HarnessSpec& spec(const std::string& id) const;
 

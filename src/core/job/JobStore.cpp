@@ -81,6 +81,7 @@ static std::vector<std::pair<fs::path, Job>> scan(const fs::path& directory,
             candidates.push_back(entry.path());
     std::sort(candidates.begin(), candidates.end());
     std::vector<std::pair<fs::path, Job>> found;
+    found.reserve(candidates.size());
     for (const fs::path& path : candidates) {
         FileRead read = readJobFile(path);
         if (read.job)
@@ -107,9 +108,12 @@ IdChanges JobStore::reload() {
         std::map<std::string, Uuid> sources;
         for (auto& [path, job] : scan(directory_, &problems)) {
             sources.insert_or_assign(path.filename().string(), job.id);
-            auto [it, inserted] = loaded.try_emplace(job.id, path, job);
-            if (inserted)
+            auto it = loaded.find(job.id);
+            if (it == loaded.end()) {
+                Uuid id = job.id;
+                loaded.try_emplace(id, std::move(path), std::move(job));
                 continue;
+            }
             // Two files with one identifier, such as a copy left by a file synchroniser:
             // the file named after the identifier wins, else the first by name.
             const bool canonical = path.filename() == fileFor(job.id).filename();
@@ -124,15 +128,23 @@ IdChanges JobStore::reload() {
         std::lock_guard lock(mutex_);
         if (writes_ != seen && attempt < staleReadRetries)
             continue;
-        for (const auto& [id, entry] : loaded)
-            if (auto old = storage_.find(id); old == storage_.end() || old->second != entry.second)
+        // Jobs that did not change keep their stored copy: a catch-up read of the whole
+        // folder leaves the memory of the jobs as it was.
+        std::erase_if(storage_, [&](const auto& entry) {
+            if (loaded.contains(entry.first))
+                return false;
+            changes.removed.push_back(entry.first);
+            return true;
+        });
+        for (auto& [id, entry] : loaded) {
+            auto [stored, added] = storage_.try_emplace(id, std::move(entry.second));
+            if (added) {
                 changes.saved.push_back(id);
-        for (const auto& [id, job] : storage_)
-            if (!loaded.contains(id))
-                changes.removed.push_back(id);
-        storage_.clear();
-        for (auto& [id, entry] : loaded)
-            storage_.emplace(id, std::move(entry.second));
+            } else if (stored->second != entry.second) {
+                stored->second = std::move(entry.second);
+                changes.saved.push_back(id);
+            }
+        }
         sources_ = std::move(sources);
         problems_ = std::move(problems);
         return changes;

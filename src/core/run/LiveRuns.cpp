@@ -57,6 +57,11 @@ std::vector<LiveRun> LiveRuns::runs() const {
     return result;
 }
 
+bool LiveRuns::anyInFlight() const {
+    std::lock_guard lock(mutex_);
+    return !runs_.empty();
+}
+
 std::optional<std::uint64_t> LiveRuns::flushTranscript(const Uuid& runID) const {
     std::shared_ptr<Run> found;
     {

@@ -72,11 +72,13 @@ public:
 
     // The runs in flight, earliest begun first.
     std::vector<LiveRun> runs() const;
+    bool anyInFlight() const;
     // Writes the run's buffered lines to its transcript and answers the transcript's
     // length (0 for a run without one); none when the run is not in flight.
     std::optional<std::uint64_t> flushTranscript(const Uuid& runID) const;
     // Writes every run's buffered lines, so a transcript lags at most by this call's
-    // period (the control server calls it a few times a second).
+    // period (the control server calls it a few times a second while runs are in
+    // flight).
     void flushAll() const;
 
     const std::optional<TranscriptFolder>& folder() const { return folder_; }

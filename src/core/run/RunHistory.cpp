@@ -271,4 +271,15 @@ std::vector<RunRecord> RunHistory::allRuns() const {
     return all;
 }
 
+std::unordered_map<Uuid, Instant> RunHistory::lastStarts() const {
+    std::unordered_map<Uuid, Instant> starts;
+    std::lock_guard lock(mutex_);
+    for (const RunRecord& record : records_) {
+        auto [entry, added] = starts.try_emplace(record.jobID, record.startedAt);
+        if (!added && entry->second < record.startedAt)
+            entry->second = record.startedAt;
+    }
+    return starts;
+}
+
 } // namespace marrowbell

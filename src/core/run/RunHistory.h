@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace marrowbell {
@@ -68,6 +69,8 @@ public:
     std::optional<RunRecord> lastRun(const Uuid& forJob) const;
     // Every record, newest `startedAt` first, sorted like `runs`.
     std::vector<RunRecord> allRuns() const;
+    // Each job's latest `startedAt` (its last run or skip), without copying records.
+    std::unordered_map<Uuid, Instant> lastStarts() const;
 
     // What went wrong reading the file, one message each, for the user.
     std::vector<std::string> loadProblems() const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -9,8 +10,20 @@
 
 namespace marrowbell {
 
+namespace {
+
+// Read for every line of output: the coarse clock costs a fraction of the precise one,
+// and its few milliseconds of resolution are nothing beside the flush interval.
+std::chrono::nanoseconds coarseNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+} // namespace
+
 RunTranscript::RunTranscript(const std::filesystem::path& path)
-    : lastWrite_(std::chrono::steady_clock::now()) {
+    : lastWrite_(coarseNow()) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0)
         throw std::system_error(errno, std::generic_category(), path.string());
@@ -32,8 +45,7 @@ void RunTranscript::append(OutputChannel channel, std::string_view text) {
     buffer_.append(transcriptPrefix(channel));
     buffer_.append(text);
     buffer_.push_back('\n');
-    if (buffer_.size() >= bufferLimit ||
-        std::chrono::steady_clock::now() - lastWrite_ >= flushInterval)
+    if (buffer_.size() >= bufferLimit || coarseNow() - lastWrite_ >= flushInterval)
         writeBuffer();
 }
 
@@ -43,7 +55,7 @@ void RunTranscript::flush() {
 }
 
 void RunTranscript::writeBuffer() {
-    lastWrite_ = std::chrono::steady_clock::now();
+    lastWrite_ = coarseNow();
     std::size_t done = 0;
     while (fd_ >= 0 && done < buffer_.size()) {
         ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);

@@ -41,7 +41,7 @@ private:
     std::mutex mutex_; // guards the buffer and the file, so lines never interleave
     int fd_ = -1;
     std::string buffer_;
-    std::chrono::steady_clock::time_point lastWrite_;
+    std::chrono::nanoseconds lastWrite_; // by the coarse monotonic clock
 };
 
 // Reads a transcript from its start up to `end` bytes (the whole file when none), one

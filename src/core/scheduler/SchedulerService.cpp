@@ -1,5 +1,6 @@
 #include "scheduler/SchedulerService.h"
 
+#include "base/Memory.h"
 #include "job/SchedulePlanner.h"
 #include "scheduler/SerialTimerQueue.h"
 
@@ -131,7 +132,7 @@ Seconds SchedulerService::clampedDelay(Instant wakeUp, Instant now) {
     return std::clamp(delay, minimumDelay, maximumDelay);
 }
 
-std::vector<Job> SchedulerService::plannable(const std::vector<Job>& jobs) const {
+std::vector<Job> SchedulerService::plannable(std::vector<Job> jobs) const {
     std::unordered_set<Uuid> inFlight;
     std::unordered_set<std::string> busy;
     {
@@ -140,21 +141,12 @@ std::vector<Job> SchedulerService::plannable(const std::vector<Job>& jobs) const
             inFlight.insert(id);
         busy = busyDirectories_;
     }
-    std::vector<Job> result;
-    result.reserve(jobs.size());
-    for (const Job& job : jobs)
-        if (!inFlight.contains(job.id) && !busy.contains(folderKey(job)))
-            result.push_back(job);
-    return result;
-}
-
-// One pass over the history instead of one per job: records come newest first, so the
-// first seen for a job is its last run. Skip records count, carrying their slot.
-std::unordered_map<Uuid, Instant> SchedulerService::lastRunDates() const {
-    std::unordered_map<Uuid, Instant> dates;
-    for (const RunRecord& record : history_->allRuns())
-        dates.try_emplace(record.jobID, record.startedAt);
-    return dates;
+    if (inFlight.empty() && busy.empty())
+        return jobs;
+    std::erase_if(jobs, [&](const Job& job) {
+        return inFlight.contains(job.id) || busy.contains(folderKey(job));
+    });
+    return jobs;
 }
 
 void SchedulerService::scheduleNextWake() {
@@ -168,7 +160,7 @@ void SchedulerService::scheduleNextWake() {
     // Everything the planner needs is copied under the stores' own locks first.
     Seconds grace = settings_->settings().catchUpGraceSeconds;
     std::vector<Job> jobs = plannable(store_->jobs());
-    std::unordered_map<Uuid, Instant> dates = lastRunDates();
+    std::unordered_map<Uuid, Instant> dates = history_->lastStarts();
     Instant now = clock_();
     std::optional<Instant> wakeUp = SchedulePlanner{grace}.nextWakeUp(jobs, dates, now);
 
@@ -196,6 +188,15 @@ void SchedulerService::scheduleNextWake() {
         old->cancel();
     if (fresh)
         fresh->start();
+    bool idle;
+    {
+        std::lock_guard lock(mutex_);
+        idle = tasks_ == 0;
+    }
+    // Nothing runs until the timer fires: what loading and planning used is given back
+    // rather than kept resident through the wait (a run would soon need it again).
+    if (idle)
+        memory::releaseFreed();
 }
 
 void SchedulerService::tick() {
@@ -206,7 +207,7 @@ void SchedulerService::tick() {
     }
     Seconds grace = settings_->settings().catchUpGraceSeconds;
     std::vector<Job> jobs = plannable(store_->jobs());
-    std::unordered_map<Uuid, Instant> dates = lastRunDates();
+    std::unordered_map<Uuid, Instant> dates = history_->lastStarts();
     Instant now = clock_();
     SchedulePlanner planner{grace};
 

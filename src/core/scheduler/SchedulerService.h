@@ -139,8 +139,7 @@ private:
     };
 
     void followStores();
-    std::vector<Job> plannable(const std::vector<Job>& jobs) const;
-    std::unordered_map<Uuid, Instant> lastRunDates() const;
+    std::vector<Job> plannable(std::vector<Job> jobs) const;
     void scheduleNextWake();
     void tick();
     void recordSkip(const Job& job, Instant slot, const std::string& reason);

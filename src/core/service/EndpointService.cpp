@@ -9,24 +9,47 @@ EndpointService::EndpointService(std::shared_ptr<EndpointStore> endpoints,
     : endpoints_(std::move(endpoints))
     , secrets_(secrets) {}
 
+std::string EndpointService::checkedName(std::string_view name,
+                                         const std::optional<Uuid>& self) const {
+    std::string trimmed(utf8::trimmed(name, true));
+    if (trimmed.empty())
+        throw Refusal("the name is empty");
+    for (const Endpoint& existing : endpoints_->endpoints())
+        if (existing.name == trimmed && existing.id != self)
+            throw Refusal("an endpoint named \u201C" + trimmed + "\u201D already exists");
+    return trimmed;
+}
+
+namespace {
+
+Url checkedAddress(std::string_view typed) {
+    auto accepted = Endpoint::acceptedAddress(typed);
+    if (!accepted.url)
+        throw EndpointService::Refusal(std::string(accepted.refusal));
+    return *accepted.url;
+}
+
+} // namespace
+
 Endpoint EndpointService::add(std::string_view name, std::string_view address,
                               EndpointKind kind) const {
-    const std::string trimmedName(utf8::trimmed(name, true));
-    if (trimmedName.empty())
-        throw Refusal("the name is empty");
-    const auto url = Endpoint::validated(utf8::trimmed(address, true));
-    if (!url) {
-        const auto typed = Url::parse(utf8::trimmed(address, true));
-        throw Refusal(std::string(typed && typed->hasCredentials()
-                                      ? endpointCredentialsMessage
-                                      : invalidEndpointAddressMessage));
-    }
-    for (const Endpoint& existing : endpoints_->endpoints())
-        if (existing.name == trimmedName)
-            throw Refusal("an endpoint named \u201C" + trimmedName + "\u201D already exists");
-    Endpoint endpoint{Uuid::random(), trimmedName, *url, kind};
+    std::string checked = checkedName(name, std::nullopt);
+    Endpoint endpoint{Uuid::random(), std::move(checked), checkedAddress(address), kind};
     endpoints_->save(endpoint);
     return endpoint;
+}
+
+Endpoint EndpointService::edit(const Endpoint& endpoint, const Edit& edit) const {
+    Endpoint edited = endpoint;
+    if (edit.address)
+        edited.baseURL = checkedAddress(*edit.address);
+    if (edit.name)
+        edited.name = checkedName(*edit.name, endpoint.id);
+    if (edit.kind)
+        edited.kind = *edit.kind;
+    if (edited != endpoint)
+        endpoints_->save(edited);
+    return edited;
 }
 
 std::vector<Job> EndpointService::remove(const Endpoint& endpoint,

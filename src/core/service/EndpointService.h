@@ -6,7 +6,9 @@
 #include "settings/EndpointStore.h"
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +30,19 @@ public:
     // another endpoint has, or an address `Endpoint::validated` rejects.
     Endpoint add(std::string_view name, std::string_view address, EndpointKind kind) const;
 
+    // What a person changes of an endpoint; none leaves that field as it is.
+    struct Edit {
+        std::optional<std::string> name;
+        std::optional<std::string> address; // as typed; see Endpoint::acceptedAddress
+        std::optional<EndpointKind> kind;
+    };
+
+    // Saves the endpoint with the edit applied, by the rules of `add` (the name is
+    // trimmed and must be neither empty nor another endpoint's; the address must be
+    // accepted), and answers it. Its identifier, and so its key and the jobs using it,
+    // stay. Throws Refusal before anything is written.
+    Endpoint edit(const Endpoint& endpoint, const Edit& edit) const;
+
     // Deletes the endpoint's key, then its record, and answers the jobs of `jobs`
     // that used it (they now run with their harness's own provider). When the key
     // cannot be deleted, SecretStore::Failure is thrown and the record is kept: an
@@ -41,6 +56,9 @@ public:
     void removeKey(const Endpoint& endpoint) const;
 
 private:
+    // The trimmed name, unless it is empty or another endpoint than `self` has it.
+    std::string checkedName(std::string_view name, const std::optional<Uuid>& self) const;
+
     std::shared_ptr<EndpointStore> endpoints_;
     const SecretStore& secrets_;
 };

@@ -78,9 +78,7 @@ const HarnessSpec* checkedHarness(const JobDraft& draft, const JobDraft::Context
                                 false});
         return &spec;
     }
-    std::string known;
-    for (const HarnessSpec& spec : registry.specs())
-        known += (known.empty() ? "" : ", ") + spec.id;
+    const std::string known = registry.identifierList();
     problems.push_back(
         {Field::harness, "no harness called " + inQuotes(draft.harnessID) +
                              " is described in the manifest" +
@@ -142,10 +140,16 @@ JobDraft::Checked JobDraft::check(const Context& context, Instant now) const {
         }
     const std::optional<FileUrl> workingDirectory = checkedFolder(folder, problems);
     const std::optional<CronExpression> parsed = checkedSchedule(schedule, problems);
+    if (timeZone && !TimeZone::named(*timeZone))
+        problems.push_back({Field::timeZone, "no time zone is called " + inQuotes(*timeZone) +
+                                                 "; give a tz database name, such as "
+                                                 "Europe/London or UTC"});
     const HarnessSpec* spec = checkedHarness(*this, context, problems);
     std::optional<Endpoint> chosen;
     if (endpoint)
         chosen = checkedEndpoint(*endpoint, spec, context, problems);
+    if (std::find(skills.begin(), skills.end(), std::string()) != skills.end())
+        problems.push_back({Field::skills, "a skill's name is empty"});
     if (timeLimit && (!std::isfinite(*timeLimit) || *timeLimit <= 0))
         problems.push_back({Field::timeLimit, "the time limit must be a positive number of "
                                               "seconds, such as 900"});
@@ -179,8 +183,9 @@ JobDraft::Checked JobDraft::check(const Context& context, Instant now) const {
         .skills = std::move(skillNames),
         .permission = permission,
         .schedule = *parsed,
-        .timeZoneIdentifier =
-            original ? original->timeZoneIdentifier : TimeZone::system().identifier(),
+        .timeZoneIdentifier = timeZone   ? *timeZone
+                              : original ? original->timeZoneIdentifier
+                                         : TimeZone::system().identifier(),
         .isPaused = original && original->isPaused,
         .limitOverrides = overrides,
         .offlinePolicy = offlinePolicy,
@@ -188,6 +193,24 @@ JobDraft::Checked JobDraft::check(const Context& context, Instant now) const {
         .resumedAt = original ? original->resumedAt : std::nullopt,
     };
     return checked;
+}
+
+JobDraft JobDraft::editing(const Job& job) {
+    JobDraft draft;
+    draft.original = job;
+    draft.name = job.name;
+    draft.folder = job.workingDirectory.fsPath().string();
+    draft.schedule = job.schedule.text();
+    draft.harnessID = job.harnessID;
+    if (job.endpointID)
+        draft.endpoint = job.endpointID->text();
+    draft.model = job.model;
+    draft.skills = job.skills;
+    draft.permission = job.permission;
+    draft.timeLimit = job.limitOverrides.timeoutSeconds;
+    draft.offlinePolicy = job.offlinePolicy;
+    draft.prompt = job.prompt;
+    return draft;
 }
 
 } // namespace marrowbell

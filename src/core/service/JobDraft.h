@@ -18,7 +18,17 @@ class HarnessRegistry;
 // blocks it.
 struct JobDraft {
     // The fields that can have problems, in the order they are reported.
-    enum class Field { name, folder, schedule, harness, endpoint, timeLimit, prompt };
+    enum class Field {
+        name,
+        folder,
+        schedule,
+        timeZone,
+        harness,
+        endpoint,
+        skills,
+        timeLimit,
+        prompt
+    };
 
     struct Problem {
         Field field;
@@ -54,11 +64,14 @@ struct JobDraft {
     // Stored absolute and lexically normal, symbolic links kept as named.
     std::string folder;
     std::string schedule; // five-field cron
+    // A tz database name ("Europe/London"); none keeps the original's zone, or takes
+    // the system's for a new job.
+    std::optional<std::string> timeZone;
     std::string harnessID;
     // By identifier or name (NameLookup's rule); none for the harness's own provider.
     std::optional<std::string> endpoint;
     std::optional<std::string> model; // empty: the harness's default
-    std::vector<std::string> skills;  // stored sorted, each once
+    std::vector<std::string> skills;  // stored sorted, each once; none may be empty
     PermissionLevel permission = PermissionLevel::readOnly;
     std::optional<Seconds> timeLimit; // none: the settings' default
     OfflinePolicy offlinePolicy = OfflinePolicy::skipAndNotify;
@@ -67,6 +80,10 @@ struct JobDraft {
     std::optional<std::string> prompt;
 
     Checked check(const Context& context, Instant now) const;
+
+    // A draft of `job` as it stands, to be changed and checked again: every field
+    // filled in from the job (its endpoint by identifier), `original` set.
+    static JobDraft editing(const Job& job);
 };
 
 } // namespace marrowbell
