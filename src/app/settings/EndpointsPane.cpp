@@ -5,7 +5,6 @@
 #include "settings/SettingsText.h"
 
 #include "base/StoreError.h"
-#include "base/Utf8.h"
 #include "endpoint/SecretStore.h"
 #include "service/EndpointService.h"
 
@@ -397,22 +396,25 @@ void EndpointsPane::check(const Endpoint& endpoint, QObject* receiver, bool cont
 void EndpointsPane::commitURL() {
     if (!draft_)
         return;
-    const std::string typed(utf8::trimmed(url_->text().toStdString(), true));
-    if (typed == draft_->baseURL.absoluteString) {
+    // An unchanged address is left alone, even one another program wrote that the rule refuses.
+    if (url_->text().toStdString() == draft_->baseURL.absoluteString) {
         urlError_->hide();
         return;
     }
-    const auto url = Endpoint::validated(typed);
-    if (!url) {
+    const auto typed = Endpoint::acceptedAddress(url_->text().toStdString());
+    if (!typed.url) {
         urlError_->setText(qtext(invalidEndpointAddressMessage));
         urlError_->show();
         return;
     }
+    const Url url = *typed.url;
     urlError_->hide();
-    url_->setText(QString::fromStdString(url->absoluteString));
+    url_->setText(QString::fromStdString(url.absoluteString));
+    if (url == draft_->baseURL)
+        return;
     statuses_.erase(draft_->id);
-    changeSelected([&url](Endpoint& endpoint) { endpoint.baseURL = *url; });
-    if (draft_ && draft_->baseURL == *url)
+    changeSelected([&url](Endpoint& endpoint) { endpoint.baseURL = url; });
+    if (draft_ && draft_->baseURL == url)
         check(*draft_, recheckAnswers_, false);
 }
 

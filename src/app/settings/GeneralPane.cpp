@@ -7,6 +7,7 @@
 #include "settings/Updates.h"
 
 #include "base/TimeZone.h"
+#include "settings/SettingRules.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,22 +19,12 @@
 #include <QSpinBox>
 
 #include <algorithm>
-#include <cmath>
 
 namespace marrowbell::app {
 namespace {
 
 QString text(std::string_view value) {
     return QString::fromUtf8(value.data(), qsizetype(value.size()));
-}
-
-constexpr int minimumTimeoutMinutes = 1;
-constexpr int maximumTimeoutMinutes = 240;
-
-// The limit in whole minutes, truncated.
-int minutesOf(Seconds seconds) {
-    const double minutes = std::trunc(seconds / 60);
-    return minutes >= 0 && minutes <= 1e6 ? int(minutes) : 0;
 }
 
 } // namespace
@@ -123,7 +114,7 @@ void GeneralPane::addDefaults(QFormLayout& form) {
     stopAfterRow->setContentsMargins(0, 0, 0, 0);
     stopAfter_ = new QSpinBox;
     stopAfter_->setObjectName("stopAfter");
-    stopAfter_->setRange(minimumTimeoutMinutes, maximumTimeoutMinutes);
+    stopAfter_->setRange(SettingRules::minTimeoutMinutes, SettingRules::maxTimeoutMinutes);
     stopAfter_->setSuffix(" min");
     stopAfter_->setAccessibleName("Stop after, in minutes");
     // Typing "120" saves once, not for 1, 12 and 120.
@@ -273,12 +264,12 @@ void GeneralPane::showEndpoints() {
 
 void GeneralPane::showSettings() {
     const AppSettings& settings = model_.settings();
+    const int minutes = SettingRules::timeoutMinutes(settings.defaults.timeoutSeconds);
     {
         const QSignalBlocker quiet(stopAfter_);
-        stopAfter_->setValue(minutesOf(settings.defaults.timeoutSeconds));
+        stopAfter_->setValue(minutes);
     }
-    stopAfterLabel_->setText(QString::fromStdString(
-        SettingsText::timeoutLabel(minutesOf(settings.defaults.timeoutSeconds))));
+    stopAfterLabel_->setText(QString::fromStdString(SettingRules::timeoutLabel(minutes)));
     {
         const QSignalBlocker quiet(notifyOnFailureOnly_);
         notifyOnFailureOnly_->setChecked(settings.defaults.notifyOnFailureOnly);
@@ -286,7 +277,7 @@ void GeneralPane::showSettings() {
     {
         const QSignalBlocker quiet(catchUp_);
         catchUp_->clear();
-        for (const auto& choice : SettingsText::catchUpChoices)
+        for (const auto& choice : SettingRules::catchUpChoices)
             catchUp_->addItem(text(choice.title), choice.graceSeconds);
         int index = catchUp_->findData(settings.catchUpGraceSeconds);
         if (index < 0) {

@@ -7,10 +7,6 @@
 namespace marrowbell::app::SettingsText {
 namespace {
 
-std::string minutesText(int minutes) {
-    return minutes == 1 ? "1 minute" : std::to_string(minutes) + " minutes";
-}
-
 std::string joined(const std::vector<std::string>& parts) {
     std::string text;
     for (const std::string& part : parts)
@@ -19,17 +15,6 @@ std::string joined(const std::vector<std::string>& parts) {
 }
 
 } // namespace
-
-std::string timeoutLabel(int minutes) {
-    if (minutes < 60)
-        return minutesText(minutes);
-    const int hours = minutes / 60;
-    const int rest = minutes % 60;
-    std::string text = hours == 1 ? "1 hour" : std::to_string(hours) + " hours";
-    if (rest > 0)
-        text += " " + minutesText(rest);
-    return text;
-}
 
 std::string modelsLine(const std::vector<std::string>& models) {
     constexpr std::size_t shown = 4;

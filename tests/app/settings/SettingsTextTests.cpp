@@ -6,25 +6,6 @@
 namespace marrowbell::app {
 namespace {
 
-struct LabelCase {
-    int minutes;
-    const char* label;
-};
-
-class TimeoutLabel : public testing::TestWithParam<LabelCase> {};
-
-TEST_P(TimeoutLabel, NamesHoursAndRemainingMinutes) {
-    EXPECT_EQ(SettingsText::timeoutLabel(GetParam().minutes), GetParam().label);
-}
-
-INSTANTIATE_TEST_SUITE_P(Minutes, TimeoutLabel,
-                         testing::Values(LabelCase{1, "1 minute"}, LabelCase{59, "59 minutes"},
-                                         LabelCase{60, "1 hour"}, LabelCase{61, "1 hour 1 minute"},
-                                         LabelCase{119, "1 hour 59 minutes"},
-                                         LabelCase{150, "2 hours 30 minutes"},
-                                         LabelCase{181, "3 hours 1 minute"},
-                                         LabelCase{240, "4 hours"}));
-
 struct ModelsCase {
     std::vector<std::string> models;
     const char* line;
