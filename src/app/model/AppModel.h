@@ -205,6 +205,33 @@ signals:
 
 private:
     struct State;
+
+    // Publishes the services of `core` and starts scheduling, or attaches to the
+    // scheduler that runs elsewhere.
+    void install(std::unique_ptr<CoreServices> core);
+    void startScheduling();
+    void attach();
+    // The other scheduler is gone (or unreachable): take the lock if it is free.
+    void takeOver();
+    // Stops scheduling: runs in flight cancelled and recorded, the history written.
+    void shutDown();
+    void reschedule();
+
+    void setAttached(std::optional<pid_t> processID);
+    void setRunningJobIDs(std::unordered_set<Uuid> ids);
+    void setNotificationsAllowed(bool allowed);
+    void setStartupError(std::optional<std::string> error);
+    void updateBarState();
+    void runStarted(const Uuid& jobID);
+    void runFinished(const Uuid& jobID, const std::string& jobName, const RunRecord& record);
+    void announce(const std::string& jobName, const RunRecord& record);
+
+    // Runs `work` in the background and hands its value to `answer` on the main thread,
+    // unless `receiver` is gone or asked again for the same `kind` meanwhile.
+    template <class Value>
+    void answerLater(QObject* receiver, const std::string& kind, std::function<Value()> work,
+                     Answer<Value> answer);
+
     std::unique_ptr<State> state_;
 };
 

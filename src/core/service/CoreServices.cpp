@@ -23,7 +23,7 @@ std::optional<SchedulerLock> takeLock(CoreServices::LockPolicy policy) {
 
 } // namespace
 
-CoreServices::CoreServices(LockPolicy policy)
+CoreServices::CoreServices(LockPolicy policy, std::function<void()> onShellPathKnown)
     : lock_(takeLock(policy))
     , registry_(HarnessRegistry::bundled())
     , jobs_(std::make_shared<JobStore>(JobStore::defaultDirectory()))
@@ -51,11 +51,14 @@ CoreServices::CoreServices(LockPolicy policy)
     } catch (const std::system_error&) {
         // No inotify to spare: the stores keep what they read at the start.
     }
-    shellLookup_ = std::jthread([environment = registry_.environment()] {
-        // The harnesses a user installed through a version manager or a shell profile
-        // are found only on the login shell's PATH.
-        environment->prime(5);
-    });
+    shellLookup_ =
+        std::jthread([environment = registry_.environment(), known = std::move(onShellPathKnown)] {
+            // The harnesses a user installed through a version manager or a shell profile
+            // are found only on the login shell's PATH.
+            environment->prime(5);
+            if (known)
+                known();
+        });
 }
 
 CoreServices::~CoreServices() {

@@ -11,6 +11,7 @@
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -41,8 +42,11 @@ public:
 
     // Throws on the first failure, nothing running then: SchedulerLockError (another
     // scheduler, with `required`), HarnessError (no manifest), a store's filesystem
-    // error (no support folder).
-    explicit CoreServices(LockPolicy policy = LockPolicy::required);
+    // error (no support folder). `onShellPathKnown` is called, on a thread of its own,
+    // once the login shell's PATH has been asked for (harnesses found only there are
+    // installed from then on).
+    explicit CoreServices(LockPolicy policy = LockPolicy::required,
+                          std::function<void()> onShellPathKnown = {});
     ~CoreServices();
     CoreServices(const CoreServices&) = delete;
     CoreServices& operator=(const CoreServices&) = delete;

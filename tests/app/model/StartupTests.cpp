@@ -1,0 +1,143 @@
+#include "model/ModelTestSupport.h"
+
+#include "harness/HarnessError.h"
+#include "scheduler/SchedulerLock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace marrowbell::app {
+namespace {
+
+using test::ModelHome;
+
+// What a failed start leaves: the state before start-up, the error, nothing running.
+void expectNothingStarted(const AppModel& model) {
+    EXPECT_FALSE(model.registry());
+    EXPECT_FALSE(model.store());
+    EXPECT_FALSE(model.history());
+    EXPECT_FALSE(model.endpointStore());
+    EXPECT_FALSE(model.settingsStore());
+    EXPECT_FALSE(model.scheduler());
+    EXPECT_TRUE(model.jobs().empty());
+    EXPECT_TRUE(model.endpoints().empty());
+    EXPECT_EQ(model.settings(), AppSettings());
+    EXPECT_FALSE(model.isAttached());
+}
+
+struct FailingStart {
+    const char* name;
+    // Spoils the home; the start-up error expected of it.
+    std::function<std::string(ModelHome&)> spoil;
+};
+
+class StartupFailure : public testing::TestWithParam<FailingStart> {};
+
+TEST_P(StartupFailure, LeavesTheErrorAndNothingElse) {
+    ModelHome home;
+    const std::string expected = GetParam().spoil(home);
+    Job job = home.job("Every minute");
+    if (std::filesystem::exists(home.support() / "Jobs"))
+        home.save(job);
+
+    auto model = home.model();
+    ASSERT_TRUE(model->startupError());
+    EXPECT_EQ(*model->startupError(), expected);
+    expectNothingStarted(*model);
+    // No scheduler: the lock is free and nothing is recorded.
+    EXPECT_FALSE(SchedulerLock::holder(home.support() / "scheduler.lock"));
+    test::settle(std::chrono::milliseconds(200));
+    EXPECT_TRUE(home.runs().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, StartupFailure,
+    testing::Values(FailingStart{"SupportFolderNotCreatable",
+                                 [](ModelHome& home) {
+                                     // The data folder is a file: nothing can be made inside it.
+                                     std::filesystem::remove_all(home.root / "data");
+                                     marrowbell::test::writeFile(home.root / "data",
+                                                                 "not a folder");
+                                     try {
+                                         JobStore(JobStore::defaultDirectory());
+                                     } catch (const std::exception& error) {
+                                         return std::string(error.what());
+                                     }
+                                     return std::string("(the folder could be created)");
+                                 }},
+                    // After the job store and the history were made: they are not published either.
+                    FailingStart{"EndpointsFileUnreadable",
+                                 [](ModelHome& home) {
+                                     const auto file = home.support() / "endpoints.json";
+                                     std::filesystem::create_directories(file);
+                                     return "Could not read " + file.string() +
+                                            ": it is not a regular file";
+                                 }}),
+    [](const testing::TestParamInfo<FailingStart>& info) { return info.param.name; });
+
+// The manifest is looked for beside the binary: a copy of this program in a folder of
+// its own finds none. The copy runs this test again, with `probe` set.
+TEST(StartupFailure, ManifestMissing) {
+    static const char* probe = "MARROWBELL_MODEL_PROBE";
+    if (std::getenv(probe)) {
+        ModelHome home;
+        auto model = home.model();
+        ASSERT_TRUE(model->startupError());
+        EXPECT_EQ(*model->startupError(), HarnessError::manifestMissing().what());
+        expectNothingStarted(*model);
+        return;
+    }
+    marrowbell::test::TempDir elsewhere;
+    const auto copy = elsewhere / "bin" / "app_model_tests";
+    std::filesystem::create_directories(copy.parent_path());
+    std::filesystem::copy_file("/proc/self/exe", copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+    auto result = marrowbell::test::runProcess(
+        {copy.string(), "--gtest_filter=StartupFailure.ManifestMissing"}, "",
+        {std::string(probe) + "=1", "QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
+}
+
+TEST(Startup, PublishesTheServicesAndLoadsWhatIsOnDisk) {
+    ModelHome home;
+    home.harness("exit 0\n");
+    Job job = home.job("Every minute");
+    home.save(job);
+
+    auto model = home.model();
+    EXPECT_FALSE(model->startupError());
+    ASSERT_TRUE(model->store() && model->history() && model->endpointStore() &&
+                model->settingsStore() && model->scheduler() && model->registry());
+    EXPECT_FALSE(model->isAttached());
+    ASSERT_EQ(model->jobs().size(), 1u);
+    EXPECT_EQ(model->jobs().front(), job);
+    ASSERT_EQ(model->installedHarnesses().size(), 1u);
+    EXPECT_EQ(model->installedHarnesses().front().id, "claude");
+    // The one scheduler of this user.
+    EXPECT_EQ(SchedulerLock::holder(home.support() / "scheduler.lock"), ::getpid());
+    EXPECT_NE(model->scheduler()->nextWakeUp(), std::nullopt);
+}
+
+TEST(Startup, SeedsTheSuggestedEndpointsOnlyIntoAnEmptyList) {
+    ModelHome home;
+    std::vector<Uuid> first;
+    {
+        auto model = home.model();
+        const auto& suggested = model->registry()->suggestedEndpoints();
+        ASSERT_FALSE(suggested.empty());
+        ASSERT_EQ(model->endpoints().size(), suggested.size());
+        for (std::size_t i = 0; i < suggested.size(); ++i) {
+            EXPECT_EQ(model->endpoints()[i].name, suggested[i].name);
+            first.push_back(model->endpoints()[i].id);
+        }
+        EXPECT_NE(first.front(), first.back());
+    }
+    auto again = home.model();
+    ASSERT_EQ(again->endpoints().size(), first.size());
+    EXPECT_EQ(again->endpoints().front().id, first.front());
+}
+
+} // namespace
+} // namespace marrowbell::app
