@@ -236,8 +236,10 @@ void PanelView::reload() {
     problem_->setVisible(!problem.isEmpty());
 
     banner_->setVisible(!model_.notificationsAllowed());
+    // Without a known way to the desktop's settings the banner only informs.
     bool canOpen = notificationSettingsCommand().has_value();
     banner_->setCursor(canOpen ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    banner_->setFocusPolicy(canOpen ? Qt::StrongFocus : Qt::NoFocus);
 
     const auto emptyState = model_.panelEmptyState();
     empty_->setVisible(emptyState.has_value());
@@ -245,6 +247,7 @@ void PanelView::reload() {
     list_->setVisible(!emptyState);
     if (emptyState) {
         empty_->setText(qs(emptyState->message()));
+        list_->setSections({}, {}, {});
     } else {
         strip_->setTimeline(currentTimeline(jobs, now));
         auto rows = [&](const std::vector<Job>& list) {

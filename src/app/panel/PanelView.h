@@ -43,6 +43,8 @@ public:
 
     // Re-reads the model now (it does so by itself when the model changes while shown).
     void reload();
+    // Whether the relative times are being kept up to date: only while shown.
+    bool isRefreshing() const { return minute_.isActive(); }
 
 signals:
     // Open the job editor, for a new job (none) or the given one.

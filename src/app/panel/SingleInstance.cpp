@@ -39,7 +39,8 @@ bool SingleInstance::claim() {
 bool SingleInstance::showFirst() {
     auto call = QDBusMessage::createMethodCall(service_, objectPath, interfaceName,
                                                QStringLiteral("ShowPanel"));
-    return bus_.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    // Events keep flowing while waiting, so an instance may also ask itself.
+    return bus_.call(call, QDBus::BlockWithGui, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
 void SingleInstance::ShowPanel() {

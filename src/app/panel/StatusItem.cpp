@@ -38,8 +38,6 @@ StatusItem::StatusItem(QWidget& panel, QObject* parent)
     connect(menu_.addAction(QStringLiteral("Quit Marrowbell")), &QAction::triggered, this,
             &StatusItem::quitRequested);
     panel_.installEventFilter(this);
-    watchTrayHost();
-    setTrayAvailable(trayAvailable());
 }
 
 StatusItem::~StatusItem() {
@@ -62,7 +60,6 @@ void StatusItem::setIcon(const QIcon& icon, const QString& toolTip) {
 void StatusItem::setTrayAvailable(bool available) {
     if (available == hasTray())
         return;
-    bool wasShown = panel_.isVisible();
     panel_.hide();
     if (available) {
         tray_ = std::make_unique<QSystemTrayIcon>(icon_);
@@ -75,15 +72,13 @@ void StatusItem::setTrayAvailable(bool available) {
                         togglePanel();
                 });
         panel_.setWindowFlags(popupFlags);
-        tray_->show();
+        tray_->show(); // the icon takes over from the window
     } else {
         tray_.reset();
         panel_.setWindowFlags(Qt::Window);
         panel_.setWindowTitle(QStringLiteral("Marrowbell"));
-        wasShown = true; // with no icon to click, the window is the app's only face
+        showPanel(); // with no icon to click, the window is the app's only face
     }
-    if (wasShown)
-        showPanel();
 }
 
 void StatusItem::showPanel() {

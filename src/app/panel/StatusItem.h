@@ -25,6 +25,9 @@ public:
     explicit StatusItem(QWidget& panel, QObject* parent = nullptr);
     ~StatusItem() override;
 
+    // Shows the icon, or the window where no tray exists; set the icon first.
+    void start();
+
     void setIcon(const QIcon& icon, const QString& toolTip);
     bool hasTray() const { return tray_ != nullptr; }
     QSystemTrayIcon* tray() const { return tray_.get(); }
