@@ -5,12 +5,18 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 namespace marrowbell::app {
 namespace {
@@ -21,6 +27,28 @@ const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 // keyboard for Tab and menus, and it closes on losing the focus, as tray popups do.
 constexpr Qt::WindowFlags popupFlags =
     Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+
+// An XEmbed tray owns the X selection "_NET_SYSTEM_TRAY_S{screen}".
+bool xembedTrayPresent() {
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection())
+        return false;
+    xcb_connection_t* connection = x11->connection();
+    QByteArray name = "_NET_SYSTEM_TRAY_S0";
+    auto cookie = xcb_intern_atom(connection, 1, uint16_t(name.size()), name.constData());
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(connection, cookie, nullptr);
+    if (!atom)
+        return false;
+    xcb_atom_t selection = atom->atom;
+    std::free(atom);
+    if (selection == XCB_ATOM_NONE)
+        return false;
+    auto owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, selection), nullptr);
+    bool present = owner && owner->owner != XCB_WINDOW_NONE;
+    std::free(owner);
+    return present;
+}
 
 } // namespace
 
@@ -44,8 +72,35 @@ StatusItem::~StatusItem() {
     panel_.removeEventFilter(this);
 }
 
+void StatusItem::start() {
+    watchTrayHost();
+    if (trayAvailable()) {
+        setTrayAvailable(true);
+        return;
+    }
+    // With no tray the panel opens at once, as the window.
+    panel_.setWindowFlags(Qt::Window);
+    panel_.setWindowTitle(QStringLiteral("Marrowbell"));
+    showPanel();
+}
+
+// Asked here rather than of QSystemTrayIcon: Qt settles on StatusNotifierItem or XEmbed
+// at its first question and keeps that answer, which would miss a tray host that
+// comes later.
 bool StatusItem::trayAvailable() {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && bus.interface() &&
+        bus.interface()->isServiceRegistered(watcherService).value()) {
+        auto call = QDBusMessage::createMethodCall(
+            watcherService, QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        call.setArguments({watcherService, QStringLiteral("IsStatusNotifierHostRegistered")});
+        QDBusMessage reply = bus.call(call, QDBus::Block, 1000);
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+            reply.arguments().first().value<QDBusVariant>().variant().toBool())
+            return true;
+    }
+    return xembedTrayPresent();
 }
 
 void StatusItem::setIcon(const QIcon& icon, const QString& toolTip) {

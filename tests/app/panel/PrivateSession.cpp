@@ -27,7 +27,10 @@ bool runInPrivateSession(bool display) {
             return true;
         }
     }
-    auto result = marrowbell::test::runProcess(command, "", {"MARROWBELL_PRIVATE_SESSION=1"});
+    std::vector<std::string> environment{"MARROWBELL_PRIVATE_SESSION=1"};
+    if (display)
+        environment.push_back("QT_QPA_PLATFORM=xcb");
+    auto result = marrowbell::test::runProcess(command, "", environment);
     EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
     return true;
 }

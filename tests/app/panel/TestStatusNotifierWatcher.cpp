@@ -1,5 +1,6 @@
 #include "TestStatusNotifierWatcher.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -45,9 +46,17 @@ TestStatusNotifierWatcher::~TestStatusNotifierWatcher() {
     bus_.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
 }
 
+QStringList TestStatusNotifierWatcher::registeredItems() const {
+    std::lock_guard lock(mutex_);
+    return items_;
+}
+
 void TestStatusNotifierWatcher::RegisterStatusNotifierItem(const QString& service) {
-    if (!items_.contains(service))
-        items_ << service;
+    {
+        std::lock_guard lock(mutex_);
+        if (!items_.contains(service))
+            items_ << service;
+    }
     emit StatusNotifierItemRegistered(service);
 }
 
@@ -75,6 +84,25 @@ QString TestStatusNotifierWatcher::iconOf(const QString& service) const {
     if (name.isEmpty() && !pixmaps.isValid())
         return {};
     return name + QLatin1Char(':') + QString::fromLatin1(digest.result().toHex());
+}
+
+TrayHostThread::TrayHostThread() {
+    inThread_.moveToThread(&thread_);
+    thread_.start();
+    QMetaObject::invokeMethod(
+        &inThread_, [this] { watcher_ = new TestStatusNotifierWatcher(); },
+        Qt::BlockingQueuedConnection);
+}
+
+TrayHostThread::~TrayHostThread() {
+    QMetaObject::invokeMethod(
+        &inThread_, [this] { delete watcher_; }, Qt::BlockingQueuedConnection);
+    // Back to this thread, to be destroyed here.
+    QMetaObject::invokeMethod(
+        &inThread_, [this] { inThread_.moveToThread(QCoreApplication::instance()->thread()); },
+        Qt::BlockingQueuedConnection);
+    thread_.quit();
+    thread_.wait();
 }
 
 } // namespace marrowbell::app::test

@@ -3,6 +3,9 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QStringList>
+#include <QThread>
+
+#include <mutex>
 
 namespace marrowbell::app::test {
 
@@ -21,7 +24,7 @@ public:
 
     // Whether the name was taken.
     bool isServing() const { return serving_; }
-    QStringList registeredItems() const { return items_; }
+    QStringList registeredItems() const;
     bool isHostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
 
@@ -42,7 +45,22 @@ signals:
 private:
     QDBusConnection bus_;
     bool serving_ = false;
+    mutable std::mutex mutex_;
     QStringList items_;
+};
+
+// The watcher on a thread of its own, so that the process it runs in may also call it
+// and wait for the answer, as Qt's tray icon does when it registers.
+class TrayHostThread {
+public:
+    TrayHostThread();
+    ~TrayHostThread();
+    TestStatusNotifierWatcher& watcher() { return *watcher_; }
+
+private:
+    QThread thread_;
+    QObject inThread_; // moved to the thread: what runs there is invoked on it
+    TestStatusNotifierWatcher* watcher_ = nullptr;
 };
 
 } // namespace marrowbell::app::test
