@@ -25,7 +25,9 @@ QSize JobRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelI
 
 void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                            const QModelIndex& index) const {
-    const QPalette& palette = option.palette;
+    // Headings are disabled items; they are drawn in the active colours all the same.
+    QPalette palette = option.palette;
+    palette.setCurrentColorGroup(QPalette::Active);
     const QRect rect = option.rect;
     const JobRow* row = JobListModel::jobRowAt(index);
     painter->save();

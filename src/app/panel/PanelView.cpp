@@ -6,6 +6,7 @@
 #include "model/Format.h"
 #include "panel/JobListView.h"
 #include "panel/NotificationSettings.h"
+#include "panel/NotificationsBanner.h"
 #include "panel/StatusIcons.h"
 #include "panel/Theme.h"
 #include "panel/TimelineStrip.h"
@@ -78,21 +79,17 @@ void PanelView::build() {
     header->addWidget(problem_);
     layout->addLayout(header);
 
-    banner_ = new QToolButton(this);
+    banner_ = new NotificationsBanner(this);
     banner_->setObjectName(QStringLiteral("notificationsBanner"));
-    banner_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    banner_->setAutoRaise(true);
     banner_->setText(
         QStringLiteral("Notifications are off, so finished runs cannot report. Turn them on…"));
     banner_->setAccessibleName(banner_->text());
-    banner_->setFont(Theme::font(11));
-    banner_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    connect(banner_, &QToolButton::clicked, this, [] {
+    connect(banner_, &NotificationsBanner::clicked, this, [] {
         if (auto command = notificationSettingsCommand())
             QProcess::startDetached(command->first(), command->mid(1));
     });
     auto* bannerRow = new QHBoxLayout;
-    bannerRow->setContentsMargins(margin - 4, 0, margin - 4, 0);
+    bannerRow->setContentsMargins(margin, 0, margin, 0);
     bannerRow->addWidget(banner_);
     layout->addLayout(bannerRow);
 
@@ -102,6 +99,7 @@ void PanelView::build() {
     empty_->setFont(Theme::font(12));
     empty_->setContentsMargins(margin, 16, margin, 16);
     empty_->setAlignment(Qt::AlignCenter);
+    empty_->setMinimumHeight(72);
     layout->addWidget(empty_);
 
     strip_ = new TimelineStrip(this);
@@ -273,7 +271,10 @@ void PanelView::reload() {
     BulkPause action = bulkPauseAction(jobs);
     bulk_->setText(qs(std::string(title(action))));
     bulk_->setEnabled(isAvailable(action));
-    adjustSize();
+    // The panel is as tall as its content at its fixed width (the banner wraps).
+    layout()->activate();
+    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(panelWidth)
+                                                 : layout()->totalSizeHint().height());
 }
 
 // The model's timeline is as old as its last refresh; one older than a minute would

@@ -21,6 +21,7 @@ namespace marrowbell::app {
 
 class AppModel;
 class JobListView;
+class NotificationsBanner;
 class TimelineStrip;
 
 // The panel: a header with the job counts (and the start-up problem in red), a banner
@@ -72,7 +73,7 @@ private:
 
     QLabel* counts_;
     QLabel* problem_;
-    QToolButton* banner_;
+    NotificationsBanner* banner_;
     QLabel* empty_;
     TimelineStrip* strip_;
     JobListView* list_;

@@ -118,7 +118,8 @@ void TimelineStrip::paintEvent(QPaintEvent*) {
         QString text = QString::fromStdString(label.title);
         double textWidth = metrics.horizontalAdvance(text);
         double x = horizontalInset + width * label.position - textWidth / 2;
-        x = std::clamp(x, 0.0, this->width() - textWidth);
+        // The first and last labels end at the rail's ends rather than past them.
+        x = std::clamp(x, horizontalInset / 2, this->width() - horizontalInset / 2 - textWidth);
         painter.drawText(QRectF(x, gridTop, textWidth + 1, gridHeight),
                          Qt::AlignLeft | Qt::AlignVCenter, text);
     }

@@ -252,7 +252,7 @@ class NotificationsBanner : public PanelTest, public testing::WithParamInterface
 
 TEST_P(NotificationsBanner, ShowsOnlyWhileNotificationsAreRefused) {
     open(GetParam().authorization);
-    auto* banner = panel->findChild<QToolButton*>("notificationsBanner");
+    auto* banner = panel->findChild<QAbstractButton*>("notificationsBanner");
     EXPECT_TRUE(test::eventually([&] { return banner->isVisible() == GetParam().shown; }));
     EXPECT_EQ(banner->text().toStdString(),
               "Notifications are off, so finished runs cannot report. Turn them on…");
