@@ -11,7 +11,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Marrowbell"));
-    QApplication::setDesktopFileName(QStringLiteral("marrowbell"));
+    QApplication::setDesktopFileName(QStringLiteral("app.marrowbell.Marrowbell"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(marrowbell::app::StatusIcons::application());
 

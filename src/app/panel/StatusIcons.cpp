@@ -40,7 +40,7 @@ QIcon symbol(const QString& name, const QString& themeName, const QPalette& pale
 }
 
 QIcon application() {
-    return QIcon::fromTheme(QStringLiteral("marrowbell"),
+    return QIcon::fromTheme(QStringLiteral("app.marrowbell.Marrowbell"),
                             QIcon(QStringLiteral(":/icons/hicolor/scalable/apps/marrowbell.svg")));
 }
 
