@@ -1,0 +1,335 @@
+// The panel on a real model over real files: what it shows and what its controls do.
+#include "model/ModelTestSupport.h"
+#include "panel/JobListView.h"
+#include "panel/NotificationSettings.h"
+#include "panel/PanelView.h"
+
+#include "job/JobStore.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace marrowbell::app {
+namespace {
+
+using test::ModelHome;
+
+const Instant monday = Instant::fromUnix(1796644800); // Mon 7 Dec 2026 12:00 UTC
+
+// A home with the stand-in harness, a model and its panel, all reading one fixed clock.
+class PanelTest : public testing::Test {
+protected:
+    void SetUp() override {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        home.harness("exit 0\n");
+    }
+
+    Job job(const std::string& name, const std::string& cron, bool paused = false) {
+        // Made one second apart: the paused section lists jobs by creation.
+        Job made = home.job(name, monday - 86400 + double(made_++), cron);
+        made.isPaused = paused;
+        return made;
+    }
+
+    PanelView& open(NotificationCenter::Authorization notifications =
+                        NotificationCenter::Authorization::authorized) {
+        home.notifications.status = notifications;
+        AppPlatform platform = home.platform();
+        platform.clock = [] { return monday; };
+        model = std::make_unique<AppModel>(platform);
+        panel = std::make_unique<PanelView>(*model, [] { return monday; });
+        panel->show();
+        return *panel;
+    }
+
+    std::vector<std::string> listed() {
+        auto& rows = list().rows();
+        std::vector<std::string> shown;
+        for (int i = 0; i < rows.rowCount(); ++i) {
+            QModelIndex index = rows.index(i);
+            shown.push_back((rows.jobRow(index) ? "  " : "") +
+                            rows.data(index, Qt::DisplayRole).toString().toStdString());
+        }
+        return shown;
+    }
+
+    JobListView& list() { return *panel->findChild<JobListView*>(); }
+    std::string text(const char* label) {
+        return panel->findChild<QLabel*>(QString::fromLatin1(label))->text().toStdString();
+    }
+    QPushButton& button(const char* name) {
+        return *panel->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    std::vector<std::string> menuItems(const Job& of) {
+        std::vector<std::string> items;
+        auto menu = panel->actionMenu(of);
+        for (QAction* action : menu->actions())
+            items.push_back(action->isSeparator() ? "—" : action->text().toStdString());
+        return items;
+    }
+    QAction* menuAction(QMenu& menu, const QString& text) {
+        for (QAction* action : menu.actions()) {
+            if (action->text() == text)
+                return action;
+            if (action->menu())
+                if (QAction* inner = menuAction(*action->menu(), text))
+                    return inner;
+        }
+        return nullptr;
+    }
+    void trigger(const Job& of, const QString& item) {
+        auto menu = panel->actionMenu(of);
+        QAction* action = menuAction(*menu, item);
+        ASSERT_TRUE(action) << item.toStdString();
+        action->trigger();
+    }
+    std::optional<Job> stored(const Job& of) {
+        for (const Job& each : JobStore(home.support() / "Jobs").jobs())
+            if (each.id == of.id)
+                return each;
+        return std::nullopt;
+    }
+
+    marrowbell::test::ScopedEnv zone{"TZ", "UTC"};
+    ModelHome home;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<PanelView> panel;
+    int made_ = 0;
+};
+
+TEST_F(PanelTest, CountsSectionsOrderAndNextRun) {
+    home.save(job("Afternoon sweep", "5 14 * * *"));
+    home.save(job("Lunch check", "30 12 * * *"));
+    home.save(job("Weekly report", "0 9 * * 1", true));
+    home.save(job("archive", "0 0 1 * *", true));
+    open();
+
+    EXPECT_EQ(text("counts"), "2 scheduled · 2 paused");
+    EXPECT_EQ(listed(), (std::vector<std::string>{"Next up", "  Lunch check", "  Afternoon sweep",
+                                                  "Paused", "  Weekly report", "  archive"}));
+    EXPECT_EQ(text("summary"), "next in 30m");
+    EXPECT_EQ(list().height(), 46 * 4 + 31 * 2 + 6);
+    EXPECT_FALSE(panel->findChild<QLabel*>("emptyState")->isVisible());
+}
+
+TEST_F(PanelTest, EverythingPausedSaysSoAndOffersResumeAll) {
+    home.save(job("Weekly report", "0 9 * * 1", true));
+    open();
+    EXPECT_EQ(text("summary"), "all paused");
+    EXPECT_EQ(button("bulkPause").text().toStdString(), "Resume all");
+    EXPECT_TRUE(button("bulkPause").isEnabled());
+    EXPECT_EQ(listed(), (std::vector<std::string>{"Paused", "  Weekly report"}));
+}
+
+TEST_F(PanelTest, NoJobsShowsOnlyTheEmptyStateAndADisabledBulkButton) {
+    open();
+    ASSERT_TRUE(model->panelEmptyState());
+    auto* empty = panel->findChild<QLabel*>("emptyState");
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(empty->text().toStdString(), model->panelEmptyState()->message());
+    EXPECT_FALSE(list().isVisible());
+    EXPECT_EQ(text("summary"), "");
+    EXPECT_EQ(button("bulkPause").text().toStdString(), "Pause all");
+    EXPECT_FALSE(button("bulkPause").isEnabled());
+}
+
+TEST_F(PanelTest, BulkButtonPausesEveryJobInItsFile) {
+    Job a = job("A", "0 9 * * *"), b = job("B", "0 10 * * *", true);
+    home.save(a);
+    home.save(b);
+    open();
+    QTest::mouseClick(&button("bulkPause"), Qt::LeftButton);
+    EXPECT_TRUE(stored(a)->isPaused);
+    EXPECT_TRUE(test::eventually([&] { return button("bulkPause").text() == "Resume all"; }));
+}
+
+struct MenuCase {
+    const char* state;
+    bool paused;
+    bool running;
+    std::vector<std::string> items;
+};
+
+class ActionMenu : public PanelTest, public testing::WithParamInterface<MenuCase> {};
+
+TEST_P(ActionMenu, OffersWhatTheJobsStateAllows) {
+    const auto& c = GetParam();
+    if (c.running)
+        home.harness("sleep 30\n");
+    Job nightly = job("Nightly “big” review", "0 3 * * *", c.paused);
+    home.save(nightly);
+    open();
+    if (c.running) {
+        model->runNow(nightly);
+        ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().contains(nightly.id); }));
+    }
+    EXPECT_EQ(menuItems(nightly), c.items) << c.state;
+    auto menu = panel->actionMenu(nightly);
+    EXPECT_TRUE(menuAction(*menu, "Delete “Nightly “big” review” and its history"));
+    if (c.running) {
+        model->cancel(nightly);
+        ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().empty(); }));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ActionMenu,
+    testing::Values(
+        MenuCase{"idle", false, false, {"Run now", "Pause schedule", "Edit…", "—", "Delete"}},
+        MenuCase{"paused", true, false, {"Run now", "Resume schedule", "Edit…", "—", "Delete"}},
+        MenuCase{"running", false, true, {"Stop run", "Pause schedule", "Edit…", "—", "Delete"}}));
+
+TEST_F(PanelTest, PauseResumeAndDeleteChangeTheFiles) {
+    Job nightly = job("Nightly", "0 3 * * *");
+    home.save(nightly);
+    open();
+
+    trigger(nightly, "Pause schedule");
+    ASSERT_TRUE(stored(nightly)->isPaused);
+    trigger(*stored(nightly), "Resume schedule");
+    EXPECT_FALSE(stored(nightly)->isPaused);
+    EXPECT_EQ(stored(nightly)->resumedAt, monday);
+
+    std::vector<std::optional<Job>> edits;
+    QObject::connect(panel.get(), &PanelView::editRequested,
+                     [&](const std::optional<Job>& job) { edits.push_back(job); });
+    trigger(nightly, "Edit…");
+    ASSERT_EQ(edits.size(), 1u);
+    EXPECT_EQ(edits[0]->id, nightly.id);
+
+    trigger(nightly, "Delete “Nightly” and its history");
+    EXPECT_FALSE(stored(nightly));
+    EXPECT_TRUE(
+        test::eventually([&] { return panel->findChild<QLabel*>("emptyState")->isVisible(); }));
+}
+
+TEST_F(PanelTest, RunNowRunsTheHarnessAndStopRunCancelsIt) {
+    home.harness("echo started > \"$PWD/started\"\nsleep 30\n");
+    Job nightly = job("Nightly", "0 3 * * *");
+    home.save(nightly);
+    open();
+
+    trigger(nightly, "Run now");
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(home.work() / "started"); }));
+    ASSERT_TRUE(test::eventually([&] { return list().rows().anyRunning(); }));
+    EXPECT_EQ(list().rows().jobRow(list().rows().index(1))->next.toStdString(), "running");
+    EXPECT_EQ(model->activeJobsTitle(), "Running");
+    EXPECT_EQ(listed().front(), "Running");
+
+    trigger(nightly, "Stop run");
+    ASSERT_TRUE(test::eventually([&] { return !home.runs().empty(); }));
+    EXPECT_TRUE(home.runs().front().wasCancelled);
+    EXPECT_TRUE(test::eventually([&] {
+        const JobRow* row = list().rows().jobRow(list().rows().index(1));
+        return row && row->dot == StatusDot::State::cancelled;
+    }));
+}
+
+TEST_F(PanelTest, StartupErrorShowsInRedBeneathTheCounts) {
+    std::filesystem::remove_all(home.root / "data");
+    marrowbell::test::writeFile(home.root / "data", "not a folder");
+    open();
+    ASSERT_TRUE(model->startupError());
+    auto* problem = panel->findChild<QLabel*>("problem");
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_EQ(problem->text().toStdString(), *model->startupError());
+    EXPECT_EQ(problem->palette().color(QPalette::WindowText).red() > 150, true);
+    EXPECT_EQ(text("counts"), "0 scheduled · 0 paused");
+}
+
+struct BannerCase {
+    NotificationCenter::Authorization authorization;
+    bool shown;
+};
+
+class NotificationsBanner : public PanelTest, public testing::WithParamInterface<BannerCase> {};
+
+TEST_P(NotificationsBanner, ShowsOnlyWhileNotificationsAreRefused) {
+    open(GetParam().authorization);
+    auto* banner = panel->findChild<QAbstractButton*>("notificationsBanner");
+    EXPECT_TRUE(test::eventually([&] { return banner->isVisible() == GetParam().shown; }));
+    EXPECT_EQ(banner->text().toStdString(),
+              "Notifications are off, so finished runs cannot report. Turn them on…");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Authorizations, NotificationsBanner,
+    testing::Values(BannerCase{NotificationCenter::Authorization::denied, true},
+                    BannerCase{NotificationCenter::Authorization::authorized, false}));
+
+TEST_F(PanelTest, EveryControlIsNamedAndReachedWithTab) {
+    home.save(job("Nightly", "0 3 * * *"));
+    open(NotificationCenter::Authorization::denied);
+    QApplication::setActiveWindow(panel.get());
+    std::vector<QWidget*> reached;
+    QWidget* start = QApplication::focusWidget();
+    if (start)
+        reached.push_back(start);
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : panel.get(),
+                        Qt::Key_Tab);
+        QWidget* now = QApplication::focusWidget();
+        if (!now || now == start)
+            break;
+        if (std::find(reached.begin(), reached.end(), now) == reached.end())
+            reached.push_back(now);
+    }
+    std::vector<std::string> names;
+    for (QWidget* widget : reached) {
+        QString name = widget->accessibleName().isEmpty() ? widget->property("text").toString()
+                                                          : widget->accessibleName();
+        names.push_back(name.toStdString());
+    }
+    std::vector<std::string> expected{"Jobs", "Pause all", "New job", "Settings",
+                                      "Quit Marrowbell"};
+    // The banner is a control only where it can open the desktop's settings.
+    if (notificationSettingsCommand())
+        expected.push_back("Notifications are off, so finished runs cannot report. Turn them on…");
+    for (const auto& control : expected)
+        EXPECT_NE(std::find(names.begin(), names.end(), control), names.end())
+            << control << " not among " << testing::PrintToString(names);
+}
+
+TEST_F(PanelTest, EnterOnARowEditsItsJobAndTheMenuKeyOpensItsMenu) {
+    Job nightly = job("Nightly", "0 3 * * *");
+    home.save(nightly);
+    open();
+    JobListView& view = list();
+    view.setFocus();
+    view.setCurrentIndex(view.rows().index(1));
+
+    std::vector<std::optional<Job>> edits;
+    QObject::connect(panel.get(), &PanelView::editRequested,
+                     [&](const std::optional<Job>& job) { edits.push_back(job); });
+    QTest::keyClick(&view, Qt::Key_Return);
+    ASSERT_EQ(edits.size(), 1u);
+    EXPECT_EQ(edits[0]->id, nightly.id);
+
+    std::vector<Uuid> menus;
+    QObject::connect(&view, &JobListView::menuRequested,
+                     [&](const Job& job, const QPoint&) { menus.push_back(job.id); });
+    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    // The menu opens modally; close it as soon as it shows.
+    QTimer::singleShot(0, [] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+    });
+    QApplication::sendEvent(view.viewport(), &keyboard);
+    EXPECT_EQ(menus, std::vector<Uuid>{nightly.id});
+}
+
+TEST_F(PanelTest, RelativeTimesAreKeptUpOnlyWhileShown) {
+    open();
+    EXPECT_TRUE(panel->isRefreshing());
+    panel->hide();
+    EXPECT_FALSE(panel->isRefreshing());
+}
+
+} // namespace
+} // namespace marrowbell::app
