@@ -1,15 +1,23 @@
 #pragma once
 
+#include "base/Uuid.h"
 #include "job/Job.h"
 
+#include <QPointer>
+
+#include <map>
 #include <optional>
 
 namespace marrowbell::app {
 
 class AppModel;
+class JobEditorWindow;
+class SettingsWindow;
 
 // The job editor ("Scheduled Job") and settings windows, opened on request from the
-// panel and the status icon's menu, then brought to the front.
+// panel and the status icon's menu, then brought to the front. One editor per job and
+// one for a new job: asking again raises the open one, so unsaved edits are never
+// replaced by another job's.
 class AppWindows {
 public:
     explicit AppWindows(AppModel& model);
@@ -23,6 +31,9 @@ public:
 
 private:
     AppModel& model_;
+    // Keyed by the job's id, none for a new job. Editors delete themselves on close.
+    std::map<std::optional<Uuid>, QPointer<JobEditorWindow>> editors_;
+    QPointer<SettingsWindow> settings_;
 };
 
 } // namespace marrowbell::app
