@@ -271,23 +271,12 @@ void ControlServer::loop(std::stop_token stop) {
             fds.push_back({connection->fd, events, 0});
             polled.push_back(connection);
         }
-<<<<<<< HEAD
         int timeout = -1; // an idle scheduler's control thread does not wake up
         if (deadline) {
             auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
             timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, 60000));
         }
         int ready = ::poll(fds.data(), fds.size(), timeout);
-=======
-        // With no client and no run there is nothing to flush or time out: sleep until a
-        // connection or a run (whose start wakes the loop) comes.
-        const bool idle =
-            connections.empty() && (!services_.live || services_.live->runs().empty());
-        auto timeout = std::chrono::ceil<std::chrono::milliseconds>(nextPeriod - Clock::now());
-        int ready =
-            ::poll(fds.data(), fds.size(),
-                   idle ? -1 : static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1000)));
->>>>>>> desktop-model
         if (ready < 0 && errno != EINTR)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (fds[1].revents) {
@@ -651,11 +640,7 @@ void ControlServer::runBegan(const LiveRun& run) {
             if (auto found = connections_.find(id); found != connections_.end())
                 enqueue(*found->second, line, false);
     }
-<<<<<<< HEAD
     wake(); // the loop writes the new run's transcript out while it goes on
-=======
-    wake(); // the loop may be asleep for want of a run to flush
->>>>>>> desktop-model
 }
 
 void ControlServer::outputLine(const LiveRun& run, std::uint64_t length, OutputChannel channel,
