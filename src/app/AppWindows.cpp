@@ -5,7 +5,10 @@
 #include "panel/NotificationSettings.h"
 #include "settings/SettingsWindow.h"
 
+#include <QPointer>
 #include <QProcess>
+
+#include <map>
 
 namespace marrowbell::app {
 namespace {
@@ -19,37 +22,46 @@ void bringForward(QWidget& window) {
 
 } // namespace
 
+struct AppWindows::Open {
+    // Keyed by the job's id, none for a new job. Editors delete themselves on close.
+    std::map<std::optional<Uuid>, QPointer<JobEditorWindow>> editors;
+    QPointer<SettingsWindow> settings;
+};
+
 AppWindows::AppWindows(AppModel& model)
-    : model_(model) {}
+    : model_(model)
+    , open_(std::make_unique<Open>()) {}
 
 AppWindows::~AppWindows() {
-    for (auto& [job, editor] : editors_)
+    for (auto& [job, editor] : open_->editors)
         delete editor.data();
-    delete settings_.data();
+    delete open_->settings.data();
 }
 
 void AppWindows::showEditor(const std::optional<Job>& job) {
     std::optional<Uuid> key;
     if (job)
         key = job->id;
-    QPointer<JobEditorWindow>& editor = editors_[key];
+    auto& editors = open_->editors;
+    QPointer<JobEditorWindow>& editor = editors[key];
     if (!editor) {
         // The editor reads the job being edited when it opens.
         model_.setEditingJob(job);
         editor = new JobEditorWindow(model_);
     }
-    std::erase_if(editors_, [](const auto& entry) { return entry.second.isNull(); });
-    bringForward(*editors_[key]);
+    std::erase_if(editors, [](const auto& entry) { return entry.second.isNull(); });
+    bringForward(*editors[key]);
 }
 
 void AppWindows::showSettings() {
-    if (!settings_) {
-        settings_ = new SettingsWindow(model_);
+    QPointer<SettingsWindow>& settings = open_->settings;
+    if (!settings) {
+        settings = new SettingsWindow(model_);
         if (auto command = notificationSettingsCommand())
-            settings_->setNotificationSettingsOpener(
+            settings->setNotificationSettingsOpener(
                 [command = *command] { QProcess::startDetached(command.first(), command.mid(1)); });
     }
-    bringForward(*settings_);
+    bringForward(*settings);
 }
 
 } // namespace marrowbell::app

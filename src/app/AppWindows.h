@@ -1,18 +1,13 @@
 #pragma once
 
-#include "base/Uuid.h"
 #include "job/Job.h"
 
-#include <QPointer>
-
-#include <map>
+#include <memory>
 #include <optional>
 
 namespace marrowbell::app {
 
 class AppModel;
-class JobEditorWindow;
-class SettingsWindow;
 
 // The job editor ("Scheduled Job") and settings windows, opened on request from the
 // panel and the status icon's menu, then brought to the front. One editor per job and
@@ -30,10 +25,10 @@ public:
     void showSettings();
 
 private:
+    struct Open;
+
     AppModel& model_;
-    // Keyed by the job's id, none for a new job. Editors delete themselves on close.
-    std::map<std::optional<Uuid>, QPointer<JobEditorWindow>> editors_;
-    QPointer<SettingsWindow> settings_;
+    std::unique_ptr<Open> open_;
 };
 
 } // namespace marrowbell::app

@@ -7,8 +7,14 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so it works without a display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("marrowbell %s\n", MARROWBELL_VERSION);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Marrowbell"));
     QApplication::setDesktopFileName(QStringLiteral("app.marrowbell.Marrowbell"));

@@ -96,7 +96,7 @@ completion='
     printf "%s\n" "${COMPREPLY[@]}" | sort
     COMP_WORDS=(marrowbellctl pa); COMP_CWORD=1
     _marrowbellctl
-    printf "%s\n" "${COMPREPLY[@]}"'
+    printf "%s\n" "${COMPREPLY[@]}" | sort'
 out=$(env -i HOME="$home" TREE="$tree" XDG_DATA_DIRS="$tree/share" PATH="$tree/bin:/usr/bin:/bin" \
     bash --norc -ic "$completion" 2>/dev/null)
 [ "$out" = $'Night\\ \\"owl\\"\nNightly\\ report\nparse\npause' ] || fail "bash completion of job names and commands: $out"

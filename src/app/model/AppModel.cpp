@@ -703,8 +703,9 @@ void AppModel::save(const Job& job) {
 
 void AppModel::deleteJob(const Job& job) {
     MARROWBELL_MAIN_THREAD();
-    // The job's records stay in the history, which only the scheduler's holder writes
-    // and which merges what it holds into the file: see the report of this change.
+    // The job's records stay in the history, as with `marrowbellctl delete`: the history
+    // only grows (its one writer merges into the file, so no record is ever lost) and
+    // the cap ages them out. The panel shows no records of a job that is gone.
     if (state_->store) {
         try {
             state_->store->remove(job.id);

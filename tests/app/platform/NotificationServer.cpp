@@ -42,9 +42,16 @@ bool NotificationServer::appear() {
     bool registered = false;
     onThread([&] {
         QDBusConnection bus(connectionName_);
-        registered = bus.registerObject(FreedesktopNotifications::path, this,
-                                        QDBusConnection::ExportAllSlots) &&
-                     bus.registerService(FreedesktopNotifications::service);
+        if (!bus.registerObject(FreedesktopNotifications::path, this,
+                                QDBusConnection::ExportAllSlots))
+            return;
+        // The previous test's server may have exited a moment ago, before the bus let
+        // its name go.
+        for (int attempt = 0; attempt < 100 && !registered; ++attempt) {
+            registered = bus.registerService(FreedesktopNotifications::service);
+            if (!registered)
+                QThread::msleep(20);
+        }
     });
     return registered;
 }
