@@ -248,13 +248,20 @@ void PanelView::reload() {
         list_->setSections({}, {}, {});
     } else {
         strip_->setTimeline(currentTimeline(jobs, now));
+        // Every job's last run in one pass over the history, not one pass per job.
+        const std::unordered_map<Uuid, RunRecord> lastRuns =
+            history ? history->lastRuns() : std::unordered_map<Uuid, RunRecord>();
         auto rows = [&](const std::vector<Job>& list) {
             std::vector<JobRow> made;
             made.reserve(list.size());
-            for (const Job& job : list)
+            for (const Job& job : list) {
+                auto last = lastRuns.find(job.id);
                 made.push_back(JobRow::make(job, running.contains(job.id),
-                                            history ? history->lastRun(job.id) : std::nullopt,
+                                            last == lastRuns.end()
+                                                ? std::nullopt
+                                                : std::optional<RunRecord>(last->second),
                                             now));
+            }
             return made;
         };
         list_->setSections(qs(model_.activeJobsTitle()), rows(active), rows(paused));
