@@ -154,7 +154,10 @@ struct AppModel::State {
     std::shared_ptr<SettingsStore> settingsStore;
     std::shared_ptr<SchedulerService> scheduler;
     std::optional<HarnessRegistry> registry;
-    ScheduleTimeline timeline;
+    // The runs of the next hours as of `timelineStart`, laid out at the first read
+    // after each refresh: with the panel closed nobody reads it.
+    std::optional<ScheduleTimeline> timeline;
+    Instant timelineStart;
     LoginItem::Status loginItemStatus = LoginItem::Status::notRegistered;
     bool notificationsAllowed = true;
     std::optional<pid_t> attachedProcessID;
@@ -195,7 +198,7 @@ AppModel::AppModel(AppPlatform platform, QObject* parent)
     State& s = *state_;
     // 1. Every field as before start-up.
     s.platform = std::move(platform);
-    s.timeline = ScheduleTimeline::upcoming({}, s.now(), timelineHours, timelineMarksPerJob);
+    s.timelineStart = s.now();
     if (s.platform.loginItem)
         s.loginItemStatus = s.platform.loginItem->status();
     s.queue = MainQueue::create(this);
@@ -450,7 +453,11 @@ const HarnessRegistry* AppModel::registry() const {
     return checked().registry ? &*state_->registry : nullptr;
 }
 const ScheduleTimeline& AppModel::timeline() const {
-    return checked().timeline;
+    State& s = *state_;
+    if (!checked().timeline)
+        s.timeline = ScheduleTimeline::upcoming(s.jobs, s.timelineStart, timelineHours,
+                                                timelineMarksPerJob);
+    return *s.timeline;
 }
 LoginItem::Status AppModel::loginItemStatus() const {
     return checked().loginItemStatus;
@@ -577,7 +584,8 @@ void AppModel::refresh() {
         emit settingsChanged();
     }
     // A new present each time: the strip always moves on.
-    s.timeline = ScheduleTimeline::upcoming(s.jobs, s.now(), timelineHours, timelineMarksPerJob);
+    s.timeline.reset();
+    s.timelineStart = s.now();
     emit timelineChanged();
     std::vector<HarnessSpec> installed =
         s.registry ? s.registry->installedSpecs() : std::vector<HarnessSpec>();
