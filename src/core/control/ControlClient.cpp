@@ -64,7 +64,8 @@ std::optional<std::string_view> ControlClient::nextLine(std::chrono::millisecond
     // Lines are taken off the front by moving `consumed_`, never by erasing: a chunk
     // holds hundreds of short lines.
     constexpr std::size_t chunk = 256 * 1024;
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+    // Read only once a wait is needed: most calls find a line already received.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
     for (;;) {
         std::string_view received = std::string_view(buffer_).substr(scanned_);
         if (const void* found = std::memchr(received.data(), '\n', received.size())) {
@@ -77,8 +78,10 @@ std::optional<std::string_view> ControlClient::nextLine(std::chrono::millisecond
         scanned_ = buffer_.size();
         if (buffer_.size() - consumed_ > lineLimit)
             throw ControlError("The scheduler sent an over-long message.");
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
-                                                                 std::chrono::steady_clock::now());
+        auto now = std::chrono::steady_clock::now();
+        if (!deadline)
+            deadline = now + timeout;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
         pollfd watched{fd_, POLLIN, 0};
         int ready = ::poll(&watched, 1, static_cast<int>(std::max<long long>(0, left.count())));
         if (ready < 0 && errno == EINTR)
