@@ -21,12 +21,22 @@ int follow(std::vector<std::string> arguments) {
         }
         client->send({{"request", "follow"}, {"job", job.id.text()}});
         client->expect();
+        Json message;
+        ControlClient::Output output;
+        // With --json every event is printed whole, so each is parsed; otherwise output
+        // lines take the client's fast path.
+        auto next = [&](std::chrono::milliseconds timeout) {
+            return json ? client->read(message, timeout) : client->read(message, output, timeout);
+        };
         for (;;) {
-            Json message;
-            ControlClient::Read read = client->read(message, std::chrono::milliseconds(0));
+            ControlClient::Read read = next(std::chrono::milliseconds(0));
             if (read == ControlClient::Read::timedOut) {
                 std::cout.flush();
-                read = client->read(message, std::chrono::hours(24));
+                read = next(std::chrono::hours(24));
+            }
+            if (read == ControlClient::Read::output) {
+                printOutput(output.channel, output.text);
+                continue;
             }
             if (read != ControlClient::Read::message) {
                 std::cout.flush();

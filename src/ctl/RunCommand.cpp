@@ -24,18 +24,26 @@ void printOutcome(const Job& job, const RunRecord& record) {
 
 // Reads the control channel's messages until `done` says the last one came, flushing
 // the terminal whenever no message is waiting. Ctrl-C calls `onStop` once.
+// Without `json`, output lines are printed as they come, off the client's fast path.
 template <class OnMessage, class OnStop>
-bool readMessages(ControlClient& client, StopSignals* signals, OnMessage onMessage, OnStop onStop) {
+bool readMessages(ControlClient& client, bool json, StopSignals* signals, OnMessage onMessage,
+                  OnStop onStop) {
     bool stopped = false;
+    Json message;
+    ControlClient::Output output;
+    auto next = [&](std::chrono::milliseconds timeout) {
+        return json ? client.read(message, timeout) : client.read(message, output, timeout);
+    };
     for (;;) {
-        Json message;
-        ControlClient::Read read = client.read(message, std::chrono::milliseconds(0));
+        ControlClient::Read read = next(std::chrono::milliseconds(0));
         if (read == ControlClient::Read::timedOut) {
             std::cout.flush();
-            read = client.read(message, std::chrono::milliseconds(100));
+            read = next(std::chrono::milliseconds(100));
         }
         if (read == ControlClient::Read::closed)
             return false;
+        if (read == ControlClient::Read::output)
+            printOutput(output.channel, output.text);
         if (read == ControlClient::Read::message && onMessage(message))
             return true;
         if (signals && !stopped && signals->wait(std::chrono::milliseconds(0))) {
@@ -52,7 +60,7 @@ int runThrough(ControlClient& client, const Job& job, bool json, StopSignals& si
     client.expect();
     std::optional<RunRecord> record;
     bool finished = readMessages(
-        client, &signals,
+        client, json, &signals,
         [&](const Json& message) {
             std::string event = message.value("event", "");
             if (event == "output") {

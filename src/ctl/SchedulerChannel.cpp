@@ -59,8 +59,11 @@ void printOutput(const Json& event, bool json) {
     std::optional<OutputChannel> channel = stream != event.end() && stream->is_string()
                                                ? outputChannelNamed(stream->get<std::string>())
                                                : std::nullopt;
-    std::cout << transcriptPrefix(channel.value_or(OutputChannel::standardOutput))
-              << printable(line->get<std::string>()) << "\n";
+    printOutput(channel.value_or(OutputChannel::standardOutput), line->get<std::string>());
+}
+
+void printOutput(OutputChannel channel, std::string_view text) {
+    std::cout << transcriptPrefix(channel) << printable(text) << "\n";
 }
 
 std::optional<RunRecord> finishedRecord(const Json& event) {

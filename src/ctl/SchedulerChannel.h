@@ -35,6 +35,8 @@ bool takeFlag(std::vector<std::string>& arguments, std::string_view flag);
 // Prints one "output" event of the control channel as its transcript line, made safe
 // for the terminal; with `json` the event itself, as one line.
 void printOutput(const Json& event, bool json);
+// Prints one line of output as its transcript line, made safe for the terminal.
+void printOutput(OutputChannel channel, std::string_view text);
 
 // The record a "runFinished" event carries, if any.
 std::optional<RunRecord> finishedRecord(const Json& event);

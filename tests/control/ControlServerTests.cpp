@@ -3,6 +3,7 @@
 #include "control/ControlServer.h"
 
 #include "base/Files.h"
+#include "base/Utf8.h"
 #include "run/JobRunnerTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -443,6 +444,80 @@ TEST(ControlProtocol, OutputEventsAreJsonWhateverTheLineHolds) {
     EXPECT_EQ((*parsed)["version"], ControlProtocol::version);
     EXPECT_EQ((*parsed)["line"].get<std::string>().substr(0, 45), line.substr(0, 45));
     EXPECT_NE((*parsed)["line"].get<std::string>().find("\xEF\xBF\xBD end"), std::string::npos);
+}
+
+// The client's single-pass reader of output events against the full JSON parse: on
+// every line it accepts, both give the same stream and text; lines it is not sure of
+// are left to the parse. The server's own events, whatever the line held, are always
+// accepted.
+struct OutputEventCase {
+    const char* name;
+    std::string line; // without its newline
+    bool fast;        // the single-pass reader takes it
+};
+
+class OutputEventDecoding : public testing::TestWithParam<OutputEventCase> {};
+
+TEST_P(OutputEventDecoding, AgreesWithTheFullParse) {
+    const OutputEventCase& given = GetParam();
+    OutputChannel channel;
+    std::string text = "left over from an earlier line";
+    bool fast = ControlProtocol::decodeOutputEvent(given.line, channel, text);
+    EXPECT_EQ(fast, given.fast);
+    if (!fast)
+        return;
+    std::optional<Json> parsed = json::parse(given.line);
+    ASSERT_TRUE(parsed && parsed->is_object());
+    EXPECT_EQ((*parsed)["event"], "output");
+    EXPECT_EQ((*parsed)["stream"], name(channel));
+    EXPECT_EQ((*parsed)["line"].get<std::string>(), text);
+}
+
+std::string outputEvent(std::string_view content, std::string_view stream = "stdout") {
+    return R"({"event":"output","stream":")" + std::string(stream) + R"(","line":")" +
+           std::string(content) + R"(","version":1})";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ControlProtocol, OutputEventDecoding,
+    testing::Values(
+        OutputEventCase{"plain", outputEvent("a plain line of output"), true},
+        OutputEventCase{"empty", outputEvent(""), true},
+        OutputEventCase{"stderr", outputEvent("oops", "stderr"), true},
+        OutputEventCase{"shortEscapes", outputEvent(R"(q\" b\\ s\/ \b\f\n\r\t end)"), true},
+        OutputEventCase{"unicodeEscapes", outputEvent(R"(\u0007 \u00e9 \u20AC \u0000)"), true},
+        OutputEventCase{"rawUtf8", outputEvent("h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80"), true},
+        OutputEventCase{"surrogatePair", outputEvent(R"(\ud83d\ude00)"), false},
+        OutputEventCase{"loneSurrogate", outputEvent(R"(\ud83d)"), false},
+        OutputEventCase{"shortUnicodeEscape", outputEvent(R"(\u00e)"), false},
+        OutputEventCase{"unknownEscape", outputEvent(R"(\x41)"), false},
+        OutputEventCase{"rawInvalidUtf8", outputEvent("bad \xFF end"), false},
+        OutputEventCase{"rawControlCharacter", outputEvent("tab\there"), false},
+        OutputEventCase{"rawQuote", outputEvent(R"(a"b)"), false},
+        OutputEventCase{"escapedClosingQuote", outputEvent(R"(ends in \)"), false},
+        OutputEventCase{"unknownStream", outputEvent("x", "stdin"), false},
+        OutputEventCase{"otherKeyOrder",
+                        R"({"event":"output","line":"x","stream":"stdout","version":1})", false},
+        OutputEventCase{"anotherVersion",
+                        R"({"event":"output","stream":"stdout","line":"x","version":2})", false},
+        OutputEventCase{"notOutput", R"({"event":"runFinished","version":1})", false}),
+    [](const testing::TestParamInfo<OutputEventCase>& info) { return info.param.name; });
+
+TEST(ControlProtocol, TheServersOutputEventsTakeTheSinglePass) {
+    for (std::string line :
+         {std::string("quote \" backslash \\ tab \t bell \x07 escape \x1b[31m del \x7f"),
+          std::string("h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80 and a long plain stretch"),
+          std::string("invalid \xFF\xC3 cut"), std::string(1000, 'x') + "\r"}) {
+        std::string event;
+        ControlProtocol::appendOutputEvent(event, OutputChannel::warning, line);
+        event.pop_back(); // the newline
+        OutputChannel channel;
+        std::string text;
+        ASSERT_TRUE(ControlProtocol::decodeOutputEvent(event, channel, text)) << event;
+        EXPECT_EQ(channel, OutputChannel::warning);
+        EXPECT_EQ(text, (*json::parse(event))["line"].get<std::string>());
+        EXPECT_EQ(text, utf8::repaired(line));
+    }
 }
 
 TEST(ControlProtocol, TheSocketFolderMustBeOurs) {

@@ -2,6 +2,7 @@
 #include "run/OutputSink.h"
 
 #include <gtest/gtest.h>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,22 @@ TEST(OutputSink, AnEndlessLineWithoutNewlineIsDeliveredInBoundedPieces) {
     sink.ingest("z\n");
     ASSERT_EQ(collected.lines.size(), 2u);
     EXPECT_EQ(collected.lines[1], std::string(rest, 'y') + "z");
+}
+
+// The lines of one read reach their consumers in one call (one lock, one transcript
+// write per read), still whole, in order and repaired.
+TEST(OutputSink, HandsTheLinesOfOneReadOverTogether) {
+    std::vector<std::vector<std::string>> batches;
+    OutputSink sink(OutputSink::LinesCallback([&](std::span<const std::string_view> lines) {
+        batches.emplace_back(lines.begin(), lines.end());
+    }));
+    sink.ingest("par");
+    EXPECT_TRUE(batches.empty());
+    sink.ingest("tial\nbad \xFF\n\nlast");
+    sink.finish();
+    ASSERT_EQ(batches.size(), 2u);
+    EXPECT_EQ(batches[0], (std::vector<std::string>{"partial", "bad " + replacement, ""}));
+    EXPECT_EQ(batches[1], std::vector<std::string>{"last"});
 }
 
 TEST(OutputSink, WithoutACallbackOnlyTheTailIsKept) {

@@ -40,6 +40,12 @@ struct ControlProtocol {
     static void appendOutputEvent(std::string& out, OutputChannel channel, std::string_view text);
     // Appends `text` as a JSON string, quotes included; invalid UTF-8 is repaired.
     static void appendString(std::string& out, std::string_view text);
+    // Reads a line (without its newline) that `appendOutputEvent` wrote, without building
+    // a Json: every line of output arrives this way, so the client must keep up with a
+    // harness. False for any other line, or one this reader is not sure of (a \u escape
+    // of a surrogate, raw bytes that are not UTF-8, control characters): a full parse
+    // decides those, and for every line this accepts it would give the same.
+    static bool decodeOutputEvent(std::string_view line, OutputChannel& channel, std::string& text);
 };
 
 } // namespace marrowbell

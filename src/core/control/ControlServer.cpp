@@ -76,6 +76,11 @@ public:
         if (auto server = server_.lock())
             server->outputLine(run, length, channel, text);
     }
+    void outputLines(const LiveRun& run, std::uint64_t lengthBefore, OutputChannel channel,
+                     std::span<const std::string_view> lines) override {
+        if (auto server = server_.lock())
+            server->outputLines(run, lengthBefore, channel, lines);
+    }
     void runEnded(const LiveRun& run, const std::optional<RunRecord>& record) override {
         if (auto server = server_.lock())
             server->runEnded(run, record);
@@ -667,6 +672,51 @@ void ControlServer::outputLine(const LiveRun& run, std::uint64_t length, OutputC
         enqueue(follower, event, true);
         if (!follower.threshold)
             follower.unfilteredEnd = follower.queue.size();
+    }
+}
+
+void ControlServer::outputLines(const LiveRun& run, std::uint64_t lengthBefore,
+                                OutputChannel channel, std::span<const std::string_view> lines) {
+    if (followers_.load(std::memory_order_relaxed) == 0)
+        return;
+    // Encoded once for every follower, outside the lock: `ends` marks where each
+    // line's event ends in `events`.
+    thread_local std::string events;
+    thread_local std::vector<std::size_t> ends;
+    events.clear();
+    ends.clear();
+    for (std::string_view text : lines) {
+        ControlProtocol::appendOutputEvent(events, channel, text);
+        ends.push_back(events.size());
+    }
+    const std::size_t prefix = transcriptPrefix(channel).size();
+    std::lock_guard lock(mutex_);
+    auto found = followersByRun_.find(run.runID);
+    if (found == followersByRun_.end())
+        return;
+    for (std::uint64_t id : found->second) {
+        auto connection = connections_.find(id);
+        if (connection == connections_.end())
+            continue;
+        Connection& follower = *connection->second;
+        // The usual case, a follower past its backlog with room for all: one append.
+        if (follower.threshold && lengthBefore >= *follower.threshold &&
+            follower.queue.size() + events.size() <= limits_.queueBytes) {
+            enqueue(follower, events, true);
+            continue;
+        }
+        std::uint64_t length = lengthBefore;
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < lines.size(); from = ends[i++]) {
+            length += prefix + lines[i].size() + 1;
+            if (follower.threshold && length <= *follower.threshold)
+                continue; // already in the transcript it is being sent
+            if (!follower.threshold)
+                follower.unfiltered.emplace_back(length, follower.queue.size());
+            enqueue(follower, std::string_view(events).substr(from, ends[i] - from), true);
+            if (!follower.threshold)
+                follower.unfilteredEnd = follower.queue.size();
+        }
     }
 }
 

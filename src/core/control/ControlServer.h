@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -122,6 +123,8 @@ private:
     void runBegan(const LiveRun& run);
     void outputLine(const LiveRun& run, std::uint64_t length, OutputChannel channel,
                     std::string_view text);
+    void outputLines(const LiveRun& run, std::uint64_t lengthBefore, OutputChannel channel,
+                     std::span<const std::string_view> lines);
     void runEnded(const LiveRun& run, const std::optional<RunRecord>& record);
 
     const Services services_;

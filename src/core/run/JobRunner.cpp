@@ -14,8 +14,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <forward_list>
 #include <limits>
 #include <mutex>
+#include <span>
 
 namespace marrowbell {
 
@@ -286,20 +288,34 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
     const Redactor redact(apiKey(endpoint));
     RunOutcome outcome;
     try {
-        outcome = executor_.run(
+        // The lines of each read go on together: one lock and one transcript append
+        // per read, and no copy of a line that holds no secret.
+        std::vector<std::string_view> shown;
+        std::forward_list<std::string> redacted; // stable addresses for `shown`
+        auto redactAll = [&](std::span<const std::string_view> lines) {
+            shown.assign(lines.begin(), lines.end());
+            redacted.clear();
+            std::string storage;
+            for (std::string_view& line : shown)
+                if (std::string_view safe = redact.apply(line, storage); safe.data() != line.data())
+                    line = redacted.emplace_front(std::move(storage));
+            return std::span<const std::string_view>(shown);
+        };
+        outcome = executor_.runInBatches(
             command, static_cast<Seconds>(*limit),
-            [&](std::string_view line) {
-                std::string shown = redact(line);
-                stream.ingest(shown);
+            [&](std::span<const std::string_view> lines) {
+                std::span<const std::string_view> safe = redactAll(lines);
+                stream.ingest(safe);
                 if (onOutputLine)
-                    onOutputLine(shown);
+                    for (std::string_view line : safe)
+                        onOutputLine(line);
                 if (live)
-                    live->line(OutputChannel::standardOutput, shown);
+                    live->lines(OutputChannel::standardOutput, safe);
             },
             std::move(stopToken),
-            [&](std::string_view line) {
+            [&](std::span<const std::string_view> lines) {
                 if (live)
-                    live->line(OutputChannel::standardError, redact(line));
+                    live->lines(OutputChannel::standardError, redactAll(lines));
             },
             [&](const RunProcess& process) {
                 if (live)

@@ -5,6 +5,16 @@
 
 namespace marrowbell {
 
+void LiveRuns::Listener::outputLines(const LiveRun& run, std::uint64_t lengthBefore,
+                                     OutputChannel channel,
+                                     std::span<const std::string_view> lines) {
+    std::uint64_t length = lengthBefore;
+    for (std::string_view text : lines) {
+        length += transcriptPrefix(channel).size() + text.size() + 1;
+        outputLine(run, length, channel, text);
+    }
+}
+
 LiveRuns::LiveRuns(std::optional<TranscriptFolder> folder,
                    std::function<std::uint64_t()> limitBytes)
     : folder_(std::move(folder))
@@ -126,6 +136,22 @@ void LiveRuns::Run::line(OutputChannel channel, std::string_view text) {
     }
     if (listener_)
         listener_->outputLine(info_, length, channel, text);
+}
+
+void LiveRuns::Run::lines(OutputChannel channel, std::span<const std::string_view> texts) {
+    if (texts.empty())
+        return;
+    std::uint64_t before;
+    {
+        std::lock_guard lock(mutex_);
+        if (transcript_)
+            transcript_->append(channel, texts);
+        before = length_;
+        for (std::string_view text : texts)
+            length_ += transcriptPrefix(channel).size() + text.size() + 1;
+    }
+    if (listener_)
+        listener_->outputLines(info_, before, channel, texts);
 }
 
 std::uint64_t LiveRuns::Run::flush() {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -52,6 +53,11 @@ public:
         // Called on the run's thread, line after line; must not block.
         virtual void outputLine(const LiveRun& run, std::uint64_t length, OutputChannel channel,
                                 std::string_view text) = 0;
+        // Lines that arrived together, in order: `lengthBefore` is the transcript's
+        // length before the first of them, each adding its prefix, its text and a
+        // newline. By default one `outputLine` each.
+        virtual void outputLines(const LiveRun& run, std::uint64_t lengthBefore,
+                                 OutputChannel channel, std::span<const std::string_view> lines);
         // `record` is none for a run abandoned without one (its runner failed).
         virtual void runEnded(const LiveRun& run, const std::optional<RunRecord>& record) = 0;
     };
@@ -107,6 +113,8 @@ public:
 
     // One line of output: into the transcript, then to the listener.
     void line(OutputChannel channel, std::string_view text);
+    // Lines that arrived together: into the transcript and to the listener at once.
+    void lines(OutputChannel channel, std::span<const std::string_view> texts);
     void setProcessID(pid_t pid);
     // Why this run keeps no transcript, as a warning for the user; none when it does.
     const std::optional<std::string>& transcriptProblem() const { return problem_; }

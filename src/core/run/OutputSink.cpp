@@ -3,19 +3,35 @@
 #include "base/Utf8.h"
 
 #include <cstring>
+#include <forward_list>
 #include <vector>
 
 namespace marrowbell {
 
-OutputSink::OutputSink(LineCallback onLine)
-    : onLine_(std::move(onLine)) {}
-
-void OutputSink::deliver(std::string_view line) const {
-    if (utf8::isValid(line))
-        onLine_(line);
-    else
-        onLine_(utf8::repaired(line));
+OutputSink::OutputSink(LineCallback onLine) {
+    if (onLine)
+        onLines_ = [onLine = std::move(onLine)](std::span<const std::string_view> lines) {
+            for (std::string_view line : lines)
+                onLine(line);
+        };
 }
+
+OutputSink::OutputSink(LinesCallback onLines)
+    : onLines_(std::move(onLines)) {}
+
+namespace {
+
+// Hands `lines` over, each repaired as UTF-8 when it is not (rare: most output is).
+void deliver(const OutputSink::LinesCallback& onLines, std::vector<std::string_view>& lines) {
+    std::forward_list<std::string> repaired; // stable addresses for the views
+    for (std::string_view& line : lines)
+        if (!utf8::isValid(line))
+            line = repaired.emplace_front(utf8::repaired(line));
+    if (!lines.empty())
+        onLines(lines);
+}
+
+} // namespace
 
 void OutputSink::ingest(std::string_view bytes) {
     if (bytes.empty())
@@ -23,7 +39,6 @@ void OutputSink::ingest(std::string_view bytes) {
     // Lines found in this call: the first may continue earlier pending bytes (owned),
     // the others are views into `bytes`, valid until this call returns.
     std::string continued;
-    bool hasContinued = false;
     std::vector<std::string_view> lines;
     std::vector<std::string> oversized;
     {
@@ -35,7 +50,7 @@ void OutputSink::ingest(std::string_view bytes) {
             if (tail_.size() > 2 * tailLimit)
                 tail_.erase(0, tail_.size() - tailLimit);
         }
-        if (!onLine_)
+        if (!onLines_)
             return; // lines would go nowhere
         const char* begin = bytes.data();
         const char* end = begin + bytes.size();
@@ -47,7 +62,7 @@ void OutputSink::ingest(std::string_view bytes) {
                 continued = std::move(pending_);
                 pending_.clear();
                 continued.append(begin, newline);
-                hasContinued = true;
+                lines.emplace_back(continued);
             } else {
                 lines.emplace_back(begin, static_cast<std::size_t>(newline - begin));
             }
@@ -67,12 +82,9 @@ void OutputSink::ingest(std::string_view bytes) {
             pending_.erase(0, lineLimit);
         }
     }
-    if (hasContinued)
-        deliver(continued);
-    for (std::string_view line : lines)
-        deliver(line);
     for (const std::string& piece : oversized)
-        deliver(piece);
+        lines.emplace_back(piece);
+    deliver(onLines_, lines);
 }
 
 void OutputSink::finish() {
@@ -81,8 +93,10 @@ void OutputSink::finish() {
         std::lock_guard guard(lock_);
         rest.swap(pending_);
     }
-    if (!rest.empty() && onLine_)
-        deliver(rest);
+    if (!rest.empty() && onLines_) {
+        std::vector<std::string_view> lines{rest};
+        deliver(onLines_, lines);
+    }
 }
 
 std::string OutputSink::text() const {

@@ -21,6 +21,13 @@ std::string Redactor::operator()(std::string_view text) const {
     return result;
 }
 
+std::string_view Redactor::apply(std::string_view text, std::string& storage) const {
+    if (secret_.empty() || text.find(secret_) == std::string_view::npos)
+        return text;
+    storage = (*this)(text);
+    return storage;
+}
+
 std::optional<std::string> Redactor::optional(const std::optional<std::string>& text) const {
     if (!text)
         return std::nullopt;

@@ -17,6 +17,9 @@ public:
     explicit Redactor(std::optional<std::string> secret = std::nullopt);
 
     std::string operator()(std::string_view text) const;
+    // `text` itself when it holds no secret (no copy); otherwise `storage`, filled
+    // with the redacted text.
+    std::string_view apply(std::string_view text, std::string& storage) const;
     std::optional<std::string> optional(const std::optional<std::string>& text) const;
 
 private:

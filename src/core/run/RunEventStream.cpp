@@ -7,6 +7,12 @@ void RunEventStream::ingest(std::string_view line) {
     parser_.read(line, accumulated_);
 }
 
+void RunEventStream::ingest(std::span<const std::string_view> lines) {
+    std::lock_guard guard(lock_);
+    for (std::string_view line : lines)
+        parser_.read(line, accumulated_);
+}
+
 RunSummary RunEventStream::summary() const {
     RunSummary copy;
     {

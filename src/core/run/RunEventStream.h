@@ -4,6 +4,7 @@
 #include "run/RunSummary.h"
 
 #include <mutex>
+#include <span>
 #include <string_view>
 
 namespace marrowbell {
@@ -17,6 +18,7 @@ public:
         : parser_(parser) {}
 
     void ingest(std::string_view line);
+    void ingest(std::span<const std::string_view> lines);
 
     // The summary so far with the end-of-stream rules applied to a copy; the stream
     // itself stays open, so this may be called again and ingesting may continue.

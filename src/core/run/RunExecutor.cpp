@@ -166,6 +166,22 @@ RunOutcome RunExecutor::run(const BuiltCommand& command, Seconds timeLimit,
                             std::stop_token stopToken,
                             std::function<void(std::string_view line)> onErrorLine,
                             std::function<void(const RunProcess&)> onStarted) const {
+    auto each = [](std::function<void(std::string_view line)> handler) -> LinesHandler {
+        if (!handler)
+            return {};
+        return [handler = std::move(handler)](std::span<const std::string_view> lines) {
+            for (std::string_view line : lines)
+                handler(line);
+        };
+    };
+    return runInBatches(command, timeLimit, each(std::move(onLine)), std::move(stopToken),
+                        each(std::move(onErrorLine)), std::move(onStarted));
+}
+
+RunOutcome RunExecutor::runInBatches(const BuiltCommand& command, Seconds timeLimit,
+                                     LinesHandler onLine, std::stop_token stopToken,
+                                     LinesHandler onErrorLine,
+                                     std::function<void(const RunProcess&)> onStarted) const {
     const Clock::time_point start = Clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
 

@@ -7,6 +7,7 @@
 #include "run/RunProcess.h"
 
 #include <functional>
+#include <span>
 #include <stop_token>
 #include <string_view>
 #include <sys/types.h>
@@ -66,6 +67,13 @@ public:
                    std::stop_token stopToken = {},
                    std::function<void(std::string_view line)> onErrorLine = {},
                    std::function<void(const RunProcess&)> onStarted = {}) const;
+
+    // The same, handing over the lines of each read together (see OutputSink), so that
+    // a chatty child costs its consumers a lock and a write per read, not per line.
+    using LinesHandler = std::function<void(std::span<const std::string_view> lines)>;
+    RunOutcome runInBatches(const BuiltCommand& command, Seconds timeLimit, LinesHandler onLines,
+                            std::stop_token stopToken, LinesHandler onErrorLines,
+                            std::function<void(const RunProcess&)> onStarted) const;
 
 private:
     Timing timing_;

@@ -49,6 +49,23 @@ void RunTranscript::append(OutputChannel channel, std::string_view text) {
         writeBuffer();
 }
 
+void RunTranscript::append(OutputChannel channel, std::span<const std::string_view> lines) {
+    std::string_view prefix = transcriptPrefix(channel);
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0)
+        return;
+    for (std::string_view text : lines) {
+        buffer_.append(prefix);
+        buffer_.append(text);
+        buffer_.push_back('\n');
+        // Whole lines only, and the buffer stays bounded whatever the batch holds.
+        if (buffer_.size() >= bufferLimit)
+            writeBuffer();
+    }
+    if (coarseNow() - lastWrite_ >= flushInterval)
+        writeBuffer();
+}
+
 void RunTranscript::flush() {
     std::lock_guard lock(mutex_);
     writeBuffer();

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,7 @@ public:
     RunTranscript& operator=(const RunTranscript&) = delete;
 
     void append(OutputChannel channel, std::string_view text);
+    void append(OutputChannel channel, std::span<const std::string_view> lines);
     // Writes what is buffered.
     void flush();
 
