@@ -149,15 +149,6 @@ std::vector<Job> SchedulerService::plannable(std::vector<Job> jobs) const {
     return jobs;
 }
 
-// One pass over the history instead of one per job: records come newest first, so the
-// first seen for a job is its last run. Skip records count, carrying their slot.
-std::unordered_map<Uuid, Instant> SchedulerService::lastRunDates() const {
-    std::unordered_map<Uuid, Instant> dates;
-    for (const auto& [job, record] : history_->lastRuns())
-        dates.emplace(job, record.startedAt);
-    return dates;
-}
-
 void SchedulerService::scheduleNextWake() {
     // Plans are numbered before the stores are read: of two plans made at once (a run
     // ending while a store reports a change), the one that read later is kept.
