@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 using CtlJobChange = test::JobCommandFixture;
 
 TEST_F(CtlJobChange, PauseKeepsResumeTimeAndResumeStampsIt) {
-    Job job = makeJob("Changelog");
+    Job job = projectJob("Changelog");
     job.resumedAt = Instant{800000500};
     saved(job);
 
@@ -33,8 +33,8 @@ TEST_F(CtlJobChange, PauseKeepsResumeTimeAndResumeStampsIt) {
 }
 
 TEST_F(CtlJobChange, NoChangeNeededWritesNothing) {
-    Job active = saved(makeJob("Active"));
-    Job paused = makeJob("Paused");
+    Job active = saved(projectJob("Active"));
+    Job paused = projectJob("Paused");
     paused.isPaused = true;
     saved(paused);
     const auto activeBytes = files::read(jobsFolder() / (active.id.text() + ".json"));
@@ -53,8 +53,8 @@ TEST_F(CtlJobChange, NoChangeNeededWritesNothing) {
 }
 
 TEST_F(CtlJobChange, DeleteRemovesOnlyThatJobsFile) {
-    Job gone = saved(makeJob("Gone"));
-    Job kept = saved(makeJob("Kept"));
+    Job gone = saved(projectJob("Gone"));
+    Job kept = saved(projectJob("Kept"));
     auto result = ctl({"delete", "Gone"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, "Deleted \u201CGone\u201D (" + gone.id.text() + ").\n");
@@ -74,8 +74,8 @@ TEST_F(CtlJobChange, UnknownOrAmbiguousJobIsAUsageError) {
         EXPECT_FALSE(fs::exists(supportFolder())) << command;
         EXPECT_EQ(ctl({command}).exitStatus, 2) << command;
     }
-    Job first = saved(makeJob("Twin"));
-    Job second = saved(makeJob("Twin"));
+    Job first = saved(projectJob("Twin"));
+    Job second = saved(projectJob("Twin"));
     auto result = ctl({"delete", "Twin"});
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_NE(result.err.find(first.id.text()), std::string::npos) << result.err;

@@ -1,7 +1,7 @@
 #include "base/Json.h"
 #include "base/TimeZone.h"
 #include "job/JobStore.h"
-#include "job/JobTestSupport.h"
+#include "support/JobFixture.h"
 #include "run/RunHistory.h"
 #include "support/TestSupport.h"
 

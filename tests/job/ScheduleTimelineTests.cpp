@@ -1,5 +1,5 @@
-#include "JobTestSupport.h"
 #include "job/ScheduleTimeline.h"
+#include "support/JobFixture.h"
 
 #include <gtest/gtest.h>
 #include <set>
