@@ -1,7 +1,7 @@
 #include "base/ObserverList.h"
 #include "job/JobStore.h"
-#include "job/JobTestSupport.h"
 #include "run/SerialQueue.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

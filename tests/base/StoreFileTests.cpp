@@ -88,8 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
                     files::Content::State::notRegular},
         SpecialFile{"LinkToDevZero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
                     files::Content::State::notRegular},
-        SpecialFile{"Folder", [](const fs::path& p) { fs::create_directory(p); },
-                    files::Content::State::notRegular},
         SpecialFile{"OverTheCap",
                     [](const fs::path& p) { test::writeFile(p, std::string(1025, ' ')); },
                     files::Content::State::tooLarge},

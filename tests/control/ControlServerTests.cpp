@@ -22,15 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit = 30s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return condition();
-}
+using test::eventually;
 
 // Each run appends a line to "started" in the working folder, then waits to be stopped.
 const char* hangingHarness = "cat >/dev/null\n"

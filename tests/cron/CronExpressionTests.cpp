@@ -74,10 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"0 9 * *", "A cron expression needs 5 fields (minute hour day month weekday); "
                            "found 4."},
         Refusal{"", "A cron expression needs 5 fields (minute hour day month weekday); found 0."},
-        Refusal{" \t ", "A cron expression needs 5 fields (minute hour day month weekday); "
-                        "found 0."},
-        Refusal{"0\t9 * * *", "A cron expression needs 5 fields (minute hour day month weekday); "
-                              "found 4."},
         Refusal{"0 0 0 0 0 0", "A cron expression needs 5 fields (minute hour day month "
                                "weekday); found 6."},
         Refusal{"0 24 * * *", "The hour field does not accept \"24\"."},
@@ -90,11 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"-5 * * * *", "The minute field does not accept \"-5\"."},
         Refusal{"1,,2 * * * *", "The minute field does not accept \"\"."},
         Refusal{"0 9 * jan *", "The month field does not accept \"jan\"."},
-        Refusal{"0 9 * * mon", "The weekday field does not accept \"mon\"."},
         Refusal{"0 9 * * *\n", "The weekday field does not accept \"*\n\"."},
         Refusal{"0 9 * * 8", "The weekday field does not accept \"8\"."},
-        Refusal{"0 9 L * *", "The day of month field does not accept \"L\"."},
-        Refusal{"0 9 * * 1#2", "The weekday field does not accept \"1#2\"."},
         Refusal{"*/-5 * * * *", "The minute field does not accept \"*/-5\"."},
         Refusal{"1-2-3 * * * *", "The minute field does not accept \"1-2-3\"."},
         Refusal{"*/ * * * *", "The minute field does not accept \"*/\"."},

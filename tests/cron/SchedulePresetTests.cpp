@@ -49,20 +49,11 @@ TEST(SchedulePreset, CronTextAndTimeOfDay) {
         EXPECT_EQ(P::matching(CronExpression(preset.cron()).text()), preset);
 }
 
-TEST(SchedulePresetKind, IdsTitlesAndOrder) {
-    std::vector<std::string> titles;
-    for (SchedulePresetKind kind : allSchedulePresetKinds) {
+TEST(SchedulePresetKind, IdsRoundTrip) {
+    for (SchedulePresetKind kind : allSchedulePresetKinds)
         EXPECT_EQ(schedulePresetKindFromRaw(id(kind)), kind);
-        titles.emplace_back(title(kind));
-    }
-    EXPECT_EQ(titles, (std::vector<std::string>{"Every few minutes", "Every few hours", "Every day",
-                                                "Every weekday", "Every week", "Every month",
-                                                "Custom cron"}));
     EXPECT_FALSE(schedulePresetKindFromRaw("hourly"));
     EXPECT_EQ(P::matching("0 9 * * 2").kind(), SchedulePresetKind::weekly);
-    EXPECT_EQ(P::weekdayNames(),
-              (std::vector<std::string>{"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday",
-                                        "Friday", "Saturday"}));
 }
 
 } // namespace

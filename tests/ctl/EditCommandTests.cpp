@@ -8,7 +8,7 @@ namespace fs = std::filesystem;
 using CtlEdit = test::JobCommandFixture;
 
 TEST_F(CtlEdit, ChangingTheScheduleLeavesEverythingElse) {
-    Job job = makeJob("Changelog");
+    Job job = projectJob("Changelog");
     job.timeZoneIdentifier = "Europe/Berlin";
     job.isPaused = true;
     job.resumedAt = Instant{800000500};
@@ -32,7 +32,7 @@ TEST_F(CtlEdit, ChangingTheScheduleLeavesEverythingElse) {
 }
 
 TEST_F(CtlEdit, ARefusedEditChangesNothing) {
-    Job job = saved(makeJob("Changelog"));
+    Job job = saved(projectJob("Changelog"));
     const auto before = files::read(jobsFolder() / (job.id.text() + ".json"));
     auto result = ctl({"edit", "Changelog", "--name", "Renamed", "--schedule", "61 * * * *",
                        "--zone", "Europe/Atlantis", "--prompt-stdin"},
@@ -50,7 +50,7 @@ TEST_F(CtlEdit, ARefusedEditChangesNothing) {
 }
 
 TEST_F(CtlEdit, PromptAndZoneComeInAsGiven) {
-    Job job = saved(makeJob("Changelog"));
+    Job job = saved(projectJob("Changelog"));
     auto result = ctl({"edit", job.id.text(), "--zone", "Asia/Tokyo", "--prompt-stdin"},
                       "Write the release notes.\n");
     ASSERT_EQ(result.exitStatus, 0) << result.err;

@@ -4,7 +4,7 @@
 #include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
 
-#include "../job/JobTestSupport.h"
+#include "support/JobFixture.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -138,19 +138,6 @@ TEST_F(EndpointsCommand, EditTrimsTheAddressAndKeepsTheIdentityAndKey) {
     EXPECT_EQ(endpoints[0].id, studio);
     EXPECT_EQ(endpoints[0].baseURL.absoluteString, "http://10.0.0.5:1234/v1");
     EXPECT_EQ(fileSecrets().secret(studio), "sk-kept");
-}
-
-TEST_F(EndpointsCommand, AnAmbiguousNameMustBeGivenAsAnIdentifier) {
-    EndpointStore store(support() / "endpoints.json");
-    Endpoint first{Uuid::random(), "Twin", Url{"http://127.0.0.1:1/v1"}, EndpointKind::ollama};
-    Endpoint second{Uuid::random(), "Twin", Url{"http://127.0.0.1:2/v1"}, EndpointKind::ollama};
-    store.save(first);
-    store.save(second);
-    auto ambiguous = ctl({"endpoints", "delete", "Twin"});
-    EXPECT_EQ(ambiguous.exitStatus, 2);
-    EXPECT_NE(ambiguous.err.find("2 endpoints are named"), std::string::npos) << ambiguous.err;
-    EXPECT_EQ(ctl({"endpoints", "delete", second.id.text()}).exitStatus, 0);
-    EXPECT_EQ(stored(), std::vector<Endpoint>{first});
 }
 
 TEST_F(EndpointsCommand, SetKeyReadsOneLineFromStandardInputAndNeverPrintsIt) {

@@ -1,6 +1,5 @@
 #include "JobCommandFixture.h"
 
-
 #include <cmath>
 
 namespace marrowbell {
@@ -11,7 +10,7 @@ namespace fs = std::filesystem;
 using CtlJobChange = test::JobCommandFixture;
 
 TEST_F(CtlJobChange, PauseKeepsResumeTimeAndResumeStampsIt) {
-    Job job = makeJob("Changelog");
+    Job job = projectJob("Changelog");
     job.resumedAt = Instant{800000500};
     saved(job);
 
@@ -33,8 +32,8 @@ TEST_F(CtlJobChange, PauseKeepsResumeTimeAndResumeStampsIt) {
 }
 
 TEST_F(CtlJobChange, NoChangeNeededWritesNothing) {
-    Job active = saved(makeJob("Active"));
-    Job paused = makeJob("Paused");
+    Job active = saved(projectJob("Active"));
+    Job paused = projectJob("Paused");
     paused.isPaused = true;
     saved(paused);
     const auto activeBytes = files::read(jobsFolder() / (active.id.text() + ".json"));
@@ -53,8 +52,8 @@ TEST_F(CtlJobChange, NoChangeNeededWritesNothing) {
 }
 
 TEST_F(CtlJobChange, DeleteRemovesOnlyThatJobsFile) {
-    Job gone = saved(makeJob("Gone"));
-    Job kept = saved(makeJob("Kept"));
+    Job gone = saved(projectJob("Gone"));
+    Job kept = saved(projectJob("Kept"));
     auto result = ctl({"delete", "Gone"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, "Deleted \u201CGone\u201D (" + gone.id.text() + ").\n");
@@ -64,7 +63,8 @@ TEST_F(CtlJobChange, DeleteRemovesOnlyThatJobsFile) {
     EXPECT_EQ(jobs.front().id, kept.id);
 }
 
-TEST_F(CtlJobChange, UnknownOrAmbiguousJobIsAUsageError) {
+// Ambiguous names are NameLookup's (its tests); here each command's refusal wiring.
+TEST_F(CtlJobChange, UnknownJobIsAUsageError) {
     for (const char* command : {"pause", "resume", "delete"}) {
         auto result = ctl({command, "Nothing"});
         EXPECT_EQ(result.exitStatus, 2) << command;
@@ -74,12 +74,6 @@ TEST_F(CtlJobChange, UnknownOrAmbiguousJobIsAUsageError) {
         EXPECT_FALSE(fs::exists(supportFolder())) << command;
         EXPECT_EQ(ctl({command}).exitStatus, 2) << command;
     }
-    Job first = saved(makeJob("Twin"));
-    Job second = saved(makeJob("Twin"));
-    auto result = ctl({"delete", "Twin"});
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_NE(result.err.find(first.id.text()), std::string::npos) << result.err;
-    EXPECT_EQ(storedJobs().size(), 2u);
 }
 
 } // namespace

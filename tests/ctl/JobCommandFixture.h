@@ -3,6 +3,7 @@
 #include "base/Files.h"
 #include "base/Json.h"
 #include "job/JobStore.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -31,23 +32,11 @@ protected:
         return JobStore(jobsFolder()).jobs();
     }
 
-    Job makeJob(const std::string& name, const std::string& cron = "0 9 * * *") const {
-        return Job{.id = Uuid::random(),
-                   .name = name,
-                   .prompt = "Tidy the changelog",
-                   .workingDirectory = FileUrl::fromPath(project.path(), true),
-                   .harnessID = "claude",
-                   .endpointID = {},
-                   .model = {},
-                   .skills = {},
-                   .permission = PermissionLevel::readOnly,
-                   .schedule = CronExpression(cron),
-                   .timeZoneIdentifier = "UTC",
-                   .isPaused = false,
-                   .limitOverrides = {},
-                   .offlinePolicy = OfflinePolicy::skipAndNotify,
-                   .createdAt = Instant{800000000},
-                   .resumedAt = {}};
+    // The shared test job, working in the project folder (which exists, as edits check).
+    Job projectJob(const std::string& name, const std::string& cron = "0 9 * * *") const {
+        Job job = makeJob(name, cron);
+        job.workingDirectory = FileUrl::fromPath(project.path(), true);
+        return job;
     }
 
     Job saved(const Job& job) const {

@@ -1,6 +1,7 @@
 #include "base/Files.h"
 #include "base/Json.h"
 #include "job/JobStore.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,22 +23,11 @@ protected:
     }
 
     Job job(const std::string& name, const std::string& cron, double createdAt) {
-        return Job{.id = Uuid::random(),
-                   .name = name,
-                   .prompt = "p",
-                   .workingDirectory = FileUrl::fromPath(project.path(), true),
-                   .harnessID = "claude",
-                   .endpointID = {},
-                   .model = {},
-                   .skills = {},
-                   .permission = PermissionLevel::scopedWrite,
-                   .schedule = CronExpression(cron),
-                   .timeZoneIdentifier = "Europe/Paris",
-                   .isPaused = false,
-                   .limitOverrides = {},
-                   .offlinePolicy = OfflinePolicy::skipAndNotify,
-                   .createdAt = Instant{createdAt},
-                   .resumedAt = {}};
+        Job job = test::makeJob(name, cron, Instant{createdAt});
+        job.workingDirectory = FileUrl::fromPath(project.path(), true);
+        job.permission = PermissionLevel::scopedWrite;
+        job.timeZoneIdentifier = "Europe/Paris";
+        return job;
     }
 };
 

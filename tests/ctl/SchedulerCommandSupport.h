@@ -2,8 +2,8 @@
 
 #include "base/Files.h"
 #include "job/JobStore.h"
-#include "job/JobTestSupport.h"
 #include "run/RunHistory.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <chrono>
@@ -89,18 +89,6 @@ private:
     std::string out_;
     std::string err_;
 };
-
-// Polls `condition` every 20 ms for at most `limit`.
-inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::seconds limit = std::chrono::seconds(30)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
 
 // A home with a stand-in "claude" on the manifest's search path (~/.local/bin) and a
 // support folder of its own.

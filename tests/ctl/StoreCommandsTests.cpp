@@ -2,8 +2,8 @@
 // written: nothing is lost, and nothing that failed is reported as done.
 #include "ctl/SchedulerCommandSupport.h"
 #include "endpoint/SecretStore.h"
-#include "job/JobTestSupport.h"
 #include "settings/EndpointStore.h"
+#include "support/JobFixture.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

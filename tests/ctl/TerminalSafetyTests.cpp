@@ -25,7 +25,7 @@ class CtlJson : public test::JobCommandFixture {};
 } // namespace
 
 TEST_P(CtlTerminalSafety, NamesArePrintedVisiblyNeverObeyed) {
-    Job job = makeJob(hostile, "*/5 * * * *");
+    Job job = projectJob(hostile, "*/5 * * * *");
     job.isPaused = GetParam().arguments[0] == "resume";
     saved(job);
     EndpointStore(supportFolder() / "endpoints.json")
@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // JSON is for programs: the name comes back exactly.
 TEST_F(CtlJson, KeepsNamesExact) {
-    saved(makeJob(hostile));
+    saved(projectJob(hostile));
     auto listed = json::parse(ctl({"jobs", "--json"}).out);
     ASSERT_TRUE(listed);
     EXPECT_EQ((*listed)[0]["name"], hostile);

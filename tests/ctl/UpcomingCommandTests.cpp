@@ -21,8 +21,8 @@ TEST_F(CtlUpcoming, NothingScheduledWithoutJobsAndCreatesNothing) {
 }
 
 TEST_F(CtlUpcoming, ListsAtMost48MarksPerJobInTheUsersZone) {
-    Job frequent = saved(makeJob("Every ten minutes", "*/10 * * * *"));
-    Job paused = makeJob("Paused", "* * * * *");
+    Job frequent = saved(projectJob("Every ten minutes", "*/10 * * * *"));
+    Job paused = projectJob("Paused", "* * * * *");
     paused.isPaused = true;
     saved(paused);
     // Kolkata's half-hour offset shows that dates are given in the user's zone.

@@ -59,17 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
                   EndpointReachability::reachable({}), "Reachable"},
         ReplyCase{"Unauthorized", 401, "{}", EndpointReachability::unauthorized(),
                   "Reachable, but the key was refused"},
-        ReplyCase{"Forbidden", 403, "", EndpointReachability::unauthorized(),
-                  "Reachable, but the key was refused"},
         ReplyCase{"NotFound", 404, "no",
                   EndpointReachability::unreachable("it answered with HTTP 404"),
                   "Studio could not be reached \u2014 it answered with HTTP 404"},
         ReplyCase{"Redirect", 301, "",
                   EndpointReachability::unreachable("it answered with HTTP 301"),
-                  "Studio could not be reached \u2014 it answered with HTTP 301"},
-        ReplyCase{"ServerError", 500, "",
-                  EndpointReachability::unreachable("it answered with HTTP 500"),
-                  "Studio could not be reached \u2014 it answered with HTTP 500"}),
+                  "Studio could not be reached \u2014 it answered with HTTP 301"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(EndpointProbe, SendsTheKeyInBothHeadersOnOneGetOfModels) {
@@ -201,7 +196,6 @@ INSTANTIATE_TEST_SUITE_P(
         ExplainCase{CURLE_COULDNT_RESOLVE_HOST, 0, "", "that host name does not resolve"},
         ExplainCase{CURLE_OPERATION_TIMEDOUT, 0, "", "it did not answer in time"},
         ExplainCase{CURLE_RECV_ERROR, ECONNRESET, "", "the connection dropped"},
-        ExplainCase{CURLE_GOT_NOTHING, 0, "", "the connection dropped"},
         ExplainCase{CURLE_COULDNT_CONNECT, ENETUNREACH, "", "this computer is offline"},
         ExplainCase{CURLE_PEER_FAILED_VERIFICATION, 0,
                     "SSL: no alternative certificate subject name matches target host name 'x'",

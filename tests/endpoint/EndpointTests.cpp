@@ -9,42 +9,17 @@ Endpoint makeEndpoint(std::string url, EndpointKind kind = EndpointKind::lmStudi
     return Endpoint{Uuid::random(), "Local", Url{std::move(url)}, kind};
 }
 
-TEST(EndpointKind, TablesOfEveryKind) {
-    struct Row {
-        EndpointKind kind;
-        const char* raw;
-        const char* display;
-        EndpointProtocol protocol;
-        bool mayNeedKey;
-    };
-    const Row rows[] = {
-        {EndpointKind::lmStudio, "lmStudio", "LM Studio", EndpointProtocol::openAI, false},
-        {EndpointKind::ollama, "ollama", "Ollama", EndpointProtocol::openAI, false},
-        {EndpointKind::openAICompatible, "openAICompatible", "OpenAI-compatible",
-         EndpointProtocol::openAI, true},
-        {EndpointKind::anthropicCompatible, "anthropicCompatible", "Anthropic-compatible",
-         EndpointProtocol::anthropic, true},
-    };
-    ASSERT_EQ(allEndpointKinds.size(), std::size(rows));
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        const Row& row = rows[i];
-        EXPECT_EQ(allEndpointKinds[i], row.kind);
-        EXPECT_EQ(rawValue(row.kind), row.raw);
-        EXPECT_EQ(displayName(row.kind), row.display);
-        EXPECT_EQ(wireProtocol(row.kind), row.protocol);
-        EXPECT_EQ(mayNeedAPIKey(row.kind), row.mayNeedKey);
-        EXPECT_EQ(endpointKind(row.raw), row.kind);
-    }
+TEST(EndpointKind, RawValuesRoundTripAndOnlyHostedKindsTakeAKey) {
+    for (EndpointKind kind : allEndpointKinds)
+        EXPECT_EQ(endpointKind(rawValue(kind)), kind);
     EXPECT_EQ(endpointKind("vllm"), std::nullopt);
     EXPECT_EQ(decodedEndpointKind("vllm"), EndpointKind::openAICompatible);
-}
-
-TEST(EndpointProtocol, RawValuesAreStrict) {
-    EXPECT_EQ(endpointProtocol("openAI"), EndpointProtocol::openAI);
+    EXPECT_EQ(wireProtocol(EndpointKind::ollama), EndpointProtocol::openAI);
+    EXPECT_EQ(wireProtocol(EndpointKind::anthropicCompatible), EndpointProtocol::anthropic);
+    EXPECT_FALSE(mayNeedAPIKey(EndpointKind::ollama));
+    EXPECT_TRUE(mayNeedAPIKey(EndpointKind::anthropicCompatible));
     EXPECT_EQ(endpointProtocol("anthropic"), EndpointProtocol::anthropic);
     EXPECT_EQ(endpointProtocol("Anthropic"), std::nullopt);
-    EXPECT_EQ(displayName(EndpointProtocol::openAI), "OpenAI");
-    EXPECT_EQ(displayName(EndpointProtocol::anthropic), "Anthropic");
 }
 
 TEST(Endpoint, DecodesStoredKindsLeniently) {
@@ -100,20 +75,6 @@ TEST(Endpoint, EncodesTheFourKeysAndReadsThemBack) {
     EXPECT_EQ(encoded["kind"], "anthropicCompatible");
     EXPECT_EQ(encoded["baseURL"], "https://api.example.com/v1");
     EXPECT_EQ(Endpoint::fromJson(encoded), endpoint);
-}
-
-TEST(Endpoint, EqualityComparesEveryField) {
-    Endpoint a = makeEndpoint("http://localhost:1234");
-    Endpoint b = a;
-    EXPECT_EQ(a, b);
-    b.name = "Other";
-    EXPECT_NE(a, b);
-    b = a;
-    b.kind = EndpointKind::ollama;
-    EXPECT_NE(a, b);
-    b = a;
-    b.baseURL = Url{"http://localhost:1235"};
-    EXPECT_NE(a, b);
 }
 
 struct ShortDescriptionCase {

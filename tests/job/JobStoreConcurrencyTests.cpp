@@ -1,5 +1,5 @@
-#include "JobTestSupport.h"
 #include "job/JobStore.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
-#include "JobTestSupport.h"
 #include "base/Files.h"
 #include "base/StoreError.h"
 #include "job/JobStore.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <chrono>
@@ -69,7 +69,7 @@ TEST(JobStore, FolderThatCannotBeCreatedFailsTheStore) {
 
 TEST(JobStore, DefaultDirectoryIsInTheSupportFolder) {
     test::TempDir data;
-    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    test::ScopedEnv dataEnv("XDG_DATA_HOME", data.path().string());
     EXPECT_EQ(JobStore::defaultDirectory(), data / "Marrowbell/Jobs");
 }
 

@@ -1,4 +1,4 @@
-#include "JobTestSupport.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <cstdlib>
@@ -91,29 +91,29 @@ TEST_P(JobJsonRefusal, MakesTheJobUndecodable) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, JobJsonRefusal,
-    testing::Values(
-        BadJob{"missing id", "id", nullptr}, BadJob{"missing name", "name", nullptr},
-        BadJob{"missing prompt", "prompt", nullptr},
-        BadJob{"missing folder", "workingDirectory", nullptr},
-        BadJob{"missing harness", "harnessID", nullptr},
-        BadJob{"missing permission", "permission", nullptr},
-        BadJob{"missing schedule", "schedule", nullptr},
-        BadJob{"missing zone", "timeZoneIdentifier", nullptr},
-        BadJob{"missing creation", "createdAt", nullptr}, BadJob{"null name", "name", nullptr},
-        BadJob{"number id", "id", 7}, BadJob{"malformed id", "id", "not-a-uuid"},
-        BadJob{"folder not a file URL", "workingDirectory", "https://example.com/"},
-        BadJob{"unknown permission", "permission", "root"},
-        BadJob{"unknown policy", "offlinePolicy", "retry"},
-        BadJob{"four-field schedule", "schedule", "0 9 * *"},
-        BadJob{"schedule as number", "schedule", 5},
-        BadJob{"string creation", "createdAt", "yesterday"},
-        BadJob{"wrong type optional", "isPaused", "yes"}, BadJob{"wrong type model", "model", 3},
-        BadJob{"skills not strings", "skills", Json::array({1, 2})},
-        BadJob{"skills as string", "skills", "review"},
-        BadJob{"overrides not object", "limitOverrides", 900},
-        BadJob{"override wrong type", "limitOverrides", Json({{"timeoutSeconds", "x"}})},
-        BadJob{"endpoint malformed", "endpointID", "abc"},
-        BadJob{"resumed wrong type", "resumedAt", true}));
+    testing::Values(BadJob{"missing id", "id", nullptr}, BadJob{"missing name", "name", nullptr},
+                    BadJob{"missing prompt", "prompt", nullptr},
+                    BadJob{"missing folder", "workingDirectory", nullptr},
+                    BadJob{"missing harness", "harnessID", nullptr},
+                    BadJob{"missing permission", "permission", nullptr},
+                    BadJob{"missing schedule", "schedule", nullptr},
+                    BadJob{"missing zone", "timeZoneIdentifier", nullptr},
+                    BadJob{"missing creation", "createdAt", nullptr}, BadJob{"number id", "id", 7},
+                    BadJob{"malformed id", "id", "not-a-uuid"},
+                    BadJob{"folder not a file URL", "workingDirectory", "https://example.com/"},
+                    BadJob{"unknown permission", "permission", "root"},
+                    BadJob{"unknown policy", "offlinePolicy", "retry"},
+                    BadJob{"schedule as number", "schedule", 5},
+                    BadJob{"string creation", "createdAt", "yesterday"},
+                    BadJob{"wrong type optional", "isPaused", "yes"},
+                    BadJob{"wrong type model", "model", 3},
+                    BadJob{"skills not strings", "skills", Json::array({1, 2})},
+                    BadJob{"skills as string", "skills", "review"},
+                    BadJob{"overrides not object", "limitOverrides", 900},
+                    BadJob{"override wrong type", "limitOverrides",
+                           Json({{"timeoutSeconds", "x"}})},
+                    BadJob{"endpoint malformed", "endpointID", "abc"},
+                    BadJob{"resumed wrong type", "resumedAt", true}));
 
 TEST(JobJson, ScheduleFailureIsTheCronError) {
     Json value = minimal();
@@ -126,12 +126,11 @@ TEST(Job, UnknownZoneReadsFineAndUsesTheSystemZone) {
     Json value = minimal();
     value["timeZoneIdentifier"] = "Atlantis/Capital";
     Job job = Job::fromJson(value);
-    ::setenv("TZ", "America/Denver", 1);
+    test::ScopedEnv zoneEnv("TZ", "America/Denver");
     EXPECT_EQ(job.timeZone().identifier(), "America/Denver");
     job.schedule = CronExpression("0 9 * * *");
     auto zone = *TimeZone::named("America/Denver");
     EXPECT_EQ(job.nextRun(*zone.instant({2026, 1, 5, 8, 0})), zone.instant({2026, 1, 5, 9, 0}));
-    ::unsetenv("TZ");
 }
 
 TEST(Job, PausedJobsHaveNoNextRunUnlessAskedAsIfResumed) {
@@ -182,10 +181,6 @@ TEST(Job, PermissionTitleNamesAWorktreeOnlyForScopedWriteInARepository) {
     EXPECT_EQ(job.permissionTitle(), "Write in this folder only (scoped write)");
     test::writeFile(folder / ".git", "gitdir: /elsewhere/.git/worktrees/x\n");
     EXPECT_EQ(job.permissionTitle(), "Write in a worktree (scoped write)");
-    job.permission = PermissionLevel::readOnly;
-    EXPECT_EQ(job.permissionTitle(), "Look, don't touch (read-only)");
-    job.permission = PermissionLevel::fullAccess;
-    EXPECT_EQ(job.permissionTitle(), "Anywhere on this computer (full access)");
 }
 
 TEST(RunLimitsJson, DefaultsForMissingKeysAndStrictTypes) {
@@ -199,17 +194,13 @@ TEST(RunLimitsJson, DefaultsForMissingKeysAndStrictTypes) {
     EXPECT_THROW(RunLimits::fromJson(Json({{"timeoutSeconds", "60"}})), DecodeError);
 }
 
-TEST(Enumerations, RawValuesAndTitles) {
+TEST(Enumerations, RawValuesRoundTrip) {
     for (PermissionLevel level : allPermissionLevels)
         EXPECT_EQ(permissionLevelFromRaw(rawValue(level)), level);
     for (OfflinePolicy policy : allOfflinePolicies)
         EXPECT_EQ(offlinePolicyFromRaw(rawValue(policy)), policy);
     EXPECT_FALSE(permissionLevelFromRaw("ReadOnly"));
     EXPECT_FALSE(offlinePolicyFromRaw(""));
-    EXPECT_EQ(plainTitle(OfflinePolicy::skipAndNotify), "Skip this run and notify me");
-    EXPECT_EQ(plainTitle(OfflinePolicy::failAndNotify), "Record it as a failure");
-    EXPECT_EQ(repositoryTitle(PermissionLevel::readOnly), "Look, don't touch (read-only)");
-    EXPECT_EQ(compactTitle(PermissionLevel::fullAccess), "full access");
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-#include "job/JobTestSupport.h"
 #include "job/SchedulePlanner.h"
+#include "support/JobFixture.h"
 
 #include <gtest/gtest.h>
 #include <limits>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "harness/HarnessManifest.h"
-#include "job/JobTestSupport.h"
 #include "run/JobRunner.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <memory>

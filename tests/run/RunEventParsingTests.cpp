@@ -46,10 +46,7 @@ TEST(EventFormat, RawValuesRoundTrip) {
     for (EventFormat format : {EventFormat::claudeStreamJSON, EventFormat::codexJSONL,
                                EventFormat::opencodeJSON, EventFormat::piJSON})
         EXPECT_EQ(eventFormatFromRaw(rawValue(format)), format);
-    EXPECT_EQ(rawValue(EventFormat::codexJSONL), "codexJSONL");
     EXPECT_FALSE(eventFormatFromRaw("claude"));
-    EXPECT_EQ(&RunEventParsers::parser(EventFormat::piJSON),
-              &RunEventParsers::parser(EventFormat::piJSON));
 }
 
 TEST(RunSummary, KeepsTheNewest500WhenReaching1000Events) {
@@ -190,14 +187,11 @@ TEST_P(BlockedTools, NamesToolsByCountThenName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BlockedTools,
-    testing::Values(
-        DenialCase{R"([{"tool_name":"E"},{"tool_name":"B"},{"tool_name":"E"}])", "E \xC3\x97"
-                                                                                 "2, B"},
-        DenialCase{R"([{"tool_name":"A"},{"tool_name":"A"},{"tool_name":"A"},{"tool_name":"B"}])",
-                   "A \xC3\x97"
-                   "3, B"},
-        DenialCase{R"([{"tool_name":"Write"},{"tool_name":"Bash"}])", "Bash, Write"},
-        DenialCase{R"([{"tool_name":1},{"other":"x"}])", "A tool"}));
+    testing::Values(DenialCase{R"([{"tool_name":"E"},{"tool_name":"B"},{"tool_name":"E"}])",
+                               "E \xC3\x97"
+                               "2, B"},
+                    DenialCase{R"([{"tool_name":"Write"},{"tool_name":"Bash"}])", "Bash, Write"},
+                    DenialCase{R"([{"tool_name":1},{"other":"x"}])", "A tool"}));
 
 TEST(ClaudeStreamJSONParser, NoWarningForEmptyOrMalformedDenials) {
     EXPECT_FALSE(claude.parse(R"({"type":"result","permission_denials":[]})").warning);

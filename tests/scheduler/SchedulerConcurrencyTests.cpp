@@ -1,6 +1,6 @@
-#include "job/JobTestSupport.h"
 #include "scheduler/SchedulerTestSupport.h"
 #include "scheduler/SerialTimerQueue.h"
+#include "support/JobFixture.h"
 
 #include <gtest/gtest.h>
 

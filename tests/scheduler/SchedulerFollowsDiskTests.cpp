@@ -1,7 +1,7 @@
 #include "base/FileWatcher.h"
 #include "base/Files.h"
-#include "job/JobTestSupport.h"
 #include "scheduler/SchedulerTestSupport.h"
+#include "support/JobFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -32,16 +32,7 @@ std::string text(const Job& j) {
     return json::pretty(j.toJson());
 }
 
-// Polls for at most 20 s: the watcher reacts in milliseconds, a loaded machine later.
-bool eventually(const std::function<bool()>& condition) {
-    auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using test::eventually;
 
 // A scheduler whose stores follow their files, planning one job due at 11:30 from 11:00.
 struct FollowingScheduler : SchedulerFixture {

@@ -1,5 +1,5 @@
-#include "job/JobTestSupport.h"
 #include "service/CoreServices.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

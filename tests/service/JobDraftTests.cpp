@@ -1,6 +1,6 @@
 #include "harness/HarnessRegistry.h"
-#include "job/JobTestSupport.h"
 #include "service/JobDraft.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +47,7 @@ protected:
 
 TEST_F(JobDraftCheck, ValidDraftMakesTheJob) {
     JobDraft draft = valid();
+    draft.name = "";
     draft.folder = (project / "repo/./").string();
     draft.endpoint = "proxy"; // by name in another letter case
     draft.model = "";
@@ -56,6 +57,7 @@ TEST_F(JobDraftCheck, ValidDraftMakesTheJob) {
     EXPECT_TRUE(checked.problems.empty());
     ASSERT_TRUE(checked.job);
     const Job& job = *checked.job;
+    EXPECT_EQ(job.name, "Untitled job");
     EXPECT_EQ(job.workingDirectory, FileUrl::fromPath(project / "repo", true));
     EXPECT_EQ(job.endpointID, context.endpoints[1].id);
     EXPECT_FALSE(job.model);

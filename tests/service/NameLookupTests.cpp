@@ -1,5 +1,5 @@
-#include "job/JobTestSupport.h"
 #include "service/NameLookup.h"
+#include "support/JobFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -129,23 +129,16 @@ TEST_P(DamagedEndpointsFile, KeepsWhatDecodesAndSetsTheFileAside) {
     EXPECT_EQ(files::read(aside[0]), GetParam().content);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Contents, DamagedEndpointsFile,
-    testing::Values(DamagedCase{"NotJson", "not json at all", {}},
-                    DamagedCase{"NotAList", "{}", {}},
-                    DamagedCase{"OneWithoutKind",
-                                R"([{"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C8","name":"ok",
-                                     "baseURL":"http://localhost:1234","kind":"lmStudio"},
-                                    {"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C9","name":"bad",
-                                     "baseURL":"http://localhost:1234"}])",
-                                {"ok"}},
-                    DamagedCase{"BadIdentifier",
-                                R"([{"id":"studio","name":"bad",
+INSTANTIATE_TEST_SUITE_P(Contents, DamagedEndpointsFile,
+                         testing::Values(DamagedCase{"NotAList", "{}", {}},
+                                         // The bad entry first: decoding goes on past it.
+                                         DamagedCase{"BadIdentifier",
+                                                     R"([{"id":"studio","name":"bad",
                                      "baseURL":"http://localhost:1234","kind":"lmStudio"},
                                     {"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C9","name":"ok",
                                      "baseURL":"http://localhost:1234","kind":"ollama"}])",
-                                {"ok"}}),
-    [](const auto& info) { return std::string(info.param.label); });
+                                                     {"ok"}}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(EndpointStore, UnknownKindInTheFileStillLoads) {
     test::TempDir dir;
@@ -179,7 +172,7 @@ TEST(EndpointStore, AChangeThatCannotBeWrittenFailsAndChangesNothing) {
 } // namespace
 } // namespace marrowbell
 
-#include "../job/JobTestSupport.h"
+#include "support/JobFixture.h"
 
 namespace marrowbell {
 namespace {

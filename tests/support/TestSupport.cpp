@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -204,6 +205,16 @@ ProcessResult runProcess(const std::vector<std::string>& arguments, const std::s
 
 fs::path builtBinary(const std::string& name) {
     return fs::path(MARROWBELL_BIN_DIR) / name;
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
 }
 
 } // namespace marrowbell::test

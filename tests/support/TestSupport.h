@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,6 +80,10 @@ struct ProcessResult {
 // entries ("NAME=value") are added to (or replace) the test's own environment.
 ProcessResult runProcess(const std::vector<std::string>& arguments, const std::string& input = "",
                          const std::vector<std::string>& environment = {});
+
+// Polls `condition` every 10 ms until it holds or `limit` has passed; its last answer.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // Path of a binary built by this project (marrowbellctl, marrowbell-sandbox…).
 std::filesystem::path builtBinary(const std::string& name);
