@@ -159,6 +159,19 @@ TEST_F(JobEditorWindowTest, ANewJobSaysWhenItFirstRuns) {
     EXPECT_EQ(text("message"), "Runs from " + Format::date(nine, "EEE d MMM, h:mm a"));
 }
 
+// Made in the window and nowhere else, a job runs when its minute comes: the model's
+// own scheduler picks it up from the store and leaves a record.
+TEST_F(JobEditorWindowTest, AJobMadeHereRunsAtItsNextMinute) {
+    open();
+    fillIn();
+    pick("repeat", "Custom cron");
+    type("cron", "* * * * *");
+    find<QPushButton>("schedule")->click();
+    ASSERT_TRUE(saved());
+    const Uuid id = saved()->id;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model->history()->runs(id).empty(); }, 75000));
+}
+
 struct NameCase {
     const char* name;
     QString typedName, typedModel;
