@@ -650,29 +650,9 @@ void ControlServer::runBegan(const LiveRun& run) {
 
 void ControlServer::outputLine(const LiveRun& run, std::uint64_t length, OutputChannel channel,
                                std::string_view text) {
-    if (followers_.load(std::memory_order_relaxed) == 0)
-        return;
-    thread_local std::string event;
-    event.clear();
-    std::lock_guard lock(mutex_);
-    auto found = followersByRun_.find(run.runID);
-    if (found == followersByRun_.end())
-        return;
-    for (std::uint64_t id : found->second) {
-        auto connection = connections_.find(id);
-        if (connection == connections_.end())
-            continue;
-        Connection& follower = *connection->second;
-        if (follower.threshold && length <= *follower.threshold)
-            continue; // already in the transcript it is being sent
-        if (event.empty())
-            ControlProtocol::appendOutputEvent(event, channel, text);
-        if (!follower.threshold)
-            follower.unfiltered.emplace_back(length, follower.queue.size());
-        enqueue(follower, event, true);
-        if (!follower.threshold)
-            follower.unfilteredEnd = follower.queue.size();
-    }
+    // A batch of one: `length` counts the line with its prefix and newline.
+    const std::uint64_t before = length - transcriptPrefix(channel).size() - text.size() - 1;
+    outputLines(run, before, channel, std::span(&text, 1));
 }
 
 void ControlServer::outputLines(const LiveRun& run, std::uint64_t lengthBefore,
