@@ -89,8 +89,9 @@ TEST(ResolveExecutableTest, TriesEveryNameInEveryFolderInOrderAndSkipsPlainFiles
     test::TempDir dir;
     HarnessRegistry registry = registryOf({specNamed("t", {"A", "B", "C"})});
     std::string x = (dir / "X").string(), y = (dir / "Y").string();
+    const Strings folders{x, y};
     try {
-        registry.resolveExecutable(registry.spec("t"), {x, y});
+        registry.resolveExecutable(registry.spec("t"), folders);
         FAIL() << "expected executableNotFound";
     } catch (const HarnessError& error) {
         EXPECT_EQ(std::string(error.what()), "Could not find the Tool t binary. Looked for: " + x +
@@ -101,8 +102,8 @@ TEST(ResolveExecutableTest, TriesEveryNameInEveryFolderInOrderAndSkipsPlainFiles
     test::writeFile(dir / "X/B", "not executable");
     executable(dir / "Y/B");
     executable(dir / "Y/C");
-    EXPECT_EQ(registry.resolveExecutable(registry.spec("t"), {x, y}), dir / "Y/B");
-    EXPECT_TRUE(registry.isInstalled(registry.spec("t"), {x, y}));
+    EXPECT_EQ(registry.resolveExecutable(registry.spec("t"), folders), dir / "Y/B");
+    EXPECT_TRUE(registry.isInstalled(registry.spec("t"), folders));
 }
 
 TEST(HarnessRegistryTest, LooksUpTheFirstSpecWithAnId) {
