@@ -3,6 +3,7 @@
 #include "base/TimeZone.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 #include <stdexcept>
 
 namespace marrowbell::test {
@@ -14,13 +15,22 @@ inline TimeZone zone(const char* identifier) {
     return *z;
 }
 
-// The instant showing this wall time in `z` (its first occurrence).
-inline Instant wall(const TimeZone& z, int year, int month, int day, int hour, int minute,
-                    double second = 0) {
-    auto instant = z.instant({year, month, day, hour, minute, second});
-    if (!instant)
-        throw std::runtime_error("wall time does not exist");
-    return *instant;
+// The instants showing these wall times in `z` (first occurrences), written
+// "2026-6-1 9:00[:30.5]" and separated by commas.
+inline std::vector<Instant> walls(const TimeZone& z, const std::string& text) {
+    std::vector<Instant> instants;
+    std::istringstream in(text);
+    LocalDateTime t;
+    char sep;
+    while (in >> t.year >> sep >> t.month >> sep >> t.day >> t.hour >> sep >> t.minute) {
+        t.second = in.peek() == ':' ? (in >> sep >> t.second, t.second) : 0;
+        auto instant = z.instant(t);
+        if (!instant)
+            throw std::runtime_error("wall time does not exist");
+        instants.push_back(*instant);
+        in >> sep;
+    }
+    return instants;
 }
 
 } // namespace marrowbell::test

@@ -38,28 +38,25 @@ int mappedOnlyBy(const std::string& library, const std::function<void()>& use) {
 
 // Reading an endpoint's address uses libcurl's URL parser, so that is the first use.
 TEST(LazyLibraries, HttpLibraryIsLoadedByTheFirstEndpointAddress) {
-    EXPECT_EQ(mappedOnlyBy("libcurl.so",
-                           [] {
-                               const Endpoint endpoint{
-                                   Uuid::random(), "Closed",
-                                   *Endpoint::validated("http://127.0.0.1:9/v1"),
-                                   EndpointKind::ollama};
-                               EndpointProbe(1).check(endpoint, std::nullopt);
-                           }),
-              0);
+    auto probe = [] {
+        EndpointProbe(1).check({Uuid::random(), "Closed",
+                                *Endpoint::validated("http://127.0.0.1:9/v1"),
+                                EndpointKind::ollama},
+                               std::nullopt);
+    };
+    EXPECT_EQ(mappedOnlyBy("libcurl.so", probe), 0);
 }
 
 TEST(LazyLibraries, CredentialStoreLibraryIsLoadedByTheFirstKeyLookup) {
     test::TempDir home;
     test::ScopedEnv data("XDG_DATA_HOME", home.path().string());
-    EXPECT_EQ(mappedOnlyBy("libsecret-1.so",
-                           [] {
-                               const SecretStore& store = SecretStore::shared();
-                               if (mapped("libsecret-1.so")) // taking the store is no use yet
-                                   ::_exit(3);
-                               store.secret(Uuid::random());
-                           }),
-              0);
+    auto lookUp = [] {
+        const SecretStore& store = SecretStore::shared();
+        if (mapped("libsecret-1.so")) // taking the store is no use yet
+            ::_exit(3);
+        store.secret(Uuid::random());
+    };
+    EXPECT_EQ(mappedOnlyBy("libsecret-1.so", lookUp), 0);
 }
 
 } // namespace

@@ -29,47 +29,35 @@ std::string decodeError(const Json& harness) {
 TEST(HarnessSpecTest, OptionalFieldsTakeTheirDefaults) {
     HarnessSpec spec = HarnessSpec::decode(minimalHarness());
     EXPECT_EQ(spec.limitEnforcement, LimitEnforcement::none);
-    EXPECT_FALSE(spec.modelFlag);
-    EXPECT_FALSE(spec.skills);
-    EXPECT_FALSE(spec.models);
-    EXPECT_FALSE(spec.sandbox);
+    EXPECT_FALSE(spec.modelFlag || spec.skills || spec.models || spec.sandbox ||
+                 spec.endpointProtocol);
     EXPECT_TRUE(spec.apiKeyVariables.empty());
-    EXPECT_FALSE(spec.endpointProtocol);
     EXPECT_EQ(spec.eventFormat, EventFormat::piJSON);
+    Json harness = minimalHarness();
+    harness["skills"] = {{"flag", "--skill"}, {"repeatable", false}};
+    EXPECT_EQ(HarnessSpec::decode(harness).skills,
+              (SkillSupport{"--skill", false, SkillStyle::additive, std::nullopt, std::nullopt}));
 }
 
-TEST(HarnessSpecTest, MapKeyedFieldsDropUnknownKeys) {
+// What a newer manifest may add: map keys are dropped, unknown tags fall back.
+TEST(HarnessSpecTest, UnknownMapKeysAreDroppedAndUnknownTagsFallBack) {
     Json harness = minimalHarness();
     harness["permissions"] = {{"readOnly", {"--read"}}, {"sudo", {"--all"}}};
     harness["apiKeyVariables"] = {{"gopher", "GOPHER_KEY"}};
-    HarnessSpec spec = HarnessSpec::decode(harness);
-    ASSERT_EQ(spec.permissions.size(), 1u);
-    EXPECT_EQ(spec.permissions.at(PermissionLevel::readOnly), std::vector<std::string>{"--read"});
-    EXPECT_TRUE(spec.apiKeyVariables.empty());
-}
-
-TEST(HarnessSpecTest, TaggedUnionsFallBackOnUnknownTags) {
-    Json harness = minimalHarness();
     harness["localEndpoint"] = {{"style", "carrierPigeon"}};
     harness["models"] = {{"kind", "scry"}, {"arguments", {"models"}}};
     harness["skills"] = {{"flag", "--skill"},
                          {"repeatable", true},
                          {"source", {{"kind", "other"}, {"arguments", {"skills", "ls"}}}}};
     HarnessSpec spec = HarnessSpec::decode(harness);
+    EXPECT_EQ(spec.permissions,
+              (decltype(spec.permissions){{PermissionLevel::readOnly, {"--read"}}}));
+    EXPECT_TRUE(spec.apiKeyVariables.empty());
     EXPECT_TRUE(std::holds_alternative<LocalEndpointStyle::Unsupported>(spec.localEndpoint.style));
     EXPECT_EQ(std::get<ModelSource::List>(spec.models->kind).arguments,
               std::vector<std::string>{"models"});
     EXPECT_EQ(std::get<SkillSource::Command>(spec.skills->source->kind).arguments,
               (std::vector<std::string>{"skills", "ls"}));
-}
-
-TEST(HarnessSpecTest, SkillSupportDefaultsToAdditiveWithoutTemplateOrSource) {
-    Json harness = minimalHarness();
-    harness["skills"] = {{"flag", "--skill"}, {"repeatable", false}};
-    SkillSupport support = *HarnessSpec::decode(harness).skills;
-    EXPECT_EQ(support.style, SkillStyle::additive);
-    EXPECT_FALSE(support.templateText);
-    EXPECT_FALSE(support.source);
 }
 
 TEST(HarnessSpecTest, DecodesEveryPayloadCase) {
@@ -100,51 +88,47 @@ TEST(HarnessSpecTest, DecodesEveryPayloadCase) {
     EXPECT_EQ(spec.limitEnforcement, LimitEnforcement::toolAllowlist);
 }
 
+// `value` null: the key is removed.
 struct BrokenHarness {
     const char* name;
-    std::function<void(Json&)> change;
+    const char* key;
+    Json value;
     const char* error;
 };
 
 class HarnessSpecFailureTest : public testing::TestWithParam<BrokenHarness> {};
 
-TEST_P(HarnessSpecFailureTest, ReportsTheFirstBadKey) {
+TEST_P(HarnessSpecFailureTest, ReportsTheBadKey) {
     Json harness = minimalHarness();
-    GetParam().change(harness);
+    if (GetParam().value.is_null())
+        harness.erase(GetParam().key);
+    else
+        harness[GetParam().key] = GetParam().value;
     EXPECT_EQ(decodeError(harness), GetParam().error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, HarnessSpecFailureTest,
-    testing::Values(BrokenHarness{"styleMissing",
-                                  [](Json& h) {
-                                      h["localEndpoint"] = {{"variable", "BASE"}};
-                                  },
-                                  "\"style\" is missing"},
-                    BrokenHarness{"skillsWithoutRepeatable",
-                                  [](Json& h) {
-                                      h["skills"] = {{"flag", "--skill"}};
-                                  },
-                                  "\"repeatable\" is missing"},
-                    BrokenHarness{"listWithoutArguments",
-                                  [](Json& h) {
-                                      h["models"] = {{"kind", "list"}};
-                                  },
-                                  "\"arguments\" is missing"},
-                    BrokenHarness{"unknownKindWithoutArguments",
-                                  [](Json& h) {
-                                      h["models"] = {{"kind", "scry"}};
-                                  },
-                                  "\"arguments\" is missing"},
-                    BrokenHarness{"unknownEventFormat", [](Json& h) { h["eventFormat"] = "xml"; },
-                                  "\"eventFormat\" has an unknown value \"xml\""},
-                    BrokenHarness{"permissionsMissing", [](Json& h) { h.erase("permissions"); },
-                                  "\"permissions\" is missing"},
-                    BrokenHarness{"unknownPromptDelivery",
-                                  [](Json& h) { h["promptDelivery"] = "carrier"; },
-                                  "\"promptDelivery\" has an unknown value \"carrier\""},
-                    BrokenHarness{"unknownLimit", [](Json& h) { h["limitEnforcement"] = "hope"; },
-                                  "\"limitEnforcement\" has an unknown value \"hope\""}),
+    testing::Values(
+        BrokenHarness{
+            "styleMissing", "localEndpoint", {{"variable", "BASE"}}, "\"style\" is missing"},
+        BrokenHarness{"skillsWithoutRepeatable",
+                      "skills",
+                      {{"flag", "--skill"}},
+                      "\"repeatable\" is missing"},
+        BrokenHarness{
+            "listWithoutArguments", "models", {{"kind", "list"}}, "\"arguments\" is missing"},
+        BrokenHarness{"unknownKindWithoutArguments",
+                      "models",
+                      {{"kind", "scry"}},
+                      "\"arguments\" is missing"},
+        BrokenHarness{"unknownEventFormat", "eventFormat", "xml",
+                      "\"eventFormat\" has an unknown value \"xml\""},
+        BrokenHarness{"permissionsMissing", "permissions", nullptr, "\"permissions\" is missing"},
+        BrokenHarness{"unknownPromptDelivery", "promptDelivery", "carrier",
+                      "\"promptDelivery\" has an unknown value \"carrier\""},
+        BrokenHarness{"unknownLimit", "limitEnforcement", "hope",
+                      "\"limitEnforcement\" has an unknown value \"hope\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SkillSupportTest, RendersTemplateLiterally) {
@@ -157,14 +141,10 @@ TEST(SkillSupportTest, RendersTemplateLiterally) {
     EXPECT_EQ(support.rendered("lint", true), std::nullopt);
 }
 
-TEST(HarnessManifestTest, OnlyHarnessesGivesEmptyDefaults) {
-    HarnessManifest manifest = HarnessManifest::decode(Json::parse(R"({"harnesses": []})"));
-    EXPECT_EQ(manifest, HarnessManifest{});
-}
-
-TEST(HarnessManifestTest, OneBadHarnessFailsTheWholeDocument) {
-    Json document = {{"harnesses", {minimalHarness(), Json::object()}}};
-    EXPECT_THROW(HarnessManifest::decode(document), DecodeError);
+TEST(HarnessManifestTest, OnlyHarnessesIsRequiredAndOneBadHarnessFailsTheWholeDocument) {
+    EXPECT_EQ(HarnessManifest::decode(Json::parse(R"({"harnesses": []})")), HarnessManifest{});
+    EXPECT_THROW(HarnessManifest::decode({{"harnesses", {minimalHarness(), Json::object()}}}),
+                 DecodeError);
     EXPECT_THROW(HarnessManifest::decode(Json::object()), DecodeError);
 }
 

@@ -3,90 +3,78 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <optional>
 #include <unistd.h>
 
 using namespace marrowbell;
 namespace fs = std::filesystem;
+using Paths = std::vector<std::string>;
 using test::ScopedEnv;
 
 namespace {
 
-// System-wide private folders this machine has; they are listed in every profile.
-std::vector<std::string> existingSystemCandidates() {
-    std::vector<std::string> result;
-    for (const std::string& path : {std::string("/media"), std::string("/run/media"),
-                                    "/run/user/" + std::to_string(::getuid())})
-        if (fs::exists(path))
-            result.push_back(SandboxProfile::resolved(path));
-    return result;
+// `paths` with `more` added, sorted as the profile lists them.
+Paths with(Paths paths, const std::vector<fs::path>& more) {
+    for (const fs::path& path : more)
+        paths.push_back(path.string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+Paths without(Paths paths, const fs::path& gone) {
+    std::erase(paths, gone.string());
+    return paths;
 }
 
 // `folders` with the run's private temporary folders, sorted.
-std::vector<std::string> withTemporaryFolders(std::vector<std::string> folders) {
-    folders.insert(folders.end(), {"/dev/shm", "/private/var/folders", "/tmp", "/var/tmp"});
-    std::sort(folders.begin(), folders.end());
-    return folders;
+Paths withTemporaryFolders(const std::vector<fs::path>& folders) {
+    return with({"/dev/shm", "/private/var/folders", "/tmp", "/var/tmp"}, folders);
+}
+
+bool lists(const Paths& paths, const fs::path& path) {
+    return std::find(paths.begin(), paths.end(), path.string()) != paths.end();
 }
 
 class SandboxProfileTest : public ::testing::Test {
 protected:
     test::TempDir root;
-    fs::path home = root / "home";
-    fs::path tmp = root / "tmp";
-    ScopedEnv homeEnv{"HOME", (root / "home").string()};
-    ScopedEnv tmpEnv{"TMPDIR", (root / "tmp").string()};
-    ScopedEnv dataEnv{"XDG_DATA_HOME", (root / "home/.local/share").string()};
+    fs::path home = root / "home", tmp = root / "tmp", work = root / "work";
+    ScopedEnv homeEnv{"HOME", home.string()};
+    ScopedEnv tmpEnv{"TMPDIR", tmp.string()};
+    ScopedEnv dataEnv{"XDG_DATA_HOME", (home / ".local/share").string()};
     ScopedEnv runtimeEnv{"XDG_RUNTIME_DIR", (root / "run").string()};
 
     void SetUp() override {
         fs::create_directories(home);
         fs::create_directories(tmp);
     }
-
-    // The unreadable list for a home with none of the Linux private folders.
-    std::vector<std::string> defaultUnreadable() const {
-        std::vector<std::string> result = {"/Volumes"};
-        for (const char* name :
-             {"Library/Application Support/AddressBook",
-              "Library/Application Support/com.apple.TCC", "Library/Calendars",
-              "Library/Containers/com.apple.Safari", "Library/Cookies", "Library/HomeKit",
-              "Library/IdentityServices", "Library/Mail", "Library/Messages",
-              "Library/Metadata/CoreSpotlight", "Library/Safari", "Library/Suggestions", "Movies",
-              "Music", "Pictures"})
-            result.push_back((home / name).string());
-        for (const auto& path : existingSystemCandidates())
-            result.push_back(path);
-        std::sort(result.begin(), result.end());
-        return result;
-    }
+    // What a run in an unrelated folder may not read, with the folders made so far.
+    Paths baseline() const { return SandboxProfile{work, {}, false}.unreadableSubpaths(); }
 };
 
 } // namespace
 
-TEST_F(SandboxProfileTest, ScopedWriteTextListsEveryRuleInOrder) {
-    fs::create_directories(root / "work");
-    SandboxProfile profile{root / "work", {"~/.tool"}, true};
-    std::string expected = "(version 1)\n(allow default)\n(deny file-write*)\n";
-    for (const std::string& path :
-         withTemporaryFolders({(home / ".tool").string(), (root / "work").string()}))
-        expected += "(allow file-write* (subpath \"" + path + "\"))\n";
-    for (const auto& path : defaultUnreadable())
-        expected += "(deny file-read* (subpath \"" + path + "\"))\n";
-    expected += "(allow file-write* (regex #\"^/private/tmp/claude-[0-9A-Fa-f]+-cwd$\"))\n"
-                "(allow file-write-data (literal \"/dev/null\") (literal \"/dev/stdout\") "
-                "(literal \"/dev/stderr\") (literal \"/dev/dtracehelper\") (literal "
-                "\"/dev/urandom\"))";
-    EXPECT_EQ(profile.text(), expected);
+TEST_F(SandboxProfileTest, TextHoldsEveryRuleAndNoTerminal) {
+    fs::create_directories(work);
+    SandboxProfile profile{work, {"~/.tool"}, true};
+    const Paths hidden = baseline();
+    for (const fs::path& path :
+         {home / "Music", home / "Pictures", home / "Library/Mail", fs::path("/Volumes")})
+        EXPECT_TRUE(lists(hidden, path)) << path;
+    EXPECT_EQ(profile.writableSubpaths(), withTemporaryFolders({home / ".tool", work}));
+    SandboxPolicy policy = SandboxPolicy::parse(profile.text());
+    EXPECT_EQ(policy.writableSubpaths, profile.writableSubpaths());
+    EXPECT_EQ(policy.unreadableSubpaths, hidden);
+    EXPECT_EQ(policy.writablePatterns, Paths{"^/private/tmp/claude-[0-9A-Fa-f]+-cwd$"});
+    EXPECT_TRUE(lists(policy.writableLiterals, "/dev/null"));
+    EXPECT_FALSE(lists(policy.writableLiterals, "/dev/tty"));
 }
 
 // The user's own temporary folder is shared with everything else the user runs.
 TEST_F(SandboxProfileTest, ReadOnlyProfileKeepsOnlyThePrivateTemporaryFolders) {
-    SandboxProfile profile{root / "work", {}, false};
+    SandboxProfile profile{work, {}, false};
     EXPECT_EQ(profile.writableSubpaths(), withTemporaryFolders({}));
-    EXPECT_EQ(profile.text().find((root / "work").string()), std::string::npos);
+    EXPECT_EQ(profile.text().find(work.string()), std::string::npos);
     EXPECT_EQ(profile.text().find(tmp.string()), std::string::npos);
 }
 
@@ -94,90 +82,68 @@ TEST_F(SandboxProfileTest, MissingWorkspaceResolvesThroughItsLinkedAncestor) {
     fs::create_directories(root / "real");
     fs::create_directory_symlink(root / "real", root / "link");
     SandboxProfile profile{root / "link" / "new" / "deeper", {}, true};
-    EXPECT_EQ(profile.writableSubpaths(),
-              withTemporaryFolders({(root / "real/new/deeper").string()}));
+    EXPECT_EQ(profile.writableSubpaths(), withTemporaryFolders({root / "real/new/deeper"}));
     EXPECT_EQ(SandboxProfile::resolved(root / "link/./new/../new/deeper/"),
               (root / "real/new/deeper").string());
-}
-
-TEST(SandboxProfileResolved, PathWithNothingExistingIsKeptAsWritten) {
     EXPECT_EQ(SandboxProfile::resolved("/marrowbell-absent/x/../y"), "/marrowbell-absent/x/../y");
     EXPECT_EQ(SandboxProfile::resolved("/"), "/");
 }
 
 TEST_F(SandboxProfileTest, UidIsReplacedBeforeTheTildeIsExpanded) {
-    SandboxProfile profile{root / "work", {"~/.state-{uid}/{uid}"}, false};
     std::string uid = std::to_string(::getuid());
-    auto writable = profile.writableSubpaths();
-    EXPECT_NE(
-        std::find(writable.begin(), writable.end(), (home / (".state-" + uid) / uid).string()),
-        writable.end());
+    SandboxProfile profile{work, {"~/.state-{uid}/{uid}"}, false};
+    EXPECT_TRUE(lists(profile.writableSubpaths(), home / (".state-" + uid) / uid));
 }
 
 TEST_F(SandboxProfileTest, DuplicatesAndTrailingSlashesAreListedOnce) {
     fs::create_directories(home / ".tool");
     fs::create_directory_symlink(home / ".tool", home / ".tool-link");
     SandboxProfile profile{tmp, {"~/.tool/", "~/.tool", "~/.tool-link"}, true};
-    EXPECT_EQ(profile.writableSubpaths(),
-              withTemporaryFolders({(home / ".tool").string(), tmp.string()}));
+    EXPECT_EQ(profile.writableSubpaths(), withTemporaryFolders({home / ".tool", tmp}));
 }
 
 TEST_F(SandboxProfileTest, WorkspaceInsideAPrivateFolderUnhidesIt) {
     SandboxProfile profile{home / "Music" / "project", {}, false};
-    auto expected = defaultUnreadable();
-    std::erase(expected, (home / "Music").string());
-    EXPECT_EQ(profile.unreadableSubpaths(), expected);
+    EXPECT_EQ(profile.unreadableSubpaths(), without(baseline(), home / "Music"));
 }
 
 TEST_F(SandboxProfileTest, WorkspaceAtHomeUnhidesEveryHomeFolder) {
     fs::create_directories(home / ".mozilla");
-    SandboxProfile profile{home, {}, true};
-    auto expected = existingSystemCandidates();
-    expected.insert(expected.begin(), "/Volumes");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(profile.unreadableSubpaths(), expected);
+    for (const std::string& path : SandboxProfile{home, {}, true}.unreadableSubpaths())
+        EXPECT_FALSE(path.starts_with(home.string())) << path;
+    EXPECT_TRUE(lists(SandboxProfile{home, {}, true}.unreadableSubpaths(), "/Volumes"));
 }
 
 TEST_F(SandboxProfileTest, HarnessFolderInsideAPrivateFolderUnhidesIt) {
     fs::create_directories(home / ".config/chromium");
     fs::create_directories(home / ".local/share/keyrings");
-    SandboxProfile profile{root / "work", {"~/.config/chromium/extension-state"}, false};
-    auto unreadable = profile.unreadableSubpaths();
-    EXPECT_EQ(
-        std::count(unreadable.begin(), unreadable.end(), (home / ".config/chromium").string()), 0);
-    EXPECT_EQ(
-        std::count(unreadable.begin(), unreadable.end(), (home / ".local/share/keyrings").string()),
-        1);
+    SandboxProfile profile{work, {"~/.config/chromium/extension-state"}, false};
+    EXPECT_EQ(profile.unreadableSubpaths(), without(baseline(), home / ".config/chromium"));
+    EXPECT_TRUE(lists(profile.unreadableSubpaths(), home / ".local/share/keyrings"));
 }
 
 TEST_F(SandboxProfileTest, LinuxPrivateFoldersAreListedOnlyWhereTheyExist) {
+    const Paths before = baseline();
     fs::create_directories(home / ".mozilla");
     fs::create_directories(home / ".password-store");
     fs::create_directories(root / "elsewhere");
     fs::create_directory_symlink(root / "elsewhere", home / "Videos");
-    SandboxProfile profile{root / "work", {}, false};
-    auto expected = defaultUnreadable();
-    expected.push_back((home / ".mozilla").string());
-    expected.push_back((home / ".password-store").string());
-    expected.push_back((root / "elsewhere").string()); // ~/Videos, made canonical
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(profile.unreadableSubpaths(), expected);
+    // ~/Videos is listed as the folder it links to.
+    EXPECT_EQ(baseline(),
+              with(before, {home / ".mozilla", home / ".password-store", root / "elsewhere"}));
 }
 
 TEST_F(SandboxProfileTest, KeysAndOtherHarnessesLoginsAreHiddenButTheHarnesssOwnStaysReadable) {
+    const Paths before = baseline();
     for (const char* folder : {".ssh", ".codex", ".pi/agent", ".local/share/Marrowbell"})
         fs::create_directories(home / folder);
     for (const char* file : {".netrc", ".claude.json"})
         test::writeFile(home / file, "secret");
     fs::create_directories(root / "run");
-    SandboxProfile profile{root / "work", {"~/.pi/agent"}, false};
-    auto expected = defaultUnreadable();
-    for (const char* hidden :
-         {".ssh", ".codex", ".local/share/Marrowbell", ".netrc", ".claude.json"})
-        expected.push_back((home / hidden).string());
-    expected.push_back((root / "run").string());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(profile.unreadableSubpaths(), expected);
+    SandboxProfile profile{work, {"~/.pi/agent"}, false};
+    EXPECT_EQ(profile.unreadableSubpaths(),
+              with(before, {home / ".ssh", home / ".codex", home / ".local/share/Marrowbell",
+                            home / ".netrc", home / ".claude.json", root / "run"}));
 }
 
 TEST_F(SandboxProfileTest, QuotesAndBackslashesInPathsAreEscaped) {

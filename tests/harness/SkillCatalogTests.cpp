@@ -9,29 +9,17 @@ namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 using Map = std::map<std::string, std::string>;
 
-TEST(FrontmatterTest, ReadsKeysAndBlocks) {
-    EXPECT_EQ(SkillCatalog::frontmatter("---\n"
-                                        "name: lint\n"
-                                        "description: |\n"
-                                        "  Checks style\n"
-                                        "\tand naming.\n"
-                                        "title: \"Quoted\"\n"
-                                        "empty:\n"
-                                        "no colon here\n"
-                                        ": no key\n"
-                                        "---\n"
-                                        "name: body-is-ignored\n"),
+TEST(FrontmatterTest, ReadsKeysAndBlocksBeforeTheClosingMarker) {
+    EXPECT_EQ(SkillCatalog::frontmatter("---\nname: lint\ndescription: |\n  Checks style\n"
+                                        "\tand naming.\ntitle: \"Quoted\"\nempty:\n"
+                                        "no colon here\n: no key\n---\nname: body-is-ignored\n"),
               (Map{{"name", "lint"},
                    {"description", "Checks style and naming."},
                    {"title", "\"Quoted\""}}));
-}
-
-TEST(FrontmatterTest, AnIndentedLineAfterAPlainKeyIsAKeyLine) {
+    // An indented line after a plain key is a key line.
     EXPECT_EQ(SkillCatalog::frontmatter("---\r\nname: a\r\n  summary: b\r\nname: c\r\n"),
               (Map{{"name", "c"}, {"summary", "b"}}));
-}
-
-TEST(FrontmatterTest, ABlockOpenAtTheEndIsStillStored) {
+    // A block open at the end is still stored.
     EXPECT_EQ(SkillCatalog::frontmatter("---\ndescription: >\n---\n"), (Map{{"description", ""}}));
     EXPECT_EQ(SkillCatalog::frontmatter("---\nd: >\n  one\n  two"), (Map{{"d", "one two"}}));
     EXPECT_TRUE(SkillCatalog::frontmatter("name: x\n").empty());
@@ -46,18 +34,11 @@ TEST(PlausibleNameTest, RejectsHeadersAndPunctuation) {
         EXPECT_FALSE(SkillCatalog::isPlausibleName(bad)) << bad;
 }
 
-TEST(SkillListingTest, TakesNamesBeforeRemarksAndSkipsIndentedLines) {
-    EXPECT_EQ(SkillCatalog::namesInListing("SKILLS\n"
-                                           "lint (user)\n"
-                                           "  Checks style\n"
-                                           "\tmore detail\n"
-                                           "OK\n"
-                                           "docs (project) extra\n"
-                                           "lint\n"),
+TEST(SkillListingTest, TakesNamesBeforeRemarksOrFromAColumn) {
+    EXPECT_EQ(SkillCatalog::namesInListing("SKILLS\nlint (user)\n  Checks style\n\tmore detail\n"
+                                           "OK\ndocs (project) extra\nlint\n"),
               (Names{"lint", "OK", "docs", "lint"}));
-}
-
-TEST(SkillListingTest, TableRowsNeedTheRequiredPrefix) {
+    // Table rows need the required prefix.
     std::string table = "NAME    STATUS    SOURCE\n"
                         "lint    enabled   user\n"
                         "docs    disabled  user\n"

@@ -43,32 +43,20 @@ TEST(BulkPause, ChangesOnlyJobsNotYetInTheTargetState) {
     EXPECT_TRUE(changes(BulkPause::nothingToDo, {a, b}, Instant{99}).empty());
 }
 
-class JobOrderTest : public testing::Test {
-protected:
-    // 2026-06-01 12:00:00 UTC
-    Instant now = *TimeZone::utc().instant({2026, 6, 1, 12, 0});
-};
-
-TEST_F(JobOrderTest, RunningFirstThenSoonestThenNumericName) {
-    Job tomorrowRunning = makeJob("Running tomorrow", "0 9 * * *");
-    Job inAMinute = makeJob("Soon", "* * * * *");
-    Job never = makeJob("Never", "0 0 31 2 *");
-    Job job10 = makeJob("Job 10", "0 13 * * *");
-    Job job2 = makeJob("job 2", "0 13 * * *");
-    Job asleep = paused(makeJob("Paused", "* * * * *"));
-    auto ordered = JobOrder::active({never, job10, asleep, inAMinute, job2, tomorrowRunning},
-                                    {tomorrowRunning.id}, now);
-    EXPECT_EQ(names(ordered),
-              (std::vector<std::string>{"Running tomorrow", "Soon", "job 2", "Job 10", "Never"}));
-}
-
-TEST_F(JobOrderTest, EqualJobsKeepInputOrder) {
-    Job first = makeJob("Same", "0 13 * * *");
-    Job second = makeJob("same", "0 13 * * *");
+// Running first, then soonest next run, then names as a file browser sorts them; equal
+// jobs keep their order. 2026-06-01 12:00 UTC.
+TEST(JobOrder, RunningFirstThenSoonestThenNumericNameThenInputOrder) {
+    Job running = makeJob("Running tomorrow", "0 9 * * *");
+    Job second = makeJob("job 2", "0 13 * * *");
     second.prompt = "second";
-    auto ordered = JobOrder::active({first, second}, {}, now);
-    ASSERT_EQ(ordered.size(), 2u);
-    EXPECT_EQ(ordered[1].prompt, "second");
+    auto ordered =
+        JobOrder::active({makeJob("Never", "0 0 31 2 *"), makeJob("Job 10", "0 13 * * *"),
+                          paused(makeJob("Paused", "* * * * *")), makeJob("Soon", "* * * * *"),
+                          makeJob("Job 2", "0 13 * * *"), second, running},
+                         {running.id}, *TimeZone::utc().instant({2026, 6, 1, 12, 0}));
+    EXPECT_EQ(names(ordered), (std::vector<std::string>{"Running tomorrow", "Soon", "Job 2",
+                                                        "job 2", "Job 10", "Never"}));
+    EXPECT_EQ(ordered[3].prompt, "second");
 }
 
 TEST(JobOrderNames, CompareLikeAFileBrowser) {

@@ -48,6 +48,17 @@ std::size_t jobFilesIn(const fs::path& folder) {
     return count;
 }
 
+void writeJob(const fs::path& file, const Job& job) {
+    test::writeFile(file, json::pretty(job.toJson()));
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
 TEST(JobStore, CreatesAMissingFolderPrivatelyAndStartsEmpty) {
     test::TempDir home;
     JobStore store(home / "Marrowbell/Jobs");
@@ -58,19 +69,10 @@ TEST(JobStore, CreatesAMissingFolderPrivatelyAndStartsEmpty) {
         EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
     }
     EXPECT_TRUE(store.jobs().empty());
-    EXPECT_EQ(store.directory(), home / "Marrowbell/Jobs");
-}
-
-TEST(JobStore, FolderThatCannotBeCreatedFailsTheStore) {
-    test::TempDir home;
     test::writeFile(home / "Jobs", "a file where the folder should be");
     EXPECT_THROW(JobStore(home / "Jobs"), fs::filesystem_error);
-}
-
-TEST(JobStore, DefaultDirectoryIsInTheSupportFolder) {
-    test::TempDir data;
-    test::ScopedEnv dataEnv("XDG_DATA_HOME", data.path().string());
-    EXPECT_EQ(JobStore::defaultDirectory(), data / "Marrowbell/Jobs");
+    test::ScopedEnv dataEnv("XDG_DATA_HOME", home.path().string());
+    EXPECT_EQ(JobStore::defaultDirectory(), home / "Marrowbell/Jobs");
 }
 
 TEST(JobStore, SavesReloadsAndOrdersByCreation) {
@@ -84,41 +86,45 @@ TEST(JobStore, SavesReloadsAndOrdersByCreation) {
             store.save(job);
         EXPECT_EQ(store.job(early.id), early);
     }
-    JobStore reopened(folder.path());
-    EXPECT_EQ(reopened.jobs(), (std::vector<Job>{early, middle, late}));
-    auto bytes = files::read(folder / (early.id.text() + ".json"));
-    ASSERT_TRUE(bytes);
-    EXPECT_EQ(*bytes, json::pretty(early.toJson()));
-    EXPECT_NE(bytes->find("\n  \"createdAt\": 1000"), std::string::npos);
-    EXPECT_EQ(fs::status(folder / (early.id.text() + ".json")).permissions() & fs::perms::all,
+    EXPECT_EQ(JobStore(folder.path()).jobs(), (std::vector<Job>{early, middle, late}));
+    const fs::path file = folder / (early.id.text() + ".json");
+    EXPECT_EQ(files::read(file), json::pretty(early.toJson()));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST(JobStore, SkipsFilesThatAreNotJobsAndLeavesThemUntouched) {
+// Nothing here may hang the load or fill the memory (a FIFO nobody writes to, an
+// endless device behind a link, a file far beyond any job's size), and no file that
+// is not a job is ever rewritten.
+TEST(JobStore, SkipsFilesThatAreNotJobsWithoutBlockingAndLeavesThemUntouched) {
     test::TempDir folder;
-    Job valid = makeJob("Valid");
-    Job upper = makeJob("Upper");
-    Job named = makeJob("Named");
-    const std::string broken = "{\"id\": \"oops\"";
+    Job valid = makeJob("Valid"), upper = makeJob("Upper"), named = makeJob("Named");
     Json badSchedule = makeJob().toJson();
     badSchedule["schedule"] = "61 * * * *";
-    test::writeFile(folder / (valid.id.text() + ".json"), json::pretty(valid.toJson()));
-    test::writeFile(folder / "broken.json", broken);
-    test::writeFile(folder / "schedule.json", json::pretty(badSchedule));
-    test::writeFile(folder / "notes.txt", json::pretty(makeJob().toJson()));
-    test::writeFile(folder / (upper.id.text() + ".JSON"), json::pretty(upper.toJson()));
-    test::writeFile(folder / "anything.json", json::pretty(named.toJson()));
+    Json huge = makeJob("Huge").toJson();
+    huge["prompt"] = std::string(JobStore::maxFileBytes, 'x');
+    writeJob(folder / (valid.id.text() + ".json"), valid);
+    writeJob(folder / (upper.id.text() + ".JSON"), upper);
+    writeJob(folder / "anything.json", named);
+    writeJob(folder / "notes.txt", makeJob());
+    test::writeFile(folder / "broken.json", "{\"id\": \"oops\"");
+    test::writeFile(folder / "schedule.json", badSchedule.dump());
     test::writeFile(folder / "binary.json", std::string("\xff\xfe\0\x01", 4));
+    test::writeFile(folder / "huge.json", huge.dump());
     fs::create_directory(folder / "folder.json");
+    ASSERT_EQ(::mkfifo((folder / "fifo.json").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", folder / "zero.json");
 
     JobStore store(folder.path());
-    std::vector<Job> loaded = store.jobs();
-    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(store.jobs().size(), 2u);
     EXPECT_TRUE(store.job(valid.id));
     EXPECT_TRUE(store.job(named.id));
-    EXPECT_FALSE(store.job(upper.id));
-    EXPECT_EQ(files::read(folder / "broken.json"), broken);
-    EXPECT_EQ(files::read(folder / "schedule.json"), json::pretty(badSchedule));
+    const std::string problems = joined(store.loadProblems());
+    for (const char* name : {"fifo.json", "zero.json", "huge.json", "broken.json"})
+        EXPECT_NE(problems.find(name), std::string::npos) << problems;
+    EXPECT_EQ(files::read(folder / "broken.json"), "{\"id\": \"oops\"");
+    EXPECT_EQ(files::read(folder / "schedule.json"), badSchedule.dump());
+    EXPECT_EQ(fs::status(folder / "fifo.json").type(), fs::file_type::fifo);
 
     // A job read from a differently named file is saved under its own name beside it.
     store.save(named);
@@ -126,16 +132,17 @@ TEST(JobStore, SkipsFilesThatAreNotJobsAndLeavesThemUntouched) {
     EXPECT_TRUE(fs::exists(folder / (named.id.text() + ".json")));
 }
 
-TEST(JobStore, RemoveDeletesTheFileAndToleratesAMissingOne) {
+TEST(JobStore, RemoveDeletesTheFileAndCopiesMadeSinceLoadingAndToleratesAMissingOne) {
     test::TempDir folder;
     JobStore store(folder.path());
     Job job = makeJob();
     store.save(job);
-    store.remove(job.id);
-    EXPECT_FALSE(store.job(job.id));
-    EXPECT_EQ(jobFilesIn(folder.path()), 0u);
+    fs::copy_file(store.fileFor(job.id), folder / "copy.json");
     test::writeFile(folder / "other.json", "{}");
     EXPECT_NO_THROW(store.remove(Uuid::random()));
+    store.remove(job.id);
+    EXPECT_FALSE(store.job(job.id));
+    EXPECT_EQ(jobFilesIn(folder.path()), 1u);
     EXPECT_TRUE(fs::exists(folder / "other.json"));
 }
 
@@ -150,7 +157,6 @@ TEST(JobStore, FailedSaveLeavesMemoryAndDiskAsTheyWere) {
 
     // The target replaced by a folder: the rename fails, whoever we run as.
     Job blocked = makeJob("Blocked");
-    fs::create_directory(store.fileFor(blocked.id));
     test::writeFile(store.fileFor(blocked.id) / "inside", "x");
     EXPECT_THROW(store.save(blocked), std::system_error);
     EXPECT_FALSE(store.job(blocked.id));
@@ -171,11 +177,9 @@ TEST(JobStore, FailedSaveLeavesMemoryAndDiskAsTheyWere) {
     EXPECT_EQ(leftovers, 0u) << "temporary files left behind";
 }
 
+// File names; "ID" stands for the job's own name. The job in `kept` wins.
 struct DuplicateCase {
-    const char* label;
-    const char* first; // file names; the job in `kept` wins
-    const char* second;
-    const char* kept;
+    const char *label, *first, *second, *kept;
 };
 
 class DuplicateJobFiles : public testing::TestWithParam<DuplicateCase> {};
@@ -183,29 +187,23 @@ class DuplicateJobFiles : public testing::TestWithParam<DuplicateCase> {};
 // Two files holding one job (a synchroniser's copy): one is kept, the same one every
 // time, the other reported; deleting the job removes both.
 TEST_P(DuplicateJobFiles, LoadOneReportTheOtherAndDeleteBoth) {
+    const DuplicateCase& c = GetParam();
     test::TempDir folder;
-    Job job = makeJob("One");
-    Job twin = job;
+    Job job = makeJob("One"), twin = job;
     twin.name = "Two";
-    auto name = [&](const char* pattern) {
-        std::string text = pattern;
-        return text == "ID" ? job.id.text() + ".json" : text;
-    };
-    test::writeFile(folder / name(GetParam().first), json::pretty(job.toJson()));
-    test::writeFile(folder / name(GetParam().second), json::pretty(twin.toJson()));
-    const std::string keptName = std::string(GetParam().kept) == GetParam().first ? "One" : "Two";
+    auto file = [&](std::string name) { return name == "ID" ? job.id.text() + ".json" : name; };
+    const bool firstKept = std::string(c.kept) == c.first;
+    writeJob(folder / file(c.first), job);
+    writeJob(folder / file(c.second), twin);
 
     JobStore store(folder.path());
     ASSERT_EQ(store.jobs().size(), 1u);
-    EXPECT_EQ(store.jobs()[0].name, keptName);
+    EXPECT_EQ(store.jobs()[0].name, firstKept ? "One" : "Two");
     ASSERT_EQ(store.loadProblems().size(), 1u);
-    const std::string ignored = name(
-        std::string(GetParam().kept) == GetParam().first ? GetParam().second : GetParam().first);
-    EXPECT_NE(store.loadProblems()[0].find(ignored), std::string::npos) << store.loadProblems()[0];
-
+    EXPECT_NE(store.loadProblems()[0].find(file(firstKept ? c.second : c.first)), std::string::npos)
+        << store.loadProblems()[0];
     store.remove(job.id);
     EXPECT_EQ(jobFilesIn(folder.path()), 0u);
-    EXPECT_TRUE(JobStore(folder.path()).jobs().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -214,17 +212,6 @@ INSTANTIATE_TEST_SUITE_P(
                     DuplicateCase{"OwnNameWinsListedLater", "0-copy.json", "ID", "ID"},
                     DuplicateCase{"ElseFirstByName", "a.json", "b.json", "a.json"}),
     [](const auto& info) { return std::string(info.param.label); });
-
-// A copy made after the store loaded is deleted with the job too.
-TEST(JobStore, RemoveFindsCopiesMadeSinceLoading) {
-    test::TempDir folder;
-    JobStore store(folder.path());
-    Job job = makeJob();
-    store.save(job);
-    fs::copy_file(store.fileFor(job.id), folder / "copy.json");
-    store.remove(job.id);
-    EXPECT_EQ(jobFilesIn(folder.path()), 0u);
-}
 
 TEST(JobStore, RemoveThatCannotDeleteEveryFileSaysWhichAndKeepsTheJob) {
     test::SmallFilesystem disk;
@@ -240,48 +227,16 @@ TEST(JobStore, RemoveThatCannotDeleteEveryFileSaysWhichAndKeepsTheJob) {
         FAIL() << "the job was reported deleted";
     } catch (const StoreError& error) {
         const std::string message = error.what();
-        EXPECT_NE(message.find(store.fileFor(job.id).string() + ": Read-only file system"),
-                  std::string::npos)
-            << message;
-        EXPECT_NE(message.find("mycopy.json: Read-only file system"), std::string::npos) << message;
+        for (const std::string& file : {store.fileFor(job.id).string(), std::string("mycopy.json")})
+            EXPECT_NE(message.find(file + ": Read-only file system"), std::string::npos) << message;
     }
     EXPECT_TRUE(store.job(job.id));
-}
-
-// Nothing here may hang the load or fill the memory: a FIFO nobody writes to, an
-// endless device behind a link, a file far beyond any job's size.
-TEST(JobStore, SkipsSpecialAndOversizedFilesWithoutBlocking) {
-    test::TempDir folder;
-    Job valid = makeJob("Valid");
-    test::writeFile(folder / (valid.id.text() + ".json"), json::pretty(valid.toJson()));
-    ASSERT_EQ(::mkfifo((folder / "fifo.json").c_str(), 0600), 0);
-    fs::create_symlink("/dev/zero", folder / "zero.json");
-    Json huge = makeJob("Huge").toJson();
-    huge["prompt"] = std::string(JobStore::maxFileBytes, 'x');
-    test::writeFile(folder / "huge.json", json::pretty(huge));
-
-    JobStore store(folder.path());
-    ASSERT_EQ(store.jobs().size(), 1u);
-    EXPECT_EQ(store.jobs()[0].name, "Valid");
-    std::string problems;
-    for (const std::string& problem : store.loadProblems())
-        problems += problem + "\n";
-    for (const char* name : {"fifo.json", "zero.json", "huge.json"})
-        EXPECT_NE(problems.find(name), std::string::npos) << problems;
-    EXPECT_EQ(fs::status(folder / "fifo.json").type(), fs::file_type::fifo);
 }
 
 TEST(JobStore, KillingTheProcessMidSaveNeverLeavesAPartialJobFile) {
     test::TempDir folder;
     const fs::path file = folder / (std::string(savedId) + ".json");
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e)
-        environment.emplace_back(*e);
-    environment.push_back(std::string(saveLoopVariable) + "=" + folder.path().string());
-    std::vector<char*> envp;
-    for (auto& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    test::ScopedEnv helper(saveLoopVariable, folder.path().string());
     std::string self = fs::read_symlink("/proc/self/exe").string();
     std::string filter = "--gtest_filter=None";
     char* argv[] = {self.data(), filter.data(), nullptr};
@@ -290,10 +245,8 @@ TEST(JobStore, KillingTheProcessMidSaveNeverLeavesAPartialJobFile) {
     for (int round = 0; round < 25; ++round) {
         fs::remove(file); // so that the wait below is for a save of this round
         pid_t child = -1;
-        ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!fs::exists(file) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environ), 0);
+        test::eventually([&] { return fs::exists(file); }, std::chrono::seconds(20));
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         ::kill(child, SIGKILL);
         int status = 0;
@@ -307,8 +260,7 @@ TEST(JobStore, KillingTheProcessMidSaveNeverLeavesAPartialJobFile) {
         Job saved = Job::fromJson(*value);
         ASSERT_FALSE(saved.prompt.empty());
         EXPECT_EQ(saved.prompt, std::string(saved.prompt.size(), saved.prompt[0]));
-        JobStore store(folder.path());
-        EXPECT_EQ(store.jobs().size(), 1u);
+        EXPECT_EQ(JobStore(folder.path()).jobs().size(), 1u);
     }
 }
 
