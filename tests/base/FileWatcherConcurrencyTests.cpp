@@ -4,17 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <future>
-#include <mutex>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 using namespace marrowbell;
 using namespace std::chrono_literals;
@@ -22,7 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a handler was given, batch by batch, for the test to wait on.
+// What a handler was given, batch by batch, for the test to wait on; `holding` keeps the
+// handler busy until it is cleared.
 class Batches {
 public:
     FileWatcher::Handler handler() {
@@ -35,25 +30,20 @@ public:
             changed_.wait(lock, [&] { return !holding_; });
         };
     }
-    // Waits until the names seen so far include `name`.
-    bool waitFor(const std::string& name) {
+    // Waits until the names seen so far include `name`; then every batch so far.
+    std::optional<std::vector<std::vector<std::string>>> waitFor(const std::string& name) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 20s, [&] {
-            for (const auto& batch : batches_)
-                for (const auto& n : batch)
-                    if (n == name)
-                        return true;
-            return false;
-        });
+        if (!changed_.wait_for(lock, 20s, [&] {
+                return std::ranges::any_of(
+                    batches_, [&](const auto& b) { return std::ranges::find(b, name) != b.end(); });
+            }))
+            return std::nullopt;
+        return batches_;
     }
     void hold(bool holding) {
         std::lock_guard lock(mutex_);
         holding_ = holding;
         changed_.notify_all();
-    }
-    std::vector<std::vector<std::string>> batches() {
-        std::lock_guard lock(mutex_);
-        return batches_;
     }
 
 private:
@@ -63,7 +53,11 @@ private:
     bool holding_ = false;
 };
 
-// Each way another program changes an entry is reported by its name.
+bool eachNameOnce(const std::vector<std::string>& batch) {
+    return std::set(batch.begin(), batch.end()).size() == batch.size();
+}
+
+// Each way another program changes an entry is reported by its name, once per batch.
 TEST(FileWatcher, ReportsEachKindOfChangeByName) {
     test::TempDir folder;
     test::writeFile(folder / "old.json", "{}");
@@ -71,7 +65,6 @@ TEST(FileWatcher, ReportsEachKindOfChangeByName) {
     FileWatcher watcher;
     Batches seen;
     Subscription watching = watcher.watch(folder.path(), seen.handler());
-
     test::writeFile(folder / "new.json", "{}");
     EXPECT_TRUE(seen.waitFor("new.json")) << "created and written";
     files::writeAtomically(folder / "old.json", "{\"a\": 1}");
@@ -79,10 +72,9 @@ TEST(FileWatcher, ReportsEachKindOfChangeByName) {
     fs::remove(folder / "gone.json");
     EXPECT_TRUE(seen.waitFor("gone.json")) << "removed";
     fs::rename(folder / "new.json", folder / "new.txt");
-    EXPECT_TRUE(seen.waitFor("new.txt")) << "renamed";
-    for (const auto& batch : seen.batches())
-        EXPECT_EQ(std::set(batch.begin(), batch.end()).size(), batch.size())
-            << "each name once per batch";
+    auto batches = seen.waitFor("new.txt");
+    ASSERT_TRUE(batches) << "renamed";
+    EXPECT_TRUE(std::ranges::all_of(*batches, eachNameOnce));
 }
 
 // While a handler runs, later changes queue up and arrive as one batch, each name once.
@@ -98,29 +90,27 @@ TEST(FileWatcher, CoalescesABurstIntoOneBatch) {
         for (int i = 0; i < 50; ++i)
             test::writeFile(folder / ("burst-" + std::to_string(i)), std::to_string(round));
     seen.hold(false);
-    ASSERT_TRUE(seen.waitFor("burst-49"));
-    auto batches = seen.batches();
-    ASSERT_EQ(batches.size(), 2u);
-    const auto& burst = batches[1];
-    EXPECT_EQ(std::set(burst.begin(), burst.end()).size(), burst.size());
-    EXPECT_EQ(std::count_if(burst.begin(), burst.end(),
-                            [](const std::string& n) { return n.starts_with("burst-"); }),
-              50);
+    auto batches = seen.waitFor("burst-49");
+    ASSERT_TRUE(batches);
+    ASSERT_EQ(batches->size(), 2u);
+    EXPECT_TRUE(eachNameOnce(batches->at(1)));
+    EXPECT_EQ(
+        std::ranges::count_if(batches->at(1), [](auto& n) { return n.starts_with("burst-"); }), 50);
 }
 
 // A new subscription is first told to look at everything, on the watcher's thread.
 TEST(FileWatcher, FirstBatchLooksAtEverything) {
     test::TempDir folder;
     FileWatcher watcher;
-    std::promise<FileWatcher::Changes> first;
+    std::promise<bool> first;
     int calls = 0;
     Subscription watching = watcher.watch(folder.path(), [&](const FileWatcher::Changes& c) {
         if (calls++ == 0)
-            first.set_value(c);
+            first.set_value(c.touches("anything"));
     });
-    auto changes = first.get_future();
-    ASSERT_EQ(changes.wait_for(20s), std::future_status::ready);
-    EXPECT_TRUE(changes.get().touches("anything"));
+    auto touches = first.get_future();
+    ASSERT_EQ(touches.wait_for(20s), std::future_status::ready);
+    EXPECT_TRUE(touches.get());
 }
 
 // Two subscriptions on one folder share the kernel's watch: ending one keeps the other.

@@ -6,12 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <future>
 #include <set>
-#include <stdexcept>
 #include <thread>
-#include <vector>
 
 using namespace marrowbell;
 
@@ -26,8 +23,7 @@ TEST(ObserverList, AwkwardObserversCostTheOthersNothing) {
     JobStore store(folder.path() / "Jobs");
     std::vector<Uuid> before, after;
     int quitterCalls = 0;
-    Subscription quitter;
-    quitter = store.subscribe([&](const IdChanges&) {
+    Subscription quitter = store.subscribe([&](const IdChanges&) {
         ++quitterCalls;
         quitter.reset();
     });
@@ -102,13 +98,12 @@ TEST(ObserverList, ExecutorDeliversOnTheSubscribersQueue) {
     queue.sync([&] { queueThread = std::this_thread::get_id(); });
     std::vector<int> heard;
     std::set<std::thread::id> threads;
-    auto post = [&](std::function<void()> call) { queue.async(std::move(call)); };
     auto sub = list.subscribe(
         [&](const int& value) {
             heard.push_back(value);
             threads.insert(std::this_thread::get_id());
         },
-        post);
+        [&](std::function<void()> call) { queue.async(std::move(call)); });
     std::thread([&] {
         for (int i = 0; i < 5; ++i)
             list.notify(i);

@@ -1,23 +1,14 @@
 #include "SandboxFixture.h"
 
-#include "base/Files.h"
-
-#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace marrowbell;
 using namespace marrowbell::test;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -72,21 +63,16 @@ class SandboxEscape : public SandboxFixture,
                       public ::testing::TestWithParam<std::tuple<Escape, Runner>> {
 protected:
     void SetUp() override {
-        if (auto reason = prepare(std::get<1>(GetParam())))
+        if (auto reason = prepare(std::get<1>(GetParam()), std::get<0>(GetParam()).minimumAbi))
             GTEST_SKIP() << *reason;
-        if (landlockAbiVersion() < std::get<0>(GetParam()).minimumAbi)
-            GTEST_SKIP() << "this kernel's Landlock ABI " << landlockAbiVersion()
-                         << " cannot enforce it";
     }
 };
 
 } // namespace
 
 TEST_P(SandboxEscape, Fails) {
-    auto result = launch(profileText(profile(true)), std::get<0>(GetParam()).script);
-    EXPECT_EQ(outsideEntries(), std::vector<std::string>{"existing"}) << result.err;
-    EXPECT_EQ(files::read(outside / "existing"), "original") << result.err;
-    EXPECT_EQ(files::read(work / "file"), "work-file") << result.err;
+    auto result = launch(profile(true), std::get<0>(GetParam()).script);
+    EXPECT_EQ(damage(), "") << result.err;
     EXPECT_EQ((result.out + result.err).find("secret-key"), std::string::npos);
 }
 
@@ -105,99 +91,63 @@ INSTANTIATE_TEST_SUITE_P(Attempts, SandboxEscape,
 // happen.
 namespace {
 
-// A process started beside the tool, outside the sandbox; killed at the end.
+// A process started beside the tool, outside the sandbox, read line by line; killed at
+// the end.
 class Outsider {
 public:
-    explicit Outsider(const std::vector<std::string>& command) {
+    explicit Outsider(std::vector<std::string> command) {
+        std::vector<char*> argv;
+        for (auto& argument : command)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        std::vector<char*> argv;
-        for (const auto& argument : command)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        int error = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        if ((pid_ = ::fork()) == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
         ::close(fds[1]);
-        output_ = fds[0];
-        if (error != 0)
-            throw std::runtime_error("cannot start " + command[0]);
+        output_ = ::fdopen(fds[0], "r");
     }
     ~Outsider() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
-        ::close(output_);
+        ::fclose(output_);
     }
-    Outsider(const Outsider&) = delete;
-    Outsider& operator=(const Outsider&) = delete;
-
     pid_t pid() const { return pid_; }
-
-    // The next line it wrote; empty when none came within a generous wait.
+    // The next line it wrote; empty once it has ended.
     std::string readLine() {
-        std::string line;
-        char c = 0;
-        while (true) {
-            pollfd ready{output_, POLLIN, 0};
-            if (::poll(&ready, 1, 30000) <= 0 || ::read(output_, &c, 1) != 1 || c == '\n')
-                return line;
-            line += c;
-        }
+        char line[256] = "";
+        ::fgets(line, sizeof line, output_);
+        return std::string(line).substr(0, std::strcspn(line, "\n"));
     }
-
-    // True while it runs (neither gone nor a zombie).
-    bool isRunning() const {
-        int status = 0;
-        return ::waitpid(pid_, &status, WNOHANG) == 0;
-    }
+    bool isRunning() const { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
 
 private:
     pid_t pid_ = -1;
-    int output_ = -1;
+    FILE* output_ = nullptr;
 };
 
-// Listens on each pathname socket and one abstract name; prints "ready", then the
-// first line each client sends.
-const char* const socketServer = R"py(
-import os, select, socket, sys
-listeners = []
-for path in sys.argv[1:-1]:
+// "listen ADDRESS…": listens on each (a leading "@" names an abstract socket), prints
+// "ready" and waits. "connect ADDRESS…": connects to each and says how it went.
+const char* const sockets = R"py(
+import os, socket, sys, time
+def address(a): return "\0" + a[1:] if a.startswith("@") else a
+held = []
+for a in sys.argv[2:]:
     s = socket.socket(socket.AF_UNIX)
-    s.bind(path)
-    os.chmod(path, 0o777)
-    s.listen(8)
-    listeners.append(s)
-s = socket.socket(socket.AF_UNIX)
-s.bind("\0" + sys.argv[-1])
-s.listen(8)
-listeners.append(s)
-print("ready", flush=True)
-while True:
-    for s in select.select(listeners, [], [])[0]:
-        client, _ = s.accept()
-        client.settimeout(10)
-        try:
-            print(client.recv(64).decode().strip() or "silent", flush=True)
-        except OSError:
-            print("silent", flush=True)
-        client.close()
-)py";
-
-// Connects to each address (a leading "@" names an abstract socket) and says $1.
-const char* const socketClient = R"py(
-import socket, sys
-for address in sys.argv[2:]:
     try:
-        s = socket.socket(socket.AF_UNIX)
-        s.connect("\0" + address[1:] if address.startswith("@") else address)
-        s.sendall((sys.argv[1] + "\n").encode())
-        s.close()
-        print("reached " + address)
+        if sys.argv[1] == "listen":
+            s.bind(address(a)); s.listen(8); held.append(s)
+            if not a.startswith("@"): os.chmod(a, 0o777)
+        else:
+            s.connect(address(a)); print("reached " + a)
     except OSError as error:
-        print("refused %s: %s" % (address, error))
+        print("refused %s: %s" % (a, error))
+if held:
+    print("ready", flush=True); time.sleep(600)
 )py";
 
 class SandboxRoute : public SandboxFixture, public ::testing::TestWithParam<Runner> {
@@ -206,107 +156,104 @@ protected:
         if (auto reason = prepare(GetParam()))
             GTEST_SKIP() << *reason;
     }
-
-    void requireAbi(int abi) {
-        if (landlockAbiVersion() < abi)
-            GTEST_SKIP() << "this kernel's Landlock ABI " << landlockAbiVersion()
-                         << " cannot stop it; it needs " << abi;
-    }
-
-    // The prefix that starts an outside process as the user the tool runs as.
-    std::vector<std::string> asRunner(std::vector<std::string> command) const {
-        if (GetParam() == Runner::unprivileged)
-            command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                             "--clear-groups", "--"});
-        return command;
-    }
 };
+
+#define REQUIRE_LANDLOCK_ABI(abi)                                                                  \
+    if (landlockAbiVersion() < abi)                                                                \
+    GTEST_SKIP() << "this kernel's Landlock ABI " << landlockAbiVersion() << " cannot stop it"
 
 } // namespace
 
+// From a shell that owns a terminal, as when the user starts a run from an interactive
+// shell: after the tool exits, the shell reads one line typed on the terminal within a
+// second and runs it.
 TEST_P(SandboxRoute, TerminalInputCannotBeTypedIntoTheUsersShell) {
-    requireAbi(5);
+    REQUIRE_LANDLOCK_ABI(5);
+    // A terminal of its own leads the shell's session, as an interactive shell's would.
+    const char* const terminal = R"py(
+import os, pty, sys
+pid, master = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+while True:
+    try:
+        data = os.read(master, 4096)
+    except OSError:
+        break
+    if not data:
+        break
+sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+)py";
     std::string injected = "touch '" + (outside / "escaped").string() + "'\n";
-    auto result = launchFromTerminal(profileText(profile(false)), R"sh(
-        /usr/bin/python3 -c '
+    auto tool = command(profile(false), R"sh(/usr/bin/python3 -c '
 import fcntl, sys, termios
 terminal = open("/dev/tty", "rb", buffering=0)
 for byte in sys.argv[1].encode():
     fcntl.ioctl(terminal, termios.TIOCSTI, bytes([byte]))
 ' ")sh" + injected + R"sh(")sh");
-    EXPECT_EQ(outsideEntries(), std::vector<std::string>{"existing"}) << result.out << result.err;
+    std::vector<std::string> shell = runnerPrefix(runner);
+    shell.insert(shell.end(), {"/usr/bin/python3", "-c", terminal, "/bin/bash", "-c",
+                               R"sh("$@"; IFS= read -r -t 1 line && eval "$line")sh", "bash"});
+    shell.insert(shell.end(), tool.begin(), tool.end());
+    auto result = runProcess(shell, "", {"HOME=" + home.string(), "TMPDIR=" + tmp.string()});
+    EXPECT_EQ(damage(), "") << result.err;
 }
 
+// Tmux's and agents' sockets under /tmp, the session bus's, a system service's and an
+// abstract one: each reached from outside, none from inside.
 TEST_P(SandboxRoute, OtherProcessesSocketsCannotBeReached) {
-    requireAbi(6);
-    TempDir shared("/tmp"); // where tmux and agents keep theirs
+    REQUIRE_LANDLOCK_ABI(6);
+    TempDir shared("/tmp");
     fs::permissions(shared.path(), fs::perms(0755));
-    std::vector<std::string> paths = {(shared / "tmux").string(), (run / "bus").string()};
+    std::vector<std::string> addresses = {(shared / "tmux").string(), (run / "bus").string(),
+                                          "@marrowbell-test-" + std::to_string(::getpid())};
     std::optional<TempDir> system;
     if (::geteuid() == 0 && ::access("/run", W_OK) == 0) {
         system.emplace("/run");
         fs::permissions(system->path(), fs::perms(0755));
-        paths.push_back((*system / "service.socket").string());
+        addresses.push_back((*system / "service.socket").string());
     }
-    std::string abstract = "marrowbell-test-" + std::to_string(::getpid());
-    std::vector<std::string> server = {"/usr/bin/python3", "-c", socketServer};
-    server.insert(server.end(), paths.begin(), paths.end());
-    server.push_back(abstract);
-    Outsider listener(server);
+    auto python = [&](const std::string& role) {
+        std::vector<std::string> command = {"/usr/bin/python3", "-c", sockets, role};
+        command.insert(command.end(), addresses.begin(), addresses.end());
+        return command;
+    };
+    Outsider listener(python("listen"));
     ASSERT_EQ(listener.readLine(), "ready");
-
-    std::vector<std::string> addresses = paths;
-    addresses.push_back("@" + abstract);
     std::string quoted;
+    for (const auto& argument : python("connect"))
+        quoted += " '" + argument + "'";
+    auto result = launch(profile(true), "exec" + quoted);
+    EXPECT_EQ(result.out.find("reached"), std::string::npos) << result.out;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), std::ssize(addresses))
+        << result.err;
+    std::string reached;
     for (const auto& address : addresses)
-        quoted += " '" + address + "'";
-    auto result = launch(profileText(profile(true)),
-                         "/usr/bin/python3 -c '" + std::string(socketClient) + "' tool" + quoted);
-
-    // Clients are served in order: once this one is heard on every socket, the tool's
-    // connections would have been heard before it.
-    std::vector<std::string> sentinel = {"/usr/bin/python3", "-c", socketClient, "sentinel"};
-    sentinel.insert(sentinel.end(), addresses.begin(), addresses.end());
-    runProcess(sentinel);
-    std::vector<std::string> heard;
-    for (std::size_t sentinels = 0; sentinels < addresses.size();) {
-        std::string line = listener.readLine();
-        ASSERT_FALSE(line.empty()) << "the listener stopped answering";
-        if (line == "sentinel")
-            ++sentinels;
-        else
-            heard.push_back(line);
-    }
-    EXPECT_EQ(heard, std::vector<std::string>{}) << result.out << result.err;
+        reached += "reached " + address + "\n";
+    EXPECT_EQ(runProcess(python("connect")).out, reached);
 }
 
 TEST_P(SandboxRoute, OutsideProcessesCannotBeSignalled) {
-    requireAbi(6);
-    Outsider victim(asRunner({"/bin/sleep", "600"}));
-    auto result = launch(profileText(profile(true)),
-                         "kill -TERM " + std::to_string(victim.pid()) + " && echo signalled");
+    REQUIRE_LANDLOCK_ABI(6);
+    auto sleeper = runnerPrefix(runner);
+    sleeper.insert(sleeper.end(), {"/bin/sleep", "600"});
+    Outsider victim(sleeper);
+    auto result =
+        launch(profile(true), "kill -TERM " + std::to_string(victim.pid()) + " && echo signalled");
     EXPECT_EQ(result.out, "") << result.err;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(victim.isRunning()) << result.err;
 }
 
 TEST_P(SandboxRoute, RootKeepsNoCapability) {
-    bool hasIp = ::access("/usr/sbin/ip", X_OK) == 0 || ::access("/sbin/ip", X_OK) == 0;
-    const std::string address = "192.0.2.77";
-    auto result = launch(profileText(profile(true)), R"sh(
-        grep CapEff /proc/self/status
-        PATH=/usr/sbin:/sbin:$PATH ip addr add )sh" + address +
-                                                         R"sh(/32 dev lo
-        chown 4242:4242 "$W/file")sh");
-    auto addresses =
-        runProcess({"/bin/sh", "-c", "PATH=/usr/sbin:/sbin:$PATH ip -o addr show dev lo"});
-    if (addresses.out.find(address) != std::string::npos)
-        runProcess(
-            {"/bin/sh", "-c", "PATH=/usr/sbin:/sbin:$PATH ip addr del " + address + "/32 dev lo"});
-
+    const std::string ip = "PATH=/usr/sbin:/sbin:$PATH ip ", address = "192.0.2.77/32 dev lo";
+    auto result = launch(profile(true), "grep CapEff /proc/self/status\n" + ip + "addr add " +
+                                            address + "\nchown 4242:4242 \"$W/file\"");
+    auto shown = runProcess({"/bin/sh", "-c", ip + "-o addr show dev lo"});
+    if (shown.out.find("192.0.2.77") != std::string::npos)
+        runProcess({"/bin/sh", "-c", ip + "addr del " + address});
     EXPECT_NE(result.out.find("CapEff:\t0000000000000000"), std::string::npos) << result.out;
-    if (hasIp)
-        EXPECT_EQ(addresses.out.find(address), std::string::npos) << addresses.out;
+    EXPECT_EQ(shown.out.find("192.0.2.77"), std::string::npos) << shown.out;
     struct stat status {};
     ASSERT_EQ(::stat((work / "file").c_str(), &status), 0);
     EXPECT_NE(status.st_uid, 4242u) << result.err;
@@ -320,16 +267,14 @@ TEST_P(SandboxRoute, ReadOnlyJobUnderTmpKeepsItsFolderAndLeavesNothingBehind) {
     handOver(shared.path());
     tmp = shared.path(); // the user's TMPDIR holds the job
     std::string left = "marrowbell-left-" + std::to_string(::getpid());
-    auto result = launch(profileText(profile(false, {}, job)),
-                         R"sh(
-        echo changed > README
-        echo planted > "$TMPDIR/planted"
-        echo planted > ")sh" +
-                             shared.path().string() + R"sh(/planted"
-        for folder in /tmp /var/tmp /dev/shm; do echo left > "$folder/)sh" +
-                             left + R"sh("; done
-        ls -A /tmp)sh",
-                         {}, "", {"TMPDIR=" + shared.path().string()}, job);
+    auto result = launch(profile(false, {}, job),
+                         "echo changed > README\necho planted > \"$TMPDIR/planted\"\n"
+                         "echo planted > '" +
+                             shared.path().string() +
+                             "/planted'\n"
+                             "for folder in /tmp /var/tmp /dev/shm; do echo left > \"$folder/" +
+                             left + "\"; done",
+                         {}, "", {}, job);
     EXPECT_EQ(files::read(job / "README"), "readme") << result.err;
     EXPECT_FALSE(fs::exists(shared / "planted"));
     for (const char* folder : {"/tmp", "/var/tmp", "/dev/shm"})
@@ -346,7 +291,7 @@ TEST_P(SandboxRoute, KeysAndOtherToolsCredentialsCannotBeRead) {
         writeFile(home / file, "secret-key");
     writeFile(home / ".pi/agent/auth.json", "own-login");
     handOver(home);
-    auto result = launch(profileText(profile(false, {"~/.pi/agent"})), R"sh(
+    auto result = launch(profile(false, {"~/.pi/agent"}), R"sh(
         cd "$H" && find . -type f -exec cat {} + 2>/dev/null; echo
         echo changed > "$H/.netrc")sh");
     EXPECT_EQ(result.out.find("secret-key"), std::string::npos) << result.out;
@@ -355,5 +300,4 @@ TEST_P(SandboxRoute, KeysAndOtherToolsCredentialsCannotBeRead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runners, SandboxRoute,
-                         ::testing::Values(Runner::current, Runner::unprivileged),
-                         [](const auto& info) { return runnerName(info.param); });
+                         ::testing::Values(Runner::current, Runner::unprivileged), nameOf);

@@ -1,34 +1,86 @@
 #pragma once
 
+#include "base/Files.h"
 #include "harness/SandboxPolicy.h"
 #include "harness/SandboxProfile.h"
 #include "support/TestSupport.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <linux/landlock.h>
 #include <optional>
 #include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
 
 namespace marrowbell::test {
 
-// Why the kernel cannot confine runs here, or none when it has Landlock.
-std::optional<std::string> landlockMissing();
+namespace fs = std::filesystem;
+
 // The Landlock ABI version of the running kernel; 0 without Landlock.
-int landlockAbiVersion();
-// Why the launcher cannot be tried as an unprivileged user here, or none.
-std::optional<std::string> unprivilegedUnavailable();
+inline int landlockAbiVersion() {
+    long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    return abi > 0 ? static_cast<int>(abi) : 0;
+}
+
+// Why the kernel cannot confine runs here, or none when it has Landlock.
+inline std::optional<std::string> landlockMissing() {
+    if (landlockAbiVersion() > 0)
+        return std::nullopt;
+    return std::string("this kernel cannot enforce a sandbox: Landlock is ") +
+           (errno == EOPNOTSUPP ? "disabled" : "missing") + " (" + std::strerror(errno) + ")";
+}
 
 // Who starts the launcher: this test process, or the user "nobody".
 enum class Runner { current, unprivileged };
-std::string runnerName(Runner runner);
-inline void PrintTo(Runner runner, std::ostream* out) {
-    *out << runnerName(runner);
+inline std::string runnerName(Runner runner) {
+    return runner == Runner::current ? "AsThisUser" : "AsUnprivilegedUser";
+}
+inline std::string nameOf(const ::testing::TestParamInfo<Runner>& info) {
+    return runnerName(info.param);
 }
 
-// The folder the sandbox tests work in: beside the built binaries, since the shared
-// temporary folders are private to each confined run and would hide the outside.
-std::filesystem::path sandboxScratchFolder();
+// The prefix that runs a command as "nobody" for that runner.
+inline std::vector<std::string> runnerPrefix(Runner runner) {
+    if (runner == Runner::current)
+        return {};
+    return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+}
+
+// Beside the built binaries, since the shared temporary folders are private to each
+// confined run and would hide the outside.
+inline fs::path sandboxScratchFolder() {
+    fs::path folder = fs::path(MARROWBELL_BIN_DIR).parent_path() / "sandbox-scratch";
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms(0755));
+    return folder;
+}
+
+// Why the launcher cannot be tried by `runner` here, or none: switching to "nobody"
+// needs root and setpriv, and containers may forbid the namespaces the launcher needs
+// to cover folders (it then refuses every run that has one to cover).
+inline std::optional<std::string> runnerUnavailable(Runner runner) {
+    static std::optional<std::string> reasons[2];
+    static bool probed[2] = {false, false};
+    auto& reason = reasons[static_cast<int>(runner)];
+    if (std::exchange(probed[static_cast<int>(runner)], true))
+        return reason;
+    if (runner == Runner::unprivileged && ::geteuid() != 0)
+        return reason = "switching to an unprivileged user needs root";
+    TempDir folder(sandboxScratchFolder());
+    fs::permissions(folder.path(), fs::perms(0755));
+    auto command = runnerPrefix(runner);
+    command.insert(command.end(),
+                   {builtBinary("marrowbell-sandbox").string(), "-p",
+                    SandboxPolicy{{}, {folder.path().string()}, {}, {}}.text(), "/bin/true"});
+    if (ProcessResult result = runProcess(command); result.exitStatus != 0)
+        reason =
+            "the launcher cannot cover a folder " + runnerName(runner) + " here: " + result.err;
+    return reason;
+}
 
 // A throw-away home, temporary folder, runtime folder, workspace and an outside
 // folder, all owned by the user the tool runs as (it holds no capability, even as
@@ -41,46 +93,104 @@ std::filesystem::path sandboxScratchFolder();
 class SandboxFixture {
 protected:
     TempDir root{sandboxScratchFolder()};
-    std::filesystem::path home = root / "home";
-    std::filesystem::path tmp = root / "tmp"; // TMPDIR outside the sandbox
-    std::filesystem::path run = root / "run"; // XDG_RUNTIME_DIR
-    std::filesystem::path work = root / "work";
-    std::filesystem::path outside = root / "outside";
+    fs::path home = root / "home";
+    fs::path tmp = root / "tmp"; // TMPDIR outside the sandbox
+    fs::path run = root / "run"; // XDG_RUNTIME_DIR
+    fs::path work = root / "work";
+    fs::path outside = root / "outside";
+    Runner runner = Runner::current;
 
     // Sets the layout up; a reason to skip when the runner is not available here.
-    std::optional<std::string> prepare(Runner runner);
+    std::optional<std::string> prepare(Runner who, int minimumAbi = 1) {
+        runner = who;
+        if (auto reason = landlockMissing())
+            return reason;
+        if (auto reason = runnerUnavailable(runner))
+            return reason;
+        if (landlockAbiVersion() < minimumAbi)
+            return "this kernel's Landlock ABI " + std::to_string(landlockAbiVersion()) +
+                   " cannot enforce it; it needs " + std::to_string(minimumAbi);
+        writeFile(home / ".mozilla" / "key", "secret-key");
+        writeFile(home / "notes.txt", "notes");
+        writeFile(work / "file", "work-file");
+        writeFile(outside / "existing", "original");
+        for (const fs::path& folder : {tmp, run, root / "bin"})
+            fs::create_directories(folder);
+        fs::permissions(root.path(), fs::perms(0755));
+        for (const fs::path& folder : {home, tmp, run, work, outside})
+            handOver(folder);
+        return std::nullopt;
+    }
 
     // Gives `path` and everything inside it to the user the tool runs as.
-    void handOver(const std::filesystem::path& path) const;
+    void handOver(const fs::path& path) const {
+        if (runner != Runner::unprivileged)
+            return;
+        if (::lchown(path.c_str(), 65534, 65534) != 0)
+            throw std::runtime_error("cannot hand over " + path.string());
+        if (fs::is_directory(fs::symlink_status(path)))
+            for (const auto& entry : fs::directory_iterator(path))
+                handOver(entry.path());
+    }
 
-    // The profile computed with this layout's HOME, TMPDIR, XDG_DATA_HOME (in the
-    // home) and XDG_RUNTIME_DIR.
-    SandboxProfile profile(bool workspaceWritable, std::vector<std::string> harnessPaths = {},
-                           std::optional<std::filesystem::path> workspace = {}) const;
-    std::string profileText(const SandboxProfile& profile) const;
+    // The profile's text, computed with this layout's HOME, TMPDIR, XDG_DATA_HOME (in
+    // the home) and XDG_RUNTIME_DIR.
+    std::string profile(bool workspaceWritable, std::vector<std::string> harnessPaths = {},
+                        std::optional<fs::path> workspace = {}) const {
+        ScopedEnv homeEnv("HOME", home.string()), tmpEnv("TMPDIR", tmp.string());
+        ScopedEnv dataEnv("XDG_DATA_HOME", (home / ".local/share").string());
+        ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", run.string());
+        return SandboxProfile{workspace.value_or(work), std::move(harnessPaths), workspaceWritable}
+            .text();
+    }
 
-    // Runs `script` (sh, with W, H, T and O naming the folders) as the tool of
-    // `marrowbell-sandbox -p TEXT`, with `arguments` after it, from `workingFolder`
-    // (by default this process's own).
+    // The command that runs `script` (sh, with W, H, T and O naming the folders) as the
+    // tool of `marrowbell-sandbox -p TEXT`, as the runner.
+    std::vector<std::string> command(const std::string& text, const std::string& script) {
+        fs::path tool = root / "bin" / ("tool-" + std::to_string(++scripts_) + ".sh");
+        writeFile(tool,
+                  "#!/bin/sh\nW='" + work.string() + "'\nH='" + home.string() + "'\nT='" +
+                      tmp.string() + "'\nO='" + outside.string() + "'\n" + script + "\n",
+                  true);
+        auto command = runnerPrefix(runner);
+        command.insert(command.end(),
+                       {builtBinary("marrowbell-sandbox").string(), "-p", text, tool.string()});
+        return command;
+    }
+
+    // Runs `command(text, script)` with `arguments` after it, from `workingFolder` (by
+    // default this process's own).
     ProcessResult launch(const std::string& text, const std::string& script,
                          const std::vector<std::string>& arguments = {},
                          const std::string& input = "",
                          const std::vector<std::string>& environment = {},
-                         const std::optional<std::filesystem::path>& workingFolder = {});
+                         const std::optional<fs::path>& workingFolder = {}) {
+        std::vector<std::string> full;
+        if (workingFolder)
+            full = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", workingFolder->string()};
+        for (auto list : {command(text, script), arguments})
+            full.insert(full.end(), list.begin(), list.end());
+        std::vector<std::string> env = {"HOME=" + home.string(), "TMPDIR=" + tmp.string()};
+        env.insert(env.end(), environment.begin(), environment.end());
+        return runProcess(full, input, env);
+    }
 
-    // `launch` from a shell that owns a terminal, as when the user starts a run from an
-    // interactive shell: after the tool exits, the shell reads one line typed on the
-    // terminal within a second and runs it.
-    ProcessResult launchFromTerminal(const std::string& text, const std::string& script);
-
-    // The names in `outside`, sorted.
-    std::vector<std::string> outsideEntries() const;
+    // What the tool changed that it may not: names added to `outside`, and the
+    // contents of outside/existing and work/file; empty when nothing.
+    std::string damage() const {
+        std::string found;
+        for (const auto& entry : fs::directory_iterator(outside))
+            if (entry.path().filename() != "existing")
+                found += " added " + entry.path().filename().string();
+        if (files::read(outside / "existing") != "original")
+            found += " changed outside/existing";
+        if (files::read(work / "file") != "work-file")
+            found += " changed work/file";
+        return found;
+    }
 
 private:
-    Runner runner_ = Runner::current;
     int scripts_ = 0;
-
-    std::filesystem::path writeTool(const std::string& script);
 };
 
 } // namespace marrowbell::test

@@ -1,13 +1,7 @@
 #include "SandboxFixture.h"
 
-#include "base/Files.h"
-
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 using namespace marrowbell;
 using namespace marrowbell::test;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -19,14 +13,10 @@ protected:
     }
 };
 
-std::string contentOf(const fs::path& path) {
-    return files::read(path).value_or("<unreadable>");
-}
-
 } // namespace
 
 TEST_P(SandboxLauncher, ScopedWriteWritesTheWorkspaceAndItsOwnTemporaryFolderOnly) {
-    auto result = launch(profileText(profile(true)), R"sh(
+    auto result = launch(profile(true), R"sh(
         echo inside > "$W/new" && echo wrote-workspace
         mkdir "$W/sub" && echo x > "$W/sub/y" && rm -r "$W/sub" && echo changed-tree
         echo scratch > "$TMPDIR/scratch" && echo wrote-temporary
@@ -40,35 +30,25 @@ TEST_P(SandboxLauncher, ScopedWriteWritesTheWorkspaceAndItsOwnTemporaryFolderOnl
                           "refused-shared-temporary\nrefused-outside\nrefused-home\n"
                           "refused-append\n");
     EXPECT_NE(result.err.find("Permission denied"), std::string::npos) << result.err;
-    EXPECT_EQ(contentOf(work / "new"), "inside\n");
-    EXPECT_EQ(outsideEntries(), std::vector<std::string>{"existing"});
-    EXPECT_EQ(contentOf(outside / "existing"), "original");
+    EXPECT_EQ(files::read(work / "new"), "inside\n");
+    EXPECT_EQ(damage(), "");
     EXPECT_FALSE(fs::exists(home / "new"));
 }
 
 TEST_P(SandboxLauncher, ReadOnlyRunReadsButCannotWriteTheWorkspace) {
-    auto result = launch(profileText(profile(false)), R"sh(
+    auto result = launch(profile(false), R"sh(
         cat "$W/file"; echo
         echo changed > "$W/file" || echo refused-change
         rm "$W/file" || echo refused-remove
         echo scratch > "$TMPDIR/scratch" && echo wrote-temporary)sh");
     EXPECT_EQ(result.out, "work-file\nrefused-change\nrefused-remove\nwrote-temporary\n")
         << result.err;
-    EXPECT_EQ(contentOf(work / "file"), "work-file");
+    EXPECT_EQ(damage(), "");
 }
 
-TEST_P(SandboxLauncher, DeniedFolderLooksEmptyWhileItsSurroundingsStayReadable) {
-    auto result = launch(profileText(profile(true)), R"sh(
-        echo "denied: [$(ls -A "$H/.mozilla")]"
-        cat "$H/.mozilla/key" || echo refused-key
-        echo "home: $(ls -A "$H" | tr '\n' ' ')"
-        cat "$H/notes.txt"; echo)sh");
-    EXPECT_EQ(result.out, "denied: []\nrefused-key\nhome: .mozilla notes.txt \nnotes\n")
-        << result.err;
-    EXPECT_EQ(result.err.find("secret-key"), std::string::npos);
-}
-
-TEST_P(SandboxLauncher, NestedDeniedFoldersAndFilesAreCovered) {
+// A denied folder looks empty, nested denied folders and files too, while what lies
+// around them stays readable; so does a working folder inside one.
+TEST_P(SandboxLauncher, DeniedFoldersLookEmptyWhileTheirSurroundingsStayReadable) {
     writeFile(home / ".mozilla" / "inner" / "key", "secret-key");
     writeFile(home / "Videos", "secret-key");
     SandboxPolicy policy{{work.string()},
@@ -77,16 +57,15 @@ TEST_P(SandboxLauncher, NestedDeniedFoldersAndFilesAreCovered) {
                          {},
                          {}};
     auto result = launch(policy.text(), R"sh(
-        echo "[$(ls -A "$H/.mozilla")]"
-        echo "[$(cat "$H/Videos")]")sh");
-    EXPECT_EQ(result.out, "[]\n[]\n") << result.err;
-}
-
-TEST_P(SandboxLauncher, WorkingFolderInsideADeniedFolderShowsItCovered) {
-    auto result = launch(profileText(profile(true)), R"sh(
-        cat key || echo refused-relative
-        echo "[$(ls -A)]")sh",
-                         {}, "", {}, home / ".mozilla");
+        echo "denied: [$(ls -A "$H/.mozilla")] [$(cat "$H/Videos")]"
+        cat "$H/.mozilla/key" || echo refused-key
+        echo "home: $(ls -A "$H" | tr '\n' ' ')"
+        cat "$H/notes.txt"; echo)sh");
+    EXPECT_EQ(result.out, "denied: [] []\nrefused-key\nhome: .mozilla Videos notes.txt \nnotes\n")
+        << result.err;
+    EXPECT_EQ(result.err.find("secret-key"), std::string::npos);
+    result = launch(profile(true), R"sh(cat key || echo refused-relative; echo "[$(ls -A)]")sh", {},
+                    "", {}, home / ".mozilla");
     EXPECT_EQ(result.out, "refused-relative\n[]\n") << result.err;
 }
 
@@ -94,64 +73,58 @@ TEST_P(SandboxLauncher, WorkspaceInsideADeniedFolderStaysReadable) {
     fs::path project = home / ".mozilla" / "project";
     writeFile(project / "source.txt", "source");
     handOver(project);
-    auto result = launch(profileText(profile(true, {}, project)), R"sh(
+    auto result = launch(profile(true, {}, project), R"sh(
         cat "$H/.mozilla/project/source.txt"; echo
         cat "$H/.mozilla/key"; echo
         echo more > "$H/.mozilla/project/more" && echo wrote-project)sh");
     EXPECT_EQ(result.out, "source\nsecret-key\nwrote-project\n") << result.err;
 }
 
-TEST_P(SandboxLauncher, HarnessStateRewrittenByRenameStaysReadable) {
+// Harness state folders are writable, even rewritten by rename; a missing one is made
+// where its parent exists, and nothing is made where it does not.
+TEST_P(SandboxLauncher, HarnessStateFoldersAreWritable) {
     writeFile(home / ".tool" / "settings.json", "{\"v\":1}");
     handOver(home / ".tool");
-    auto result = launch(profileText(profile(false, {"~/.tool"})), R"sh(
+    auto result = launch(profile(false, {"~/.tool", "~/.fresh", "~/.absent/state"}), R"sh(
         for v in 2 3; do
             printf '{"v":%s}' $v > "$H/.tool/settings.json.tmp" &&
                 mv "$H/.tool/settings.json.tmp" "$H/.tool/settings.json"
         done
         cat "$H/.tool/settings.json"; echo
-        ls -A "$H" | tr '\n' ' ')sh");
-    EXPECT_EQ(result.out, "{\"v\":3}\n.mozilla .tool notes.txt ") << result.err;
-}
-
-TEST_P(SandboxLauncher, MissingHarnessFolderIsCreatedWhereItsParentExists) {
-    auto result = launch(profileText(profile(false, {"~/.fresh", "~/.absent/state"})), R"sh(
         echo state > "$H/.fresh/state" && echo wrote-fresh
-        mkdir -p "$H/.absent/state" || echo refused-absent)sh");
-    EXPECT_EQ(result.out, "wrote-fresh\nrefused-absent\n") << result.err;
+        mkdir -p "$H/.absent/state" || echo refused-absent
+        ls -A "$H" | tr '\n' ' ')sh");
+    EXPECT_EQ(result.out,
+              "{\"v\":3}\nwrote-fresh\nrefused-absent\n.fresh .mozilla .tool notes.txt ")
+        << result.err;
     EXPECT_FALSE(fs::exists(home / ".absent"));
 }
 
 TEST_P(SandboxLauncher, ChildProcessesAreBoundToo) {
-    auto result = launch(profileText(profile(true)), R"sh(
+    auto result = launch(profile(true), R"sh(
         sh -c 'echo child > "$1/child"' - "$O"
         (echo background > "$O/background") & wait
         setsid sh -c 'echo session > "$1/session"' - "$O"
         sh -c 'sh -c "echo grandchild > $1/grandchild"' - "$O"
         sh -c 'echo child > "$1/child"' - "$W" && echo child-wrote-workspace)sh");
     EXPECT_EQ(result.out, "child-wrote-workspace\n") << result.err;
-    EXPECT_EQ(outsideEntries(), std::vector<std::string>{"existing"});
+    EXPECT_EQ(damage(), "");
 }
 
-TEST_P(SandboxLauncher, ToolKeepsItsUserArgumentsEnvironmentAndStreams) {
+TEST_P(SandboxLauncher, ToolKeepsItsUserArgumentsEnvironmentStreamsAndExitStatus) {
     auto result = launch(
-        profileText(profile(true)),
+        profile(true),
         R"sh(id -u; printf '[%s]' "$@"; echo; echo "$MARROWBELL_PROBE"; cat; echo err >&2)sh",
         {"two words", "", "-p"}, "from stdin\n", {"MARROWBELL_PROBE=kept"});
     EXPECT_EQ(result.exitStatus, 0);
     std::string uid = GetParam() == Runner::unprivileged ? "65534" : std::to_string(::getuid());
     EXPECT_EQ(result.out, uid + "\n[two words][][-p]\nkept\nfrom stdin\n");
     EXPECT_EQ(result.err, "err\n");
-}
-
-TEST_P(SandboxLauncher, ExitStatusAndSignalsComeBackUnchanged) {
-    std::string text = profileText(profile(true));
+    std::string text = profile(true);
     EXPECT_EQ(launch(text, "exit 42").exitStatus, 42);
-    EXPECT_EQ(launch(text, "exit 71").exitStatus, 71);
     EXPECT_EQ(launch(text, "kill -TERM $$").exitStatus, 128 + SIGTERM);
     EXPECT_EQ(launch(text, "kill -KILL $$").exitStatus, 128 + SIGKILL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runners, SandboxLauncher,
-                         ::testing::Values(Runner::current, Runner::unprivileged),
-                         [](const auto& info) { return runnerName(info.param); });
+                         ::testing::Values(Runner::current, Runner::unprivileged), nameOf);

@@ -7,14 +7,14 @@
 
 using namespace marrowbell;
 
+// A second open file description in this same process conflicts, as a second process
+// would; the lock ends with its holder, even one that exits without clean-up.
 TEST(SchedulerLock, SecondHolderIsRefusedUntilTheFirstLetsGo) {
     test::TempDir dir;
     auto path = dir / "support" / "scheduler.lock";
     EXPECT_FALSE(SchedulerLock::holder(path));
     {
         SchedulerLock first = SchedulerLock::acquire(path);
-        // A second open file description in this same process conflicts too, as a
-        // second process would.
         try {
             SchedulerLock::acquire(path);
             FAIL() << "a second scheduler took the lock";
@@ -26,18 +26,11 @@ TEST(SchedulerLock, SecondHolderIsRefusedUntilTheFirstLetsGo) {
         EXPECT_EQ(SchedulerLock::holder(path), ::getpid());
     }
     EXPECT_FALSE(SchedulerLock::holder(path));
-    SchedulerLock again = SchedulerLock::acquire(path);
-}
-
-TEST(SchedulerLock, LockDiesWithItsProcess) {
-    test::TempDir dir;
-    auto path = dir / "scheduler.lock";
-    pid_t child = ::fork();
-    if (child == 0) {
+    if (pid_t child = ::fork(); child == 0) {
         SchedulerLock held = SchedulerLock::acquire(path);
         ::_exit(0); // exits without running destructors, as a crash would
+    } else {
+        ::waitpid(child, nullptr, 0);
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
     EXPECT_NO_THROW(SchedulerLock::acquire(path));
 }

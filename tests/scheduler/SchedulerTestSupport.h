@@ -7,61 +7,74 @@
 #include "scheduler/TimerQueue.h"
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
+#include <gtest/gtest.h>
 #include <map>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace marrowbell::test {
 
-// A clock the test sets; readable from any thread.
-class ManualClock {
-public:
-    explicit ManualClock(Instant start)
-        : seconds_(start.sinceReference) {}
-    Instant now() const { return {seconds_.load()}; }
-    void set(Instant instant) { seconds_.store(instant.sinceReference); }
-    void advance(Seconds seconds) { set(now() + seconds); }
-    SchedulerService::Clock function() {
-        return [this] { return now(); };
-    }
+// 2026-03-{day} {hour}:{minute}:{second} UTC.
+inline Instant at(int day, int hour, int minute, double second = 0) {
+    return *TimeZone::utc().instant(LocalDateTime{2026, 3, day, hour, minute, second});
+}
 
-private:
-    std::atomic<double> seconds_;
-};
+// A job created at midnight on the 5th, working in `folder`.
+inline Job job(const std::string& name, const std::string& cron,
+               const std::string& folder = "/srv/a") {
+    Job j = makeJob(name, cron, at(5, 0, 0));
+    j.workingDirectory = FileUrl::fromPath(folder, true);
+    return j;
+}
+
+inline RunRecord ranAt(const Uuid& jobID, Instant startedAt) {
+    RunRecord record;
+    record.jobID = jobID;
+    record.startedAt = startedAt;
+    return record;
+}
 
 // Timers that fire only when the test says so, on the test's thread: the test is the
-// serial queue.
+// serial queue. A timer is shared with its handle so that firing survives its handle.
 class ManualTimerQueue : public TimerQueue {
+    struct State {
+        Seconds delay;
+        std::function<void()> handler;
+        bool cancelled = false;
+    };
+    struct Timer : OneShotTimer {
+        ManualTimerQueue* queue;
+        std::shared_ptr<State> state;
+        Timer(ManualTimerQueue* q, std::shared_ptr<State> s)
+            : queue(q)
+            , state(std::move(s)) {}
+        void start() override {
+            std::lock_guard lock(queue->mutex_);
+            if (!state->cancelled)
+                queue->live_.push_back(state);
+        }
+        void cancel() override {
+            std::lock_guard lock(queue->mutex_);
+            state->cancelled = true;
+            std::erase(queue->live_, state);
+        }
+    };
+
 public:
     std::unique_ptr<OneShotTimer> makeTimer(Seconds delay, std::function<void()> handler) override {
-        made_.fetch_add(1);
-        auto state = std::make_shared<State>();
-        state->delay = delay;
-        state->handler = std::move(handler);
-        return std::make_unique<Timer>(this, state);
+        ++made;
+        return std::make_unique<Timer>(this, std::make_shared<State>(delay, std::move(handler)));
     }
-
-    // The delay of the timer that is started and neither cancelled nor fired, if any.
+    // The delay of the timer started and neither cancelled nor fired; each re-arm must
+    // replace the previous timer.
     std::optional<Seconds> armed() const {
         std::lock_guard lock(mutex_);
-        std::optional<Seconds> result;
-        for (const auto& state : live_)
-            result = state->delay;
-        return result;
-    }
-    // Timers made so far: one per re-plan that armed one.
-    int made() const { return made_.load(); }
-    int liveCount() const {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(live_.size());
+        EXPECT_LE(live_.size(), 1u) << "a re-arm left the previous timer live";
+        return live_.empty() ? std::nullopt : std::optional(live_.back()->delay);
     }
     // Fires the live timer (as its deadline passing would); false when there is none.
     bool fire() {
@@ -76,37 +89,11 @@ public:
         state->handler();
         return true;
     }
+    std::atomic<int> made = 0; // one per re-plan that armed a timer
 
 private:
-    struct State {
-        Seconds delay = 0;
-        std::function<void()> handler;
-        bool cancelled = false;
-    };
-    class Timer : public OneShotTimer {
-    public:
-        Timer(ManualTimerQueue* queue, std::shared_ptr<State> state)
-            : queue_(queue)
-            , state_(std::move(state)) {}
-        void start() override {
-            std::lock_guard lock(queue_->mutex_);
-            if (!state_->cancelled)
-                queue_->live_.push_back(state_);
-        }
-        void cancel() override {
-            std::lock_guard lock(queue_->mutex_);
-            state_->cancelled = true;
-            std::erase(queue_->live_, state_);
-        }
-
-    private:
-        ManualTimerQueue* queue_;
-        std::shared_ptr<State> state_;
-    };
-
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<State>> live_;
-    std::atomic<int> made_{0};
 };
 
 // Stands in for the job runner: records like it, and holds each run until the test
@@ -117,8 +104,7 @@ public:
         : history_(std::move(history))
         , hold_(holdRuns) {}
 
-    // Each run lasts this long unless cancelled (when runs are not held).
-    void setPause(std::chrono::milliseconds pause) { pause_ = pause; }
+    std::chrono::milliseconds pause{0}; // how long each run lasts when runs are not held
 
     RunRecord run(const Job& job, const std::optional<Endpoint>& endpoint,
                   const RunLimits& defaults, Instant now, LineHandler onOutputLine,
@@ -127,23 +113,19 @@ public:
         {
             std::unique_lock lock(mutex_);
             calls_.push_back({job.id, now, endpoint, defaults});
-            int& count = perFolder_[folder];
-            ++count;
-            maxPerFolder_ = std::max(maxPerFolder_, count);
+            maxPerFolder_ = std::max(maxPerFolder_, ++perFolder_[folder]);
             changed_.notify_all();
             if (hold_)
                 changed_.wait(lock, stopToken, [&] { return released_ > 0; });
-            else if (pause_.count() > 0)
-                changed_.wait_for(lock, stopToken, pause_, [] { return false; });
+            else if (pause.count() > 0)
+                changed_.wait_for(lock, stopToken, pause, [] { return false; });
             if (hold_ && released_ > 0 && !stopToken.stop_requested())
                 --released_;
             --perFolder_[folder];
         }
         if (onOutputLine)
             onOutputLine("hello from " + job.name);
-        RunRecord record;
-        record.jobID = job.id;
-        record.startedAt = now;
+        RunRecord record = ranAt(job.id, now);
         record.duration = 0.1;
         record.wasCancelled = stopToken.stop_requested();
         record.exitCode = record.wasCancelled ? -1 : 0;
@@ -157,7 +139,6 @@ public:
         std::optional<Endpoint> endpoint;
         RunLimits defaults;
     };
-
     std::vector<Call> calls() const {
         std::lock_guard lock(mutex_);
         return calls_;
@@ -182,38 +163,35 @@ public:
 private:
     const std::shared_ptr<RunHistory> history_;
     const bool hold_;
-    std::chrono::milliseconds pause_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable_any changed_;
     mutable std::vector<Call> calls_;
     mutable std::map<std::string, int> perFolder_;
-    mutable int maxPerFolder_ = 0;
-    mutable int released_ = 0;
+    mutable int maxPerFolder_ = 0, released_ = 0;
 };
 
 // The stores of one support folder in a temporary directory, and a scheduler on them.
 struct SchedulerFixture {
     explicit SchedulerFixture(Instant start, bool holdRuns = false, Seconds grace = 900)
-        : clock(start) {
-        store = std::make_shared<JobStore>(folder / "Jobs");
-        history = std::make_shared<RunHistory>(folder / "runs.json");
-        endpoints = std::make_shared<EndpointStore>(folder / "endpoints.json");
-        settings = std::make_shared<SettingsStore>(folder / "settings.json");
+        : clock(start.sinceReference) {
         settings->update([&](AppSettings& s) { s.catchUpGraceSeconds = grace; });
         runner = std::make_shared<FakeRunner>(history, holdRuns);
-        timers = std::make_shared<ManualTimerQueue>();
         service = SchedulerService::create(store, history, endpoints, settings, runner, timers,
-                                           clock.function());
+                                           [this] { return Instant{clock.load()}; });
     }
+    void setClock(Instant instant) { clock = instant.sinceReference; }
+    std::vector<RunRecord> runs(const Job& j) const { return history->runs(j.id); }
 
     TempDir folder;
-    ManualClock clock;
-    std::shared_ptr<JobStore> store;
-    std::shared_ptr<RunHistory> history;
-    std::shared_ptr<EndpointStore> endpoints;
-    std::shared_ptr<SettingsStore> settings;
+    std::atomic<double> clock;
+    std::shared_ptr<JobStore> store = std::make_shared<JobStore>(folder / "Jobs");
+    std::shared_ptr<RunHistory> history = std::make_shared<RunHistory>(folder / "runs.json");
+    std::shared_ptr<EndpointStore> endpoints =
+        std::make_shared<EndpointStore>(folder / "endpoints.json");
+    std::shared_ptr<SettingsStore> settings =
+        std::make_shared<SettingsStore>(folder / "settings.json");
     std::shared_ptr<FakeRunner> runner;
-    std::shared_ptr<ManualTimerQueue> timers;
+    std::shared_ptr<ManualTimerQueue> timers = std::make_shared<ManualTimerQueue>();
     std::shared_ptr<SchedulerService> service;
 };
 
