@@ -1,9 +1,4 @@
-#include "job/JobStore.h"
-#include "job/JobTestSupport.h"
-#include "settings/EndpointStore.h"
-#include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
+#include "ctl/SchedulerCommandSupport.h"
 
 using namespace marrowbell;
 namespace fs = std::filesystem;
@@ -11,15 +6,13 @@ namespace fs = std::filesystem;
 namespace {
 
 // A home whose ~/.local/bin (the first manifest folder) holds stand-ins for the four
-// harnesses, and a login shell that adds nothing, so the real tools never answer.
-class HarnessCommands : public testing::Test {
+// harnesses, and no login shell to add more, so the real tools never answer.
+class HarnessCommands : public test::CtlTest {
 protected:
-    test::TempDir home;
-    fs::path bin = home / ".local/bin";
-    fs::path support = home / "data/Marrowbell";
+    fs::path bin = home() / ".local/bin";
 
     void SetUp() override {
-        test::writeFile(home / "shell", "#!/bin/sh\necho PATH=\n", true);
+        env.insert(env.end(), {"SHELL=/bin/false", "LANG=C"});
         tool("claude", "[ \"$1\" = --help ] && printf '  --model <m>  e.g. '\"'\"'opus'\"'\"' or "
                        "'\"'\"'sonnet'\"'\"'\\n'\n");
         tool("codex",
@@ -31,14 +24,6 @@ protected:
 
     void tool(const std::string& name, const std::string& body) {
         test::writeFile(bin / name, "#!/bin/sh\n" + body + "exit 0\n", true);
-    }
-
-    test::ProcessResult ctl(std::vector<std::string> arguments, const std::string& input = "") {
-        arguments.insert(arguments.begin(), test::builtBinary("marrowbellctl").string());
-        return test::runProcess(arguments, input,
-                                {"HOME=" + home.path().string(),
-                                 "XDG_DATA_HOME=" + (home / "data").string(),
-                                 "SHELL=" + (home / "shell").string(), "LANG=C"});
     }
 };
 
@@ -57,13 +42,9 @@ TEST_F(HarnessCommands, ListsEveryHarnessWithItsExecutableAndModels) {
              "Codex (codex): " + b + "/codex\n", "  models: gpt-a\n",
              "opencode (opencode): " + b + "/opencode\n", "  models: ollama/qwen3 opencode/big\n",
              "Pi (pi): " + b + "/pi\n", "  models: local/small\n"})
-        EXPECT_NE(result.out.find(line), std::string::npos) << line << " in\n" << result.out;
-}
+        EXPECT_THAT(result.out, HasSubstr(line));
 
-TEST_F(HarnessCommands, JsonNamesIdsExecutablesAndModels) {
-    test::ProcessResult result = ctl({"harnesses", "--json"});
-    ASSERT_EQ(result.exitStatus, 0) << result.err;
-    Json list = Json::parse(result.out);
+    Json list = Json::parse(ctl({"harnesses", "--json"}).out);
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[1]["id"], "codex");
     EXPECT_EQ(list[1]["installed"], true);
@@ -71,21 +52,16 @@ TEST_F(HarnessCommands, JsonNamesIdsExecutablesAndModels) {
     EXPECT_EQ(list[1]["models"], Json::array({"gpt-a"}));
     EXPECT_EQ(list[1]["summary"],
               "no per-run skills · 1 model · kept to one folder, even in a shell");
-    EXPECT_FALSE(list[1].contains("skills"));
-    EXPECT_EQ(ctl({"harnesses", "--yaml"}).exitStatus, 2);
 }
 
-TEST_F(HarnessCommands, PreviewShowsTheCommandAndItsWarnings) {
+TEST_F(HarnessCommands, PreviewShowsTheCommandAndItsWarningsOrTheMissingHarness) {
     Job job = test::makeJob("Docs sweep");
     job.harnessID = "claude";
     job.permission = PermissionLevel::readOnly;
     job.model = "opus";
     job.skills = {"lint"};
-    Endpoint studio{Uuid::random(), "Studio", Url{"http://127.0.0.1:1234/v1"},
-                    EndpointKind::lmStudio};
-    job.endpointID = studio.id;
-    JobStore(support / "Jobs").save(job);
-    EndpointStore(support / "endpoints.json").save(studio);
+    job.endpointID = endpoint("Studio").id;
+    saved(job);
 
     test::ProcessResult result = ctl({"preview", "docs sweep"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
@@ -103,47 +79,40 @@ TEST_F(HarnessCommands, PreviewShowsTheCommandAndItsWarnings) {
             "warning: Claude Code speaks the Anthropic protocol and Studio answers in OpenAI. The "
             "endpoint was not applied — a run would get a reply it cannot read.\n"
             "warning: Claude Code cannot load skills for a single run; none were attached.\n");
+
+    job = test::makeJob("Odd tool");
+    job.harnessID = "gopher";
+    saved(job);
+    result = ctl({"preview", "Odd tool"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.err,
+              "marrowbellctl: No harness called \"gopher\" is described in the manifest.\n");
 }
 
 TEST_F(HarnessCommands, PreviewShowsTheSandboxTheRunFilesAndMaskedKeys) {
     Job job = test::makeJob("Tidy");
     job.harnessID = "pi";
     job.permission = PermissionLevel::scopedWrite;
-    Endpoint gateway{Uuid::random(), "Gateway", Url{"https://gw.example/v1"},
-                     EndpointKind::openAICompatible};
-    job.endpointID = gateway.id;
+    job.endpointID =
+        endpoint("Gateway", "https://gw.example/v1", EndpointKind::openAICompatible).id;
     job.model = "m";
-    JobStore(support / "Jobs").save(job);
-    EndpointStore(support / "endpoints.json").save(gateway);
+    saved(job);
     test::ProcessResult set = ctl({"endpoints", "set-key", "Gateway"}, "sk-test-key-1234\n");
     ASSERT_EQ(set.exitStatus, 0) << set.err;
     test::ProcessResult result = ctl({"preview", job.id.text()});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_TRUE(result.out.starts_with("marrowbell-sandbox -p PROFILE " + bin.string() +
-                                       "/pi --print --mode json --model marrowbell/m\n"))
-        << result.out;
+    EXPECT_THAT(result.out, StartsWith("marrowbell-sandbox -p PROFILE " + bin.string() +
+                                       "/pi --print --mode json --model marrowbell/m\n"));
     for (const char* line :
          {"\nEnvironment: MARROWBELL_ENDPOINT_KEY=sk-…34\n", "/Marrowbell/runs/{run}\n",
           "\nRun file models.json (in the run's own folder):\n",
           "\"baseUrl\": \"https://gw.example/v1\""})
-        EXPECT_NE(result.out.find(line), std::string::npos) << line << " in " << result.out;
-    EXPECT_EQ(result.out.find("sk-test-key-1234"), std::string::npos);
-    EXPECT_EQ(result.out.find("warning:"), std::string::npos) << result.out;
+        EXPECT_THAT(result.out, HasSubstr(line));
+    EXPECT_THAT(result.out, Not(HasSubstr("sk-test-key-1234")));
+    EXPECT_THAT(result.out, Not(HasSubstr("warning:")));
 
     test::ProcessResult profile = ctl({"preview", "--profile", "Tidy"});
     ASSERT_EQ(profile.exitStatus, 0) << profile.err;
-    EXPECT_TRUE(profile.out.starts_with("(version 1)\n")) << profile.out;
-    EXPECT_NE(profile.out.find("(allow file-write* (subpath \""), std::string::npos);
-}
-
-TEST_F(HarnessCommands, PreviewRefusesUnknownJobsAndReportsMissingHarnesses) {
-    EXPECT_EQ(ctl({"preview", "nothing"}).exitStatus, 2);
-    EXPECT_EQ(ctl({"preview"}).exitStatus, 2);
-    Job job = test::makeJob("Odd tool");
-    job.harnessID = "gopher";
-    JobStore(support / "Jobs").save(job);
-    test::ProcessResult result = ctl({"preview", "Odd tool"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.err,
-              "marrowbellctl: No harness called \"gopher\" is described in the manifest.\n");
+    EXPECT_THAT(profile.out, StartsWith("(version 1)\n"));
+    EXPECT_THAT(profile.out, HasSubstr("(allow file-write* (subpath \""));
 }

@@ -1,93 +1,70 @@
 #pragma once
 
 #include "base/Files.h"
+#include "base/Json.h"
 #include "job/JobStore.h"
 #include "run/RunHistory.h"
+#include "settings/EndpointStore.h"
 #include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
-#include <functional>
+#include <future>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <map>
-#include <spawn.h>
 #include <stdexcept>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
-extern char** environ;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace marrowbell::test {
 
-// marrowbellctl started in the background with a private support folder and home, its
-// standard output and error going to files, so a test can signal it while it runs.
+// marrowbellctl started in the background, its standard output and error going to
+// files (`logs` with .out and .err), so a test can signal it while it runs. A shell
+// writes its process id, then becomes marrowbellctl.
 class BackgroundCtl {
 public:
     BackgroundCtl(const std::vector<std::string>& arguments,
-                  const std::vector<std::string>& environment, const std::filesystem::path& logs) {
-        std::map<std::string, std::string> env;
-        for (char** e = environ; *e; ++e) {
-            std::string entry(*e);
-            env[entry.substr(0, entry.find('='))] = entry;
-        }
-        for (const auto& entry : environment)
-            env[entry.substr(0, entry.find('='))] = entry;
-        std::vector<std::string> args{builtBinary("marrowbellctl").string()};
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv, envp;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& [name, entry] : env)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        out_ = logs.string() + ".out";
-        err_ = logs.string() + ".err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0)
+                  const std::vector<std::string>& environment, const std::filesystem::path& logs)
+        : logs_(logs.string()) {
+        std::vector<std::string> argv{
+            "/bin/sh", "-c", "echo $$ >\"$0.pid\"; exec \"$@\" >\"$0.out\" 2>\"$0.err\" </dev/null",
+            logs_, builtBinary("marrowbellctl").string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        status_ = std::async(std::launch::async,
+                             [=] { return runProcess(argv, "", environment).exitStatus; });
+        if (!eventually([&] { return read(".pid").ends_with('\n'); }))
             throw std::runtime_error("cannot start marrowbellctl");
+        pid_ = std::atoi(read(".pid").c_str());
     }
     ~BackgroundCtl() {
-        if (pid_ > 0) {
+        if (status_.valid()) {
             ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+            status_.wait();
         }
     }
 
     void signal(int number) const { ::kill(pid_, number); }
     // The exit status (128 + signal when killed), or -1 when it has not ended in time.
     int wait(std::chrono::seconds limit = std::chrono::seconds(30)) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
+        return status_.wait_for(limit) == std::future_status::ready ? status_.get() : -1;
     }
-    std::string out() const { return files::read(out_).value_or(""); }
-    std::string err() const { return files::read(err_).value_or(""); }
+    std::string out() const { return read(".out"); }
+    std::string err() const { return read(".err"); }
 
 private:
+    std::string read(const char* suffix) const { return files::read(logs_ + suffix).value_or(""); }
+
+    std::string logs_;
     pid_t pid_ = -1;
-    std::string out_;
-    std::string err_;
+    std::future<int> status_;
 };
 
 // A home with a stand-in "claude" on the manifest's search path (~/.local/bin) and a
@@ -129,12 +106,53 @@ struct CtlHome {
     }
     std::vector<RunRecord> runs() const {
         auto file = support() / "runs.json";
-        if (!std::filesystem::exists(file))
-            return {};
-        return RunHistory(file).allRuns();
+        return std::filesystem::exists(file) ? RunHistory(file).allRuns()
+                                             : std::vector<RunRecord>{};
     }
 
     TempDir root;
+};
+
+// "add|Nightly|--folder|/x" as the arguments add, Nightly, --folder, /x.
+inline std::vector<std::string> split(std::string_view text) {
+    std::vector<std::string> parts;
+    for (std::size_t start = 0, end = 0; end != std::string_view::npos; start = end + 1)
+        parts.emplace_back(text.substr(start, (end = text.find('|', start)) - start));
+    return parts;
+}
+
+// The command-line tests' home: commands run in UTC and keep keys in the file (no
+// session bus), unless a test changes `env`.
+class CtlTest : public testing::Test, public CtlHome {
+protected:
+    std::vector<std::string> env = [this] {
+        auto env = environment();
+        env.insert(env.end(), {"TZ=UTC", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"});
+        return env;
+    }();
+
+    ProcessResult ctl(std::vector<std::string> arguments, const std::string& input = "") const {
+        arguments.insert(arguments.begin(), builtBinary("marrowbellctl").string());
+        return runProcess(arguments, input, env);
+    }
+    std::unique_ptr<BackgroundCtl> start(const std::vector<std::string>& arguments,
+                                         const std::string& logs) const {
+        return std::make_unique<BackgroundCtl>(arguments, env, root / logs);
+    }
+    std::filesystem::path jobFile(const Job& job) const {
+        return support() / "Jobs" / (job.id.text() + ".json");
+    }
+    std::vector<Job> jobs() const { return JobStore(support() / "Jobs").jobs(); }
+    Job saved(const Job& job) const {
+        save(job);
+        return job;
+    }
+    Endpoint endpoint(const std::string& name, const std::string& url = "http://127.0.0.1:9/v1",
+                      EndpointKind kind = EndpointKind::lmStudio) const {
+        Endpoint endpoint{Uuid::random(), name, *Endpoint::validated(url), kind};
+        EndpointStore(support() / "endpoints.json").save(endpoint);
+        return endpoint;
+    }
 };
 
 } // namespace marrowbell::test

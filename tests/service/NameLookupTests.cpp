@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <functional>
 
 namespace marrowbell {
 namespace {
@@ -13,6 +14,16 @@ std::vector<Job> jobsNamed(const std::vector<std::string>& names) {
     for (const std::string& name : names)
         jobs.push_back(test::makeJob(name));
     return jobs;
+}
+
+// The message of a lookup that finds nothing or too much.
+std::string refusal(const std::function<void()>& lookup) {
+    try {
+        lookup();
+    } catch (const NameLookup::Error& error) {
+        return error.what();
+    }
+    return "found one";
 }
 
 struct Row {
@@ -28,16 +39,11 @@ class NameLookupRule : public testing::TestWithParam<Row> {};
 TEST_P(NameLookupRule, FindsOneJobOrSaysWhyNot) {
     const Row& row = GetParam();
     const std::vector<Job> jobs = jobsNamed(row.names);
-    if (row.found >= 0) {
+    if (row.found >= 0)
         EXPECT_EQ(NameLookup::job(jobs, row.argument).id, jobs[row.found].id);
-        return;
-    }
-    try {
-        NameLookup::job(jobs, row.argument);
-        FAIL() << "found a job";
-    } catch (const NameLookup::Error& error) {
-        EXPECT_NE(std::string(error.what()).find(row.message), std::string::npos) << error.what();
-    }
+    else
+        EXPECT_NE(refusal([&] { NameLookup::job(jobs, row.argument); }).find(row.message),
+                  std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -55,29 +61,24 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"twoCaseless", {"Twin", "TWIN"}, "twin", -1, "2 jobs are named \u201Ctwin\u201D"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.label; });
 
-TEST(NameLookup, IdentifierInAnyCaseWinsOverNames) {
+// An identifier in any case wins over a name that looks like it; an ambiguity lists the
+// identifiers to choose from.
+TEST(NameLookup, IdentifiersWinAndAreOfferedWhenNamesAreAmbiguous) {
     std::vector<Job> jobs = jobsNamed({"First", "Second"});
     std::string id = jobs[1].id.text();
     for (char& c : id)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    jobs[0].name = id; // a name that looks like the other's identifier
+    jobs[0].name = id;
     EXPECT_EQ(NameLookup::job(jobs, id).id, jobs[1].id);
-}
 
-TEST(NameLookup, AmbiguityListsTheIdentifiersToChooseFrom) {
     const Endpoint a{Uuid::random(), "Twin", *Endpoint::validated("http://127.0.0.1:1/"),
                      EndpointKind::ollama};
-    const Endpoint b{Uuid::random(), "Twin", *Endpoint::validated("http://127.0.0.1:2/"),
-                     EndpointKind::ollama};
-    try {
-        NameLookup::endpoint({a, b}, "Twin");
-        FAIL() << "found an endpoint";
-    } catch (const NameLookup::Error& error) {
-        const std::string message = error.what();
-        EXPECT_NE(message.find("2 endpoints are named"), std::string::npos) << message;
-        EXPECT_NE(message.find(a.id.text()), std::string::npos) << message;
-        EXPECT_NE(message.find(b.id.text()), std::string::npos) << message;
-    }
+    Endpoint b = a;
+    b.id = Uuid::random();
+    const std::string message = refusal([&] { NameLookup::endpoint({a, b}, "Twin"); });
+    EXPECT_NE(message.find("2 endpoints are named"), std::string::npos) << message;
+    EXPECT_NE(message.find(a.id.text()), std::string::npos) << message;
+    EXPECT_NE(message.find(b.id.text()), std::string::npos) << message;
 }
 
 } // namespace

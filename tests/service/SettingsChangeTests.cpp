@@ -15,62 +15,64 @@ class SettingsChangeTest : public testing::Test {
 protected:
     SettingsChangeTest() {
         test::writeFile(tools / "claude", "#!/bin/sh\n", true);
-        studio = Endpoint{Uuid::random(), "Studio", *Endpoint::validated("http://127.0.0.1:1/v1"),
-                          EndpointKind::lmStudio};
-        context.endpoints = {studio};
         context.searchPaths = std::vector<std::string>{tools.path().string()};
-    }
-
-    AppSettings applied(const std::string& name, std::string_view value) const {
-        AppSettings settings;
-        SettingsChange::set(*SettingsChange::key(name), value, context).apply(settings);
-        return settings;
     }
 
     test::TempDir tools;
     HarnessRegistry registry = HarnessRegistry::bundled();
-    Endpoint studio;
-    SettingsChange::Context context{registry, {}, {}};
+    SettingsChange::Context context{
+        registry,
+        {Endpoint{Uuid::random(), "Studio", *Endpoint::validated("http://127.0.0.1:1/v1"),
+                  EndpointKind::lmStudio}},
+        {}};
 };
 
-TEST_F(SettingsChangeTest, EachKeySetsItsOwnSetting) {
-    AppSettings expected;
-    expected.catchUpGraceSeconds = 900;
-    EXPECT_EQ(applied("catch-up", "15m"), expected);
-    expected = {};
-    expected.defaults.timeoutSeconds = 240 * 60;
-    EXPECT_EQ(applied("default-timeout", "240"), expected);
-    expected = {};
-    expected.defaults.notifyOnFailureOnly = false;
-    EXPECT_EQ(applied("notify", "all"), expected);
-    expected = {};
-    expected.defaultHarnessID = "claude";
-    EXPECT_EQ(applied("default-harness", "claude"), expected);
-    expected = {};
-    expected.defaultEndpointID = studio.id;
-    EXPECT_EQ(applied("default-endpoint", "studio"), expected);
-    expected = {};
-    expected.transcriptLimitBytes = 512u << 20;
-    EXPECT_EQ(applied("transcript-limit", "512M"), expected);
+struct Setting {
+    const char* key;
+    const char* value;
+    std::function<void(AppSettings&, const Endpoint& studio)> expected;
+    const char* shown; // how the value is shown, up to its end
+};
+
+class EachKey : public SettingsChangeTest, public testing::WithParamInterface<Setting> {};
+
+// Each key sets its own setting, shown as it was given; reset gives the default back.
+TEST_P(EachKey, SetsItsOwnSettingAndResetUndoesIt) {
+    const Key key = *SettingsChange::key(GetParam().key);
+    AppSettings settings, expected;
+    SettingsChange::set(key, GetParam().value, context).apply(settings);
+    GetParam().expected(expected, context.endpoints[0]);
+    EXPECT_EQ(settings, expected);
+    EXPECT_EQ(
+        SettingsChange::valueText(key, settings, context.endpoints).rfind(GetParam().shown, 0), 0u)
+        << SettingsChange::valueText(key, settings, context.endpoints);
+    SettingsChange::reset(key).apply(settings);
+    EXPECT_EQ(settings, AppSettings{});
 }
 
-TEST_F(SettingsChangeTest, ResetGivesEveryKeyItsDefaultAgain) {
-    AppSettings changed;
-    changed.catchUpGraceSeconds = 0;
-    changed.defaults = {60, false};
-    changed.defaultHarnessID = "pi";
-    changed.defaultEndpointID = studio.id;
-    changed.transcriptLimitBytes = 1u << 20;
-    for (const SettingsChange::KeyInfo& info : SettingsChange::keys())
-        SettingsChange::reset(info.key).apply(changed);
-    EXPECT_EQ(changed, AppSettings{});
-}
+INSTANTIATE_TEST_SUITE_P(
+    Keys, EachKey,
+    testing::Values(
+        Setting{"catch-up", "15m", [](auto& s, auto&) { s.catchUpGraceSeconds = 900; },
+                "15m (Up to 15"},
+        Setting{"default-timeout", "240", [](auto& s, auto&) { s.defaults.timeoutSeconds = 14400; },
+                "240 (4 hours)"},
+        Setting{"notify", "all", [](auto& s, auto&) { s.defaults.notifyOnFailureOnly = false; },
+                "all (after every run)"},
+        Setting{"default-harness", "claude", [](auto& s, auto&) { s.defaultHarnessID = "claude"; },
+                "claude"},
+        Setting{"default-endpoint", "studio", [](auto& s, auto& e) { s.defaultEndpointID = e.id; },
+                "Studio ("},
+        Setting{"transcript-limit", "512M",
+                [](auto& s, auto&) { s.transcriptLimitBytes = 512u << 20; }, "512 MiB"}),
+    [](const auto& info) { return std::string(info.param.value); });
 
 TEST_F(SettingsChangeTest, AHarnessNotInstalledIsSetWithANote) {
     EXPECT_FALSE(SettingsChange::set(Key::defaultHarness, "claude", context).note());
     auto change = SettingsChange::set(Key::defaultHarness, "codex", context);
     ASSERT_TRUE(change.note());
     EXPECT_NE(change.note()->find("Codex was not found"), std::string::npos) << *change.note();
+    EXPECT_FALSE(SettingsChange::key("colour"));
 }
 
 struct Refused {
@@ -83,27 +85,25 @@ class SettingsChangeRefuses : public SettingsChangeTest,
                               public testing::WithParamInterface<Refused> {};
 
 TEST_P(SettingsChangeRefuses, ValuesTheSettingsWindowCouldNotStore) {
-    const Refused& row = GetParam();
     try {
-        SettingsChange::set(*SettingsChange::key(row.key), row.value, context);
-        ADD_FAILURE() << row.key << " accepted " << row.value;
+        SettingsChange::set(*SettingsChange::key(GetParam().key), GetParam().value, context);
+        ADD_FAILURE() << "accepted";
     } catch (const SettingsChange::Refusal& refusal) {
-        EXPECT_NE(std::string(refusal.what()).find(row.message), std::string::npos)
+        EXPECT_NE(std::string(refusal.what()).find(GetParam().message), std::string::npos)
             << refusal.what();
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SettingsChangeRefuses,
-    testing::Values(
-        Refused{"catch-up", "30m", "catch-up takes never, 15m, 1h or 4h, not \u201C30m\u201D"},
-        Refused{"default-timeout", "0", "whole minutes from 1 to 240"},
-        Refused{"default-timeout", "241", "whole minutes from 1 to 240"},
-        Refused{"default-timeout", "1.5", "whole minutes from 1 to 240"},
-        Refused{"notify", "never", "notify takes failures or all"},
-        Refused{"default-harness", "cursor", "known harnesses: claude, codex, opencode, pi"},
-        Refused{"default-endpoint", "Cloud", "no endpoint is named or identified by"},
-        Refused{"transcript-limit", "1K", "a size from 1 MiB to 1 TiB"}));
+    testing::Values(Refused{"catch-up", "30m", "never, 15m, 1h or 4h, not \u201C30m\u201D"},
+                    Refused{"default-timeout", "0", "whole minutes from 1 to 240"},
+                    Refused{"default-timeout", "241", "whole minutes from 1 to 240"},
+                    Refused{"default-timeout", "1.5", "whole minutes from 1 to 240"},
+                    Refused{"notify", "never", "notify takes failures or all"},
+                    Refused{"default-harness", "cursor", "known harnesses: claude, codex"},
+                    Refused{"default-endpoint", "Cloud", "no endpoint is named"},
+                    Refused{"transcript-limit", "1K", "a size from 1 MiB to 1 TiB"}));
 
 } // namespace
 } // namespace marrowbell

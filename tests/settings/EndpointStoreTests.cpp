@@ -1,6 +1,7 @@
 #include "settings/EndpointStore.h"
 
 #include "base/Files.h"
+#include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +9,10 @@
 namespace marrowbell {
 namespace {
 
-Endpoint makeEndpoint(const std::string& name,
-                      const std::string& url = "http://127.0.0.1:1234/v1") {
-    return Endpoint{Uuid::random(), name, Url{url}, EndpointKind::lmStudio};
+namespace fs = std::filesystem;
+
+Endpoint makeEndpoint(const std::string& name) {
+    return Endpoint{Uuid::random(), name, Url{"http://127.0.0.1:1234/v1"}, EndpointKind::lmStudio};
 }
 
 std::vector<std::string> names(const std::vector<Endpoint>& endpoints) {
@@ -20,29 +22,21 @@ std::vector<std::string> names(const std::vector<Endpoint>& endpoints) {
     return result;
 }
 
-TEST(EndpointStore, StartsEmptyWithoutCreatingTheFile) {
+class EndpointStoreTest : public testing::Test {
+protected:
     test::TempDir dir;
-    auto file = dir / "nested/folder/endpoints.json";
+    fs::path file = dir / "nested/endpoints.json";
+};
+
+// The folder is made at once, the file only by the first change.
+TEST_F(EndpointStoreTest, SaveReplacesInPlaceOrAppendsAndPersists) {
     EndpointStore store(file);
     EXPECT_TRUE(store.endpoints().empty());
-    EXPECT_TRUE(std::filesystem::is_directory(file.parent_path()));
-    EXPECT_FALSE(std::filesystem::exists(file));
-}
-
-TEST(EndpointStore, FailsWhenTheFolderCannotBeCreated) {
-    test::TempDir dir;
-    test::writeFile(dir / "blocker", "a file, not a folder");
-    EXPECT_THROW(EndpointStore(dir / "blocker/endpoints.json"), std::filesystem::filesystem_error);
-}
-
-TEST(EndpointStore, SaveReplacesInPlaceOrAppendsAndPersists) {
-    test::TempDir dir;
-    auto file = dir / "endpoints.json";
-    EndpointStore store(file);
+    EXPECT_TRUE(fs::is_directory(file.parent_path()));
+    EXPECT_FALSE(fs::exists(file));
     Endpoint a = makeEndpoint("A"), b = makeEndpoint("B"), c = makeEndpoint("C");
-    store.save(a);
-    store.save(b);
-    store.save(c);
+    for (const Endpoint& e : {a, b, c})
+        store.save(e);
     b.name = "B renamed";
     store.save(b);
     EXPECT_EQ(names(store.endpoints()), (std::vector<std::string>{"A", "B renamed", "C"}));
@@ -52,15 +46,14 @@ TEST(EndpointStore, SaveReplacesInPlaceOrAppendsAndPersists) {
     EXPECT_EQ(reloaded.endpoint(b.id), b);
     EXPECT_EQ(reloaded.endpoint(std::nullopt), std::nullopt);
     EXPECT_EQ(reloaded.endpoint(Uuid::random()), std::nullopt);
+    test::writeFile(dir / "blocker", "a file, not a folder");
+    EXPECT_THROW(EndpointStore(dir / "blocker/endpoints.json"), fs::filesystem_error);
 }
 
-TEST(EndpointStore, WritesSortedPrettyJsonWithUpperCaseIds) {
-    test::TempDir dir;
-    auto file = dir / "endpoints.json";
-    EndpointStore store(file);
-    Endpoint endpoint{*Uuid::parse("6ba7b810-9dad-11d1-80b4-00c04fd430c8"), "Studio",
-                      Url{"http://127.0.0.1:1234/v1"}, EndpointKind::ollama};
-    store.save(endpoint);
+TEST_F(EndpointStoreTest, WritesSortedPrettyJsonWithUpperCaseIds) {
+    EndpointStore(file).save(Endpoint{*Uuid::parse("6ba7b810-9dad-11d1-80b4-00c04fd430c8"),
+                                      "Studio", Url{"http://127.0.0.1:1234/v1"},
+                                      EndpointKind::ollama});
     EXPECT_EQ(*files::read(file), "[\n"
                                   "  {\n"
                                   "    \"baseURL\": \"http://127.0.0.1:1234/v1\",\n"
@@ -71,34 +64,21 @@ TEST(EndpointStore, WritesSortedPrettyJsonWithUpperCaseIds) {
                                   "]\n");
 }
 
-TEST(EndpointStore, RemoveKeepsOrderAndRewritesEvenWhenNothingMatched) {
-    test::TempDir dir;
-    auto file = dir / "endpoints.json";
+// Changes start from the file as it is now: emptied elsewhere, it stays empty.
+TEST_F(EndpointStoreTest, RemoveKeepsOrderAndRewritesEvenWhenNothingMatched) {
     EndpointStore store(file);
     Endpoint a = makeEndpoint("A"), b = makeEndpoint("B"), c = makeEndpoint("C");
     for (const Endpoint& e : {a, b, c})
         store.save(e);
     store.remove(b.id);
     EXPECT_EQ(names(store.endpoints()), (std::vector<std::string>{"A", "C"}));
-
     std::string before = *files::read(file);
     store.remove(Uuid::random());
     EXPECT_EQ(*files::read(file), before);
-
-    // Changes start from the file as it is now: emptied elsewhere, it stays empty.
-    std::filesystem::remove(file);
+    fs::remove(file);
     store.remove(Uuid::random());
     EXPECT_EQ(*files::read(file), "[]\n");
     EXPECT_TRUE(store.endpoints().empty());
-}
-
-// The files set aside beside `file`.
-std::vector<std::filesystem::path> setAside(const std::filesystem::path& file) {
-    std::vector<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
-        if (entry.path().filename().string().starts_with("endpoints.json.damaged-"))
-            found.push_back(entry.path());
-    return found;
 }
 
 struct DamagedCase {
@@ -107,18 +87,17 @@ struct DamagedCase {
     std::vector<std::string> kept;
 };
 
-class DamagedEndpointsFile : public testing::TestWithParam<DamagedCase> {};
+class DamagedEndpointsFile : public EndpointStoreTest,
+                             public testing::WithParamInterface<DamagedCase> {};
 
 // What decodes is kept, the file as it was is set aside, and the next change adds to
 // what was kept instead of replacing the file with only the new endpoint.
 TEST_P(DamagedEndpointsFile, KeepsWhatDecodesAndSetsTheFileAside) {
-    test::TempDir dir;
-    auto file = dir / "endpoints.json";
     test::writeFile(file, GetParam().content);
     EndpointStore store(file);
     EXPECT_EQ(names(store.endpoints()), GetParam().kept);
     EXPECT_EQ(store.loadProblems().size(), 1u);
-    auto aside = setAside(file);
+    auto aside = test::setAside(file);
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(files::read(aside[0]), GetParam().content);
 
@@ -129,33 +108,29 @@ TEST_P(DamagedEndpointsFile, KeepsWhatDecodesAndSetsTheFileAside) {
     EXPECT_EQ(files::read(aside[0]), GetParam().content);
 }
 
-INSTANTIATE_TEST_SUITE_P(Contents, DamagedEndpointsFile,
-                         testing::Values(DamagedCase{"NotAList", "{}", {}},
-                                         // The bad entry first: decoding goes on past it.
-                                         DamagedCase{"BadIdentifier",
-                                                     R"([{"id":"studio","name":"bad",
-                                     "baseURL":"http://localhost:1234","kind":"lmStudio"},
+INSTANTIATE_TEST_SUITE_P(
+    Contents, DamagedEndpointsFile,
+    testing::Values(DamagedCase{"NotAList", "{}", {}},
+                    // The bad entry first: decoding goes on past it.
+                    DamagedCase{
+                        "BadIdentifier",
+                        R"([{"id":"studio","name":"bad","baseURL":"http://h:1","kind":"lmStudio"},
                                     {"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C9","name":"ok",
-                                     "baseURL":"http://localhost:1234","kind":"ollama"}])",
-                                                     {"ok"}}),
-                         [](const auto& info) { return std::string(info.param.label); });
+                                     "baseURL":"http://h:1","kind":"ollama"}])",
+                        {"ok"}}),
+    [](const auto& info) { return std::string(info.param.label); });
 
-TEST(EndpointStore, UnknownKindInTheFileStillLoads) {
-    test::TempDir dir;
-    auto file = dir / "endpoints.json";
+TEST_F(EndpointStoreTest, UnknownKindInTheFileStillLoads) {
     test::writeFile(file, R"([{"id":"6BA7B810-9DAD-11D1-80B4-00C04FD430C8","name":"Future",
                                "baseURL":"http://localhost:8000/v1","kind":"vllm","extra":1}])");
     EndpointStore store(file);
-    ASSERT_EQ(store.endpoints().size(), 1u);
+    ASSERT_EQ(names(store.endpoints()), std::vector<std::string>{"Future"});
     EXPECT_EQ(store.endpoints()[0].kind, EndpointKind::openAICompatible);
-    EXPECT_EQ(store.endpoints()[0].name, "Future");
 }
 
-TEST(EndpointStore, AChangeThatCannotBeWrittenFailsAndChangesNothing) {
-    test::TempDir dir;
-    // A folder where the file should be: it cannot be read, so it is never replaced.
-    auto file = dir / "endpoints.json";
-    std::filesystem::create_directories(file);
+// A folder where the file should be: it cannot be read, so it is never replaced.
+TEST_F(EndpointStoreTest, AChangeThatCannotBeWrittenFailsAndChangesNothing) {
+    fs::create_directories(file);
     EndpointStore store(file);
     EXPECT_EQ(store.loadProblems().size(), 1u);
     try {
@@ -166,28 +141,16 @@ TEST(EndpointStore, AChangeThatCannotBeWrittenFailsAndChangesNothing) {
             << error.what();
     }
     EXPECT_TRUE(store.endpoints().empty());
-    EXPECT_TRUE(std::filesystem::is_directory(file));
+    EXPECT_TRUE(fs::is_directory(file));
 }
 
-} // namespace
-} // namespace marrowbell
-
-#include "support/JobFixture.h"
-
-namespace marrowbell {
-namespace {
-
 TEST(EndpointStore, JobsDependingKeepsTheGivenOrder) {
-    Uuid studio = Uuid::random(), other = Uuid::random();
-    std::vector<Job> jobs = {test::makeJob("A"), test::makeJob("B"), test::makeJob("C"),
-                             test::makeJob("D")};
+    Uuid studio = Uuid::random();
+    std::vector<Job> jobs = {test::makeJob("A"), test::makeJob("B"), test::makeJob("C")};
     jobs[0].endpointID = studio;
-    jobs[1].endpointID = other;
-    jobs[3].endpointID = studio;
-    auto depending = EndpointStore::jobsDepending(studio, jobs);
-    ASSERT_EQ(depending.size(), 2u);
-    EXPECT_EQ(depending[0], jobs[0]);
-    EXPECT_EQ(depending[1], jobs[3]);
+    jobs[1].endpointID = Uuid::random();
+    jobs[2].endpointID = studio;
+    EXPECT_EQ(EndpointStore::jobsDepending(studio, jobs), (std::vector<Job>{jobs[0], jobs[2]}));
     EXPECT_TRUE(EndpointStore::jobsDepending(Uuid::random(), jobs).empty());
 }
 

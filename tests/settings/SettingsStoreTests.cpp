@@ -10,16 +10,6 @@ namespace {
 
 const AppSettings defaults{};
 
-// The one copy of `file` set aside as damaged.
-std::filesystem::path onlyFileSetAside(const std::filesystem::path& file) {
-    std::vector<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
-        if (entry.path().filename().string().starts_with("settings.json.damaged-"))
-            found.push_back(entry.path());
-    EXPECT_EQ(found.size(), 1u);
-    return found.empty() ? file : found[0];
-}
-
 TEST(AppSettings, DefaultsAreAnHourAndFailuresOnly) {
     EXPECT_EQ(defaults.defaults.timeoutSeconds, 3600);
     EXPECT_TRUE(defaults.defaults.notifyOnFailureOnly);
@@ -53,15 +43,15 @@ TEST_P(SettingsFile, LoadsAndKeepsTheFile) {
     SettingsStore store(file);
     EXPECT_EQ(store.settings(), GetParam().expected);
     EXPECT_EQ(store.loadProblems().size(), GetParam().damaged ? 1u : 0u);
-    auto kept = GetParam().damaged ? onlyFileSetAside(file) : file;
-    EXPECT_EQ(files::read(kept), GetParam().content);
+    auto aside = test::setAside(file);
+    ASSERT_EQ(aside.size(), GetParam().damaged ? 1u : 0u);
+    EXPECT_EQ(files::read(GetParam().damaged ? aside[0] : file), GetParam().content);
     EXPECT_EQ(std::filesystem::exists(file), !GetParam().damaged);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Contents, SettingsFile,
     testing::Values(
-        LoadCase{"Empty", "{}", defaults},
         LoadCase{"OnlyTimeout", R"({"defaults":{"timeoutSeconds":600}})",
                  with([](auto& s) { s.defaults.timeoutSeconds = 600; })},
         LoadCase{"NullsAreMissing",
@@ -92,19 +82,13 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"AList", "[]", defaults, true}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(SettingsStore, MissingFileGivesDefaultsAndIsNotCreated) {
+// A missing file gives the defaults and is written by the first change only.
+TEST(SettingsStore, UpdatePersistsSortedPrettyJsonThatReadsBack) {
     test::TempDir dir;
-    auto file = dir / "a/b/settings.json";
+    auto file = dir / "a/settings.json";
     SettingsStore store(file);
     EXPECT_EQ(store.settings(), defaults);
     EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_TRUE(std::filesystem::is_directory(file.parent_path()));
-}
-
-TEST(SettingsStore, UpdatePersistsSortedPrettyJsonThatReadsBack) {
-    test::TempDir dir;
-    auto file = dir / "settings.json";
-    SettingsStore store(file);
     Uuid endpoint = *Uuid::parse("6ba7b810-9dad-11d1-80b4-00c04fd430c8");
     store.update([&](AppSettings& s) {
         s.catchUpGraceSeconds = 900;
@@ -133,7 +117,7 @@ TEST(SettingsStore, AnUndecodableFileIsSetAsideBeforeTheNextChange) {
     AppSettings expected;
     expected.defaultHarnessID = "claude";
     EXPECT_EQ(SettingsStore(file).settings(), expected);
-    EXPECT_EQ(files::read(onlyFileSetAside(file)), original);
+    EXPECT_EQ(files::read(test::setAside(file).at(0)), original);
 }
 
 } // namespace

@@ -1,62 +1,56 @@
 #include "settings/EndpointStore.h"
 #include "settings/SettingsStore.h"
 
-#include "base/Files.h"
 #include "support/TestSupport.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
 namespace marrowbell {
 namespace {
 
-// Many threads saving at once: memory holds every endpoint and the file ends with
-// the last state, never an older snapshot written late.
-TEST(EndpointStoreConcurrency, ConcurrentSavesLoseNothingAndTheFileEndsWithTheLastState) {
-    test::TempDir dir;
-    auto file = dir / "endpoints.json";
-    EndpointStore store(file);
-    constexpr int threads = 8, perThread = 25;
+constexpr int threads = 8, perThread = 25;
+
+void inThreads(const std::function<void(int thread, int i)>& change) {
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t)
         workers.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i) {
-                store.save(Endpoint{Uuid::random(),
-                                    "E" + std::to_string(t) + "-" + std::to_string(i),
-                                    Url{"http://127.0.0.1:1234"}, EndpointKind::ollama});
-                (void)store.endpoints();
-            }
+            for (int i = 0; i < perThread; ++i)
+                change(t, i);
         });
     for (auto& worker : workers)
         worker.join();
-    EXPECT_EQ(store.endpoints().size(), std::size_t(threads * perThread));
-    EXPECT_EQ(EndpointStore(file).endpoints(), store.endpoints());
 }
 
-TEST(SettingsStoreConcurrency, ConcurrentUpdatesAllApplyAndTheFileEndsWithTheLastState) {
+Endpoint named(int t, int i) {
+    return Endpoint{Uuid::random(), "E" + std::to_string(t) + "-" + std::to_string(i),
+                    Url{"http://127.0.0.1:1234"}, EndpointKind::ollama};
+}
+
+// One store of each, changed from many threads: memory holds every change and the file
+// ends with the last state, never an older snapshot written late.
+TEST(StoreConcurrency, ConcurrentChangesLoseNothingAndTheFileEndsWithTheLastState) {
     test::TempDir dir;
-    auto file = dir / "settings.json";
-    SettingsStore store(file);
-    store.update([](AppSettings& s) { s.catchUpGraceSeconds = 0; });
-    std::vector<std::thread> workers;
-    for (int t = 0; t < 8; ++t)
-        workers.emplace_back([&] {
-            for (int i = 0; i < 25; ++i) {
-                store.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
-                (void)store.settings();
-            }
-        });
-    for (auto& worker : workers)
-        worker.join();
-    EXPECT_EQ(store.settings().catchUpGraceSeconds, 200);
-    EXPECT_EQ(SettingsStore(file).settings(), store.settings());
+    EndpointStore endpoints(dir / "endpoints.json");
+    SettingsStore settings(dir / "settings.json");
+    settings.update([](AppSettings& s) { s.catchUpGraceSeconds = 0; });
+    inThreads([&](int t, int i) {
+        endpoints.save(named(t, i));
+        (void)endpoints.endpoints();
+        settings.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
+        (void)settings.settings();
+    });
+    EXPECT_EQ(endpoints.endpoints().size(), std::size_t(threads * perThread));
+    EXPECT_EQ(EndpointStore(dir / "endpoints.json").endpoints(), endpoints.endpoints());
+    EXPECT_EQ(settings.settings().catchUpGraceSeconds, threads * perThread);
+    EXPECT_EQ(SettingsStore(dir / "settings.json").settings(), settings.settings());
 }
 
 // Stores of their own on one file, as separate processes have: every change re-reads
 // the file under its lock, so none is lost.
 TEST(StoreConcurrency, SeparateStoresOnOneFileLoseNoChange) {
     test::TempDir dir;
-    constexpr int threads = 6, perThread = 10;
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t)
         workers.emplace_back([&, t] {
@@ -64,9 +58,7 @@ TEST(StoreConcurrency, SeparateStoresOnOneFileLoseNoChange) {
             EndpointStore endpoints(dir / "endpoints.json");
             for (int i = 0; i < perThread; ++i) {
                 settings.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
-                endpoints.save(Endpoint{Uuid::random(),
-                                        "E" + std::to_string(t) + "-" + std::to_string(i),
-                                        Url{"http://127.0.0.1:1234"}, EndpointKind::ollama});
+                endpoints.save(named(t, i));
             }
         });
     for (auto& worker : workers)

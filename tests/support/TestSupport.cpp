@@ -203,6 +203,14 @@ ProcessResult runProcess(const std::vector<std::string>& arguments, const std::s
     return result;
 }
 
+std::vector<fs::path> setAside(const fs::path& file) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(file.parent_path()))
+        if (entry.path().filename().string().starts_with(file.filename().string() + ".damaged-"))
+            found.push_back(entry.path());
+    return found;
+}
+
 fs::path builtBinary(const std::string& name) {
     return fs::path(MARROWBELL_BIN_DIR) / name;
 }

@@ -85,6 +85,9 @@ ProcessResult runProcess(const std::vector<std::string>& arguments, const std::s
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// The copies of `file` a store set aside as damaged, beside it ("<name>.damaged-…").
+std::vector<std::filesystem::path> setAside(const std::filesystem::path& file);
+
 // Path of a binary built by this project (marrowbellctl, marrowbell-sandbox…).
 std::filesystem::path builtBinary(const std::string& name);
 
