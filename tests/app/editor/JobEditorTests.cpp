@@ -50,7 +50,11 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ScheduleControlsLoad,
                                          LoadCase{"", Kind::custom, 15, 1, 1, 14, 25}));
 
 TEST(ScheduleControlsCron, FollowsTheControlsExceptForCustom) {
-    ScheduleControls controls{Kind::monthly, 15, 1, 3, 7, 5};
+    ScheduleControls controls;
+    controls.load("*/15 * * * *");
+    controls.interval = 20;
+    EXPECT_EQ(controls.cron(), "*/20 * * * *");
+    controls = {Kind::monthly, 15, 1, 3, 7, 5};
     EXPECT_EQ(controls.cron(), "5 7 3 * *");
     controls.kind = Kind::custom;
     EXPECT_EQ(controls.cron(), std::nullopt);
@@ -92,6 +96,13 @@ protected:
     test::TempDir folder;
     std::vector<Endpoint> endpoints;
 };
+
+TEST_F(JobEditorTest, NewDraftStartsOnTheManifestScheduleAndTheDefaultHarness) {
+    const JobEditor editor(context(), 14, 25);
+    EXPECT_EQ(editor.draft, Draft::fresh("0 9 * * 1-5", "claude"));
+    EXPECT_EQ(editor.schedule.kind, Kind::weekdays);
+    EXPECT_EQ(std::pair(editor.schedule.hour, editor.schedule.minute), std::pair(9, 0));
+}
 
 TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
     test::EditorManifest manifest("");
@@ -280,6 +291,17 @@ TEST_F(JobEditorTest, PermissionNotesFollowTheHarnessEnforcement) {
     EXPECT_EQ(editor.permissionNote(), JobEditor::Note{});
 }
 
+TEST_F(JobEditorTest, AWrongProtocolEndpointIsLeftOutAndNamed) {
+    endpoints = {makeEndpoint("Studio", EndpointKind::lmStudio),
+                 makeEndpoint("Proxy", EndpointKind::anthropicCompatible),
+                 makeEndpoint("Gateway", EndpointKind::openAICompatible)};
+    JobEditor editor = complete(); // Claude Code reads only the Anthropic protocol
+    ASSERT_EQ(editor.usableEndpoints().size(), 1u);
+    EXPECT_EQ(editor.usableEndpoints()[0].name, "Proxy");
+    EXPECT_EQ(editor.unusableEndpointsNote(),
+              "Studio, Gateway not shown — Claude Code cannot read what they serve.");
+}
+
 TEST_F(JobEditorTest, AProviderMissingEndpointGetsALineOfItsOwn) {
     endpoints = {makeEndpoint("Studio", EndpointKind::lmStudio),
                  makeEndpoint("Farm", EndpointKind::ollama),
@@ -337,6 +359,19 @@ TEST_F(JobEditorTest, LimitComesFromTheJobWhenItHasItsOwn) {
     EXPECT_EQ(complete(own).limitDescription(), "14 minutes · set for this job");
     EXPECT_EQ(complete(own).advancedSummary(),
               "Claude Code · default endpoint · no skills · own time limit");
+}
+
+TEST_F(JobEditorTest, CommandKeyHasTheSixPartsOnly) {
+    JobEditor editor = complete();
+    const std::string key = editor.draft.commandKey();
+    editor.draft.name = "Other";
+    editor.draft.prompt = "Other";
+    editor.draft.cron = "* * * * *";
+    editor.draft.offlinePolicy = OfflinePolicy::failAndNotify;
+    EXPECT_EQ(editor.draft.commandKey(), key);
+    editor.draft.enabledSkills = {"b", "a"};
+    EXPECT_EQ(editor.draft.commandKey(),
+              "claude||readOnly||" + (folder / "plain").string() + "|a,b");
 }
 
 } // namespace

@@ -9,6 +9,27 @@ namespace {
 
 using test::ModelHome;
 
+TEST(Actions, ResumingOneJobStampsItLikeResumeAll) {
+    ModelHome home;
+    Job job = home.job("Paused");
+    job.isPaused = true;
+    home.save(job);
+    AppPlatform platform = home.platform();
+    platform.clock = [] { return Instant{800000000}; };
+    AppModel model(platform);
+
+    model.togglePause(model.jobs().front());
+    ASSERT_EQ(model.jobs().size(), 1u);
+    EXPECT_FALSE(model.jobs().front().isPaused);
+    EXPECT_EQ(model.jobs().front().resumedAt, Instant{800000000});
+    // Saving asks for notification permission; the platform asks only while undecided.
+    EXPECT_EQ(home.notifications.requests, 0);
+
+    model.togglePause(model.jobs().front());
+    EXPECT_TRUE(model.jobs().front().isPaused);
+    EXPECT_EQ(model.jobs().front().resumedAt, Instant{800000000});
+}
+
 TEST(Actions, BulkPauseAltersEveryJobOnceAndAsksNothing) {
     ModelHome home;
     home.notifications.status = NotificationCenter::Authorization::notDetermined;
@@ -177,6 +198,52 @@ TEST(Announcements, AFailedRunIsShownWhileRunningThenAnnounced) {
 
     emit home.notifications.activated(posted.identifier);
     EXPECT_EQ(activated.count(), 1);
+}
+
+// The login item's failure is shown where the start-up error is; the status is read
+// again either way.
+class RefusingLoginItem : public LoginItem {
+public:
+    Status current = Status::notRegistered;
+    int reads = 0;
+    Status status() const override {
+        ++const_cast<RefusingLoginItem*>(this)->reads;
+        return current;
+    }
+    void setEnabled(bool) override { throw Error("The autostart folder is read-only."); }
+};
+
+TEST(Actions, AFailedLoginItemChangeIsReported) {
+    ModelHome home;
+    RefusingLoginItem item;
+    AppPlatform platform = home.platform();
+    platform.loginItem = &item;
+    AppModel model(platform);
+    const int readsAtStart = item.reads;
+    QSignalSpy error(&model, &AppModel::startupErrorChanged);
+
+    model.setLaunchAtLogin(true);
+    EXPECT_EQ(error.count(), 1);
+    EXPECT_EQ(model.startupError(),
+              "Could not change the login item — The autostart folder is read-only.");
+    EXPECT_EQ(item.reads, readsAtStart + 1);
+    EXPECT_TRUE(model.scheduler()); // everything else goes on
+}
+
+TEST(Announcements, QuittingCancelsTheRunAndWritesItsRecord) {
+    ModelHome home;
+    home.harness("sleep 30\n");
+    Job job = home.job("Long", Instant::now(), "0 0 1 1 *");
+    home.save(job);
+    auto model = home.model();
+    model->runNow(job);
+    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+
+    emit home.termination.willTerminate();
+    // On disk as the next start reads it.
+    const std::vector<RunRecord> runs = home.runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs.front().wasCancelled);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "panel/SingleInstance.h"
 #include "panel/StatusItem.h"
 
+#include <QDBusConnectionInterface>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
@@ -25,6 +26,19 @@ TEST(SingleInstance, ASecondLaunchShowsTheFirstOnesPanelAndExits) {
     test::AppProcess second("marrowbell", {}, home);
     EXPECT_EQ(second.wait(15000), 0);
     EXPECT_EQ(shown.count(), 1);
+}
+
+TEST(SingleInstance, ASecondLaunchLeavesTheFirstAppRunning) {
+    if (test::runInPrivateSession(false))
+        return;
+    marrowbell::test::CtlHome home;
+    test::AppProcess first("marrowbell", {}, home);
+    auto bus = QDBusConnection::sessionBus().interface();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return bus->isServiceRegistered(SingleInstance::serviceName).value(); }, 15000));
+    test::AppProcess second("marrowbell", {}, home);
+    EXPECT_EQ(second.wait(10000), 0);
+    EXPECT_EQ(first.process().state(), QProcess::Running);
 }
 
 // The real app under Xvfb beside a tray host: its icon registers and follows a run

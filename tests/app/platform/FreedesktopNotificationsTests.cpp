@@ -25,7 +25,9 @@ class NotificationServer : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     struct Call {
-        QString summary, body;
+        QString appName;
+        uint replacesID;
+        QString icon, summary, body;
         QStringList actions;
         QVariantMap hints;
     };
@@ -86,12 +88,13 @@ public:
 
 public slots:
     QStringList GetCapabilities() { return capabilities_; }
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
-                const QStringList& actions, const QVariantMap& hints, int) {
+    uint Notify(const QString& appName, uint replacesID, const QString& icon,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int) {
         std::function<void()> wait;
         {
             std::lock_guard lock(mutex_);
-            calls_.push_back({summary, body, actions, hints});
+            calls_.push_back({appName, replacesID, icon, summary, body, actions, hints});
             wait = beforeAnswer_;
         }
         if (wait)
@@ -179,6 +182,9 @@ TEST_P(NotificationContent, FollowsTheServersCapabilities) {
     centre.post("RUN", {"Tidy", "Finished in 5s", "<b>x</b> & y", GetParam().critical, true});
     ASSERT_TRUE(test::eventually([&] { return server.calls().size() == 1; }));
     const NotificationServer::Call call = server.calls().front();
+    EXPECT_EQ(call.appName, "Marrowbell");
+    EXPECT_EQ(call.replacesID, 0u);
+    EXPECT_EQ(call.icon, "marrowbell");
     EXPECT_EQ(call.summary, "Tidy");
     EXPECT_EQ(call.body, QString("Finished in 5s\n\n") + GetParam().body);
     EXPECT_EQ(call.hints.value("urgency").value<uchar>(), GetParam().critical ? 2 : 1);
