@@ -230,21 +230,5 @@ TEST(Actions, AFailedLoginItemChangeIsReported) {
     EXPECT_TRUE(model.scheduler()); // everything else goes on
 }
 
-TEST(Announcements, QuittingCancelsTheRunAndWritesItsRecord) {
-    ModelHome home;
-    home.harness("sleep 30\n");
-    Job job = home.job("Long", Instant::now(), "0 0 1 1 *");
-    home.save(job);
-    auto model = home.model();
-    model->runNow(job);
-    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
-
-    emit home.termination.willTerminate();
-    // On disk as the next start reads it.
-    const std::vector<RunRecord> runs = home.runs();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_TRUE(runs.front().wasCancelled);
-}
-
 } // namespace
 } // namespace marrowbell::app
