@@ -9,27 +9,6 @@ namespace {
 
 using test::ModelHome;
 
-TEST(Actions, ResumingOneJobStampsItLikeResumeAll) {
-    ModelHome home;
-    Job job = home.job("Paused");
-    job.isPaused = true;
-    home.save(job);
-    AppPlatform platform = home.platform();
-    platform.clock = [] { return Instant{800000000}; };
-    AppModel model(platform);
-
-    model.togglePause(model.jobs().front());
-    ASSERT_EQ(model.jobs().size(), 1u);
-    EXPECT_FALSE(model.jobs().front().isPaused);
-    EXPECT_EQ(model.jobs().front().resumedAt, Instant{800000000});
-    // Saving asks for notification permission; the platform asks only while undecided.
-    EXPECT_EQ(home.notifications.requests, 0);
-
-    model.togglePause(model.jobs().front());
-    EXPECT_TRUE(model.jobs().front().isPaused);
-    EXPECT_EQ(model.jobs().front().resumedAt, Instant{800000000});
-}
-
 TEST(Actions, BulkPauseAltersEveryJobOnceAndAsksNothing) {
     ModelHome home;
     home.notifications.status = NotificationCenter::Authorization::notDetermined;

@@ -163,6 +163,10 @@ TEST_F(PanelTest, PauseResumeEditAndDeleteFromTheMenu) {
     trigger(*stored(nightly), "Resume schedule");
     EXPECT_FALSE(stored(nightly)->isPaused);
     EXPECT_EQ(stored(nightly)->resumedAt, monday);
+    trigger(*stored(nightly), "Pause schedule"); // keeps the stamp
+    EXPECT_EQ(stored(nightly)->resumedAt, monday);
+    // Saving asks for notification permission only while undecided.
+    EXPECT_EQ(home.notifications.requests, 0);
 
     std::vector<std::optional<Job>> edits;
     QObject::connect(panel.get(), &PanelView::editRequested,
