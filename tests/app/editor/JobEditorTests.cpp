@@ -50,11 +50,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ScheduleControlsLoad,
                                          LoadCase{"", Kind::custom, 15, 1, 1, 14, 25}));
 
 TEST(ScheduleControlsCron, FollowsTheControlsExceptForCustom) {
-    ScheduleControls controls;
-    controls.load("*/15 * * * *");
-    controls.interval = 20;
-    EXPECT_EQ(controls.cron(), "*/20 * * * *");
-    controls = {Kind::monthly, 15, 1, 3, 7, 5};
+    ScheduleControls controls{Kind::monthly, 15, 1, 3, 7, 5};
     EXPECT_EQ(controls.cron(), "5 7 3 * *");
     controls.kind = Kind::custom;
     EXPECT_EQ(controls.cron(), std::nullopt);
@@ -96,13 +92,6 @@ protected:
     test::TempDir folder;
     std::vector<Endpoint> endpoints;
 };
-
-TEST_F(JobEditorTest, NewDraftStartsOnTheManifestScheduleAndTheDefaultHarness) {
-    const JobEditor editor(context(), 14, 25);
-    EXPECT_EQ(editor.draft, Draft::fresh("0 9 * * 1-5", "claude"));
-    EXPECT_EQ(editor.schedule.kind, Kind::weekdays);
-    EXPECT_EQ(std::pair(editor.schedule.hour, editor.schedule.minute), std::pair(9, 0));
-}
 
 TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
     test::EditorManifest manifest("");
@@ -289,17 +278,6 @@ TEST_F(JobEditorTest, PermissionNotesFollowTheHarnessEnforcement) {
                                std::string(explanation(LimitEnforcement::operatingSystem))}));
     editor.draft.harnessID = "aider";
     EXPECT_EQ(editor.permissionNote(), JobEditor::Note{});
-}
-
-TEST_F(JobEditorTest, AWrongProtocolEndpointIsLeftOutAndNamed) {
-    endpoints = {makeEndpoint("Studio", EndpointKind::lmStudio),
-                 makeEndpoint("Proxy", EndpointKind::anthropicCompatible),
-                 makeEndpoint("Gateway", EndpointKind::openAICompatible)};
-    JobEditor editor = complete(); // Claude Code reads only the Anthropic protocol
-    ASSERT_EQ(editor.usableEndpoints().size(), 1u);
-    EXPECT_EQ(editor.usableEndpoints()[0].name, "Proxy");
-    EXPECT_EQ(editor.unusableEndpointsNote(),
-              "Studio, Gateway not shown — Claude Code cannot read what they serve.");
 }
 
 TEST_F(JobEditorTest, AProviderMissingEndpointGetsALineOfItsOwn) {
