@@ -3,6 +3,7 @@
 #include "harness/CommandBuilder.h"
 #include "job/JobTestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,12 +14,15 @@ namespace {
 using test::makeEndpoint;
 using Kind = SchedulePresetKind;
 
-// ---- Schedule controls ---------------------------------------------------------
+std::string testName(std::string name) {
+    std::replace(name.begin(), name.end(), ' ', '_');
+    return name;
+}
 
 struct LoadCase {
     const char* cron;
     Kind kind;
-    ScheduleControls expected; // kind aside
+    int interval, weekday, day, hour, minute; // what the controls show then
 };
 
 class ScheduleControlsLoad : public testing::TestWithParam<LoadCase> {};
@@ -28,43 +32,29 @@ TEST_P(ScheduleControlsLoad, ShowsWhatTheControlsCanHoldAndLeavesTheRest) {
     controls.hour = 14;
     controls.minute = 25;
     controls.load(GetParam().cron);
-    ScheduleControls expected = GetParam().expected;
-    expected.kind = GetParam().kind;
-    EXPECT_EQ(controls, expected);
+    const LoadCase& c = GetParam();
+    EXPECT_EQ(controls, (ScheduleControls{c.kind, c.interval, c.weekday, c.day, c.hour, c.minute}));
 }
 
-ScheduleControls with(int interval, int weekday, int day, int hour, int minute) {
-    return {Kind::custom, interval, weekday, day, hour, minute};
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, ScheduleControlsLoad,
-    testing::Values(LoadCase{"0 9 * * 1-5", Kind::weekdays, with(15, 1, 1, 9, 0)},
-                    LoadCase{"*/20 * * * *", Kind::everyMinutes, with(20, 1, 1, 14, 25)},
-                    LoadCase{"0 */3 * * *", Kind::everyHours, with(3, 1, 1, 14, 25)},
-                    LoadCase{"5 7 * * 7", Kind::weekly, with(15, 0, 1, 7, 5)},
-                    LoadCase{"30 6 31 * *", Kind::monthly, with(15, 1, 31, 6, 30)},
-                    // The stepper cannot show these, so the text stays as typed.
-                    LoadCase{"*/75 * * * *", Kind::custom, with(15, 1, 1, 14, 25)},
-                    LoadCase{"0 */30 * * *", Kind::custom, with(15, 1, 1, 14, 25)},
-                    LoadCase{"0 25 * * *", Kind::custom, with(15, 1, 1, 14, 25)},
-                    LoadCase{"", Kind::custom, with(15, 1, 1, 14, 25)}));
+INSTANTIATE_TEST_SUITE_P(Shapes, ScheduleControlsLoad,
+                         testing::Values(LoadCase{"0 9 * * 1-5", Kind::weekdays, 15, 1, 1, 9, 0},
+                                         LoadCase{"*/20 * * * *", Kind::everyMinutes, 20, 1, 1, 14,
+                                                  25},
+                                         LoadCase{"0 */3 * * *", Kind::everyHours, 3, 1, 1, 14, 25},
+                                         LoadCase{"5 7 * * 7", Kind::weekly, 15, 0, 1, 7, 5},
+                                         LoadCase{"30 6 31 * *", Kind::monthly, 15, 1, 31, 6, 30},
+                                         // The stepper cannot show these: the text stays as typed.
+                                         LoadCase{"*/75 * * * *", Kind::custom, 15, 1, 1, 14, 25},
+                                         LoadCase{"0 */30 * * *", Kind::custom, 15, 1, 1, 14, 25},
+                                         LoadCase{"0 25 * * *", Kind::custom, 15, 1, 1, 14, 25},
+                                         LoadCase{"", Kind::custom, 15, 1, 1, 14, 25}));
 
 TEST(ScheduleControlsCron, FollowsTheControlsExceptForCustom) {
-    ScheduleControls controls;
-    controls.load("*/15 * * * *");
-    controls.interval = 20;
-    EXPECT_EQ(controls.cron(), "*/20 * * * *");
-    controls.kind = Kind::monthly;
-    controls.dayOfMonth = 3;
-    controls.hour = 7;
-    controls.minute = 5;
+    ScheduleControls controls{Kind::monthly, 15, 1, 3, 7, 5};
     EXPECT_EQ(controls.cron(), "5 7 3 * *");
     controls.kind = Kind::custom;
     EXPECT_EQ(controls.cron(), std::nullopt);
 }
-
-// ---- The editor's rules --------------------------------------------------------
 
 class JobEditorTest : public testing::Test {
 protected:
@@ -82,14 +72,14 @@ protected:
         context.defaultHarnessID = "claude";
         context.endpoints = endpoints;
         context.editingJob = std::move(editing);
-        const HarnessRegistry registry = *context.registry;
-        context.compatibility = [registry](const std::string& harness, const Endpoint& endpoint) {
+        context.compatibility = [registry = *context.registry](const std::string& harness,
+                                                               const Endpoint& endpoint) {
             return CommandBuilder::compatibility(registry.spec(harness), endpoint, std::nullopt);
         };
         return context;
     }
 
-    // A new job's editor with everything filled in that saving needs.
+    // An editor with everything filled in that saving needs.
     JobEditor complete(std::optional<Job> editing = std::nullopt) const {
         JobEditor editor(context(std::move(editing)), 10, 0);
         editor.draft.name = "Morning brief";
@@ -102,13 +92,6 @@ protected:
     test::TempDir folder;
     std::vector<Endpoint> endpoints;
 };
-
-TEST_F(JobEditorTest, NewDraftStartsOnTheManifestScheduleAndTheDefaultHarness) {
-    const JobEditor editor(context(), 14, 25);
-    EXPECT_EQ(editor.draft, Draft::fresh("0 9 * * 1-5", "claude"));
-    EXPECT_EQ(editor.schedule.kind, Kind::weekdays);
-    EXPECT_EQ(std::pair(editor.schedule.hour, editor.schedule.minute), std::pair(9, 0));
-}
 
 TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
     test::EditorManifest manifest("");
@@ -140,8 +123,7 @@ class JobEditorFooter : public JobEditorTest, public testing::WithParamInterface
 TEST_P(JobEditorFooter, NamesTheFirstThingStandingInTheWay) {
     JobEditor editor = complete();
     GetParam().change(editor);
-    // Opened at 10:00 UTC on Monday 4 January 2027.
-    const Instant now = Instant::fromUnix(1799056800);
+    const Instant now = Instant::fromUnix(1799056800); // 10:00 UTC, Monday 4 January 2027
     test::ScopedEnv zone("TZ", "UTC");
     EXPECT_EQ(
         editor.footerMessage(now, [](Instant at) { return std::to_string(at.unixSeconds()); }),
@@ -178,18 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The next 9:00 after 10:00 is the next day's.
         FooterCase{"runs from", [](JobEditor& e) { e.draft.cron = "0 9 * * *"; },
                    "Runs from " + std::to_string(1799056800.0 + 23 * 3600)}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
-
-TEST_F(JobEditorTest, AnExistingJobWithNothingMissingHasNoFooterLine) {
-    Job job = test::makeJob("Nightly", "0 9 * * *");
-    job.workingDirectory = FileUrl::fromPath(folder / "plain", true);
-    const JobEditor editor(context(job), 10, 0);
-    EXPECT_EQ(editor.footerMessage(Instant::now(), [](Instant) { return "x"; }), std::nullopt);
-}
+    [](const auto& info) { return testName(info.param.name); });
 
 struct SaveCase {
     const char* name;
@@ -226,26 +197,23 @@ INSTANTIATE_TEST_SUITE_P(Fields, JobEditorSave,
                                          SaveCase{"untitled", [](Draft& d) { d.name = ""; },
                                                   [](Job& j) { j.name = "Untitled job"; }},
                                          SaveCase{"blank name and model as typed",
-                                                  [](Draft& d) {
-                                                      d.name = "  ";
-                                                      d.model = " ";
-                                                  },
-                                                  [](Job& j) {
-                                                      j.name = "  ";
-                                                      j.model = " ";
-                                                  }},
-                                         SaveCase{"skills sorted",
+                                                  [](Draft& d) { d.name = d.model = "  "; },
+                                                  [](Job& j) { j.name = *(j.model = "  "); }},
+                                         SaveCase{"skills",
                                                   [](Draft& d) {
                                                       d.enabledSkills = {"b", "a"};
                                                   },
                                                   [](Job& j) {
                                                       j.skills = {"a", "b"};
                                                   }}),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), ' ', '_');
-                             return name;
-                         });
+                         [](const auto& info) { return testName(info.param.name); });
+
+TEST_F(JobEditorTest, AnExistingJobWithNothingMissingHasNoFooterLine) {
+    Job job = test::makeJob("Nightly", "0 9 * * *");
+    job.workingDirectory = FileUrl::fromPath(folder / "plain", true);
+    const JobEditor editor(context(job), 10, 0);
+    EXPECT_EQ(editor.footerMessage(Instant::now(), [](Instant) { return "x"; }), std::nullopt);
+}
 
 TEST_F(JobEditorTest, ANewJobTakesTheSystemZoneAndNoOverrides) {
     test::ScopedEnv zone("TZ", "America/Denver");
@@ -271,8 +239,8 @@ TEST_F(JobEditorTest, SavingDoesNothingWhatTheChecksRefuse) {
 struct FolderCase {
     const char* folder; // none: no folder chosen
     std::optional<bool> landsInWorktree;
-    const char* description;
-    const char* scopedTitle;
+    const char* description; // a part of it that tells the cases apart
+    bool worktreeTitle;
 };
 
 class JobEditorFolder : public JobEditorTest, public testing::WithParamInterface<FolderCase> {};
@@ -282,29 +250,21 @@ TEST_P(JobEditorFolder, DescribesWhereScopedWritesLand) {
     editor.draft.workingDirectory.reset();
     if (GetParam().folder)
         editor.draft.workingDirectory = FileUrl::fromPath(folder / GetParam().folder, true);
-    EXPECT_EQ(editor.folderDescription(GetParam().landsInWorktree), GetParam().description);
+    EXPECT_THAT(editor.folderDescription(GetParam().landsInWorktree),
+                testing::HasSubstr(GetParam().description));
     EXPECT_EQ(editor.permissionTitle(PermissionLevel::scopedWrite, GetParam().landsInWorktree),
-              GetParam().scopedTitle);
+              GetParam().worktreeTitle ? "Write in a worktree (scoped write)"
+                                       : "Write in this folder only (scoped write)");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, JobEditorFolder,
     testing::Values(
-        FolderCase{nullptr, std::nullopt,
-                   "Pick the folder this job works in. Nothing outside it is touched, and the "
-                   "app asks for no access until you choose.",
-                   "Write in this folder only (scoped write)"},
-        FolderCase{"repo", true, "A git repository — scoped writes land in a throwaway worktree.",
-                   "Write in a worktree (scoped write)"},
-        FolderCase{"repo", std::nullopt,
-                   "A git repository — scoped writes land in a throwaway worktree.",
-                   "Write in a worktree (scoped write)"},
-        FolderCase{"repo", false,
-                   "A git repository — scoped writes land in this folder; commit first so you "
-                   "can review them.",
-                   "Write in this folder only (scoped write)"},
-        FolderCase{"plain", false, "Not a repository — scoped writes stay inside this folder.",
-                   "Write in this folder only (scoped write)"}));
+        FolderCase{nullptr, std::nullopt, "Pick the folder", false},
+        FolderCase{"repo", true, "repository — scoped writes land in a throwaway", true},
+        FolderCase{"repo", std::nullopt, "land in a throwaway worktree", true},
+        FolderCase{"repo", false, "repository — scoped writes land in this folder; commit", false},
+        FolderCase{"plain", false, "Not a repository", false}));
 
 TEST_F(JobEditorTest, PermissionNotesFollowTheHarnessEnforcement) {
     JobEditor editor = complete();
@@ -320,17 +280,6 @@ TEST_F(JobEditorTest, PermissionNotesFollowTheHarnessEnforcement) {
     EXPECT_EQ(editor.permissionNote(), JobEditor::Note{});
 }
 
-TEST_F(JobEditorTest, AWrongProtocolEndpointIsLeftOutAndNamed) {
-    endpoints = {makeEndpoint("Studio", EndpointKind::lmStudio),
-                 makeEndpoint("Proxy", EndpointKind::anthropicCompatible),
-                 makeEndpoint("Gateway", EndpointKind::openAICompatible)};
-    JobEditor editor = complete(); // Claude Code reads only the Anthropic protocol
-    ASSERT_EQ(editor.usableEndpoints().size(), 1u);
-    EXPECT_EQ(editor.usableEndpoints()[0].name, "Proxy");
-    EXPECT_EQ(editor.unusableEndpointsNote(),
-              "Studio, Gateway not shown — Claude Code cannot read what they serve.");
-}
-
 TEST_F(JobEditorTest, AProviderMissingEndpointGetsALineOfItsOwn) {
     endpoints = {makeEndpoint("Studio", EndpointKind::lmStudio),
                  makeEndpoint("Farm", EndpointKind::ollama),
@@ -343,8 +292,7 @@ TEST_F(JobEditorTest, AProviderMissingEndpointGetsALineOfItsOwn) {
         return EndpointCompatibility{EndpointCompatibility::ProviderMissing{
             std::string(endpoint.name == "Studio" ? "lmstudio" : "ollama"), "~/.config/tool.json"}};
     };
-    JobEditor editor(with, 9, 0);
-    EXPECT_EQ(editor.unusableEndpointsNote(),
+    EXPECT_EQ(JobEditor(with, 9, 0).unusableEndpointsNote(),
               "Studio not shown — add a \"lmstudio\" provider to ~/.config/tool.json and Claude "
               "Code can reach it.\n"
               "Farm not shown — add a \"ollama\" provider to ~/.config/tool.json and Claude Code "
@@ -355,16 +303,14 @@ TEST_F(JobEditorTest, ModelNotesSayWhereModelsComeFrom) {
     endpoints = {makeEndpoint("Proxy", EndpointKind::anthropicCompatible)};
     JobEditor editor = complete();
     EXPECT_EQ(editor.modelPlaceholder(), "Default for Claude Code");
-    EXPECT_EQ(editor.modelNote(),
-              "Left empty, Claude Code uses whichever model it is configured for.");
+    EXPECT_THAT(editor.modelNote(), testing::HasSubstr("configured for"));
     editor.availableModels = {{"opus", std::nullopt}};
-    EXPECT_EQ(editor.modelNote(), "Available to Claude Code with its current sign-in.");
+    EXPECT_THAT(editor.modelNote(), testing::HasSubstr("current sign-in"));
     editor.draft.endpointID = endpoints[0].id;
     EXPECT_EQ(editor.modelPlaceholder(), "Model name");
     EXPECT_EQ(editor.modelNote(), "Served right now by Proxy.");
     editor.availableModels.clear();
-    EXPECT_EQ(editor.modelNote(), "Proxy did not answer, so its models could not be listed. "
-                                  "Check it under Settings \u2192 Endpoints.");
+    EXPECT_THAT(editor.modelNote(), testing::StartsWith("Proxy did not answer"));
 }
 
 TEST_F(JobEditorTest, SkillsFilterByNameOrSummaryAndCount) {
@@ -385,8 +331,7 @@ TEST_F(JobEditorTest, SkillsFilterByNameOrSummaryAndCount) {
 }
 
 TEST_F(JobEditorTest, LimitComesFromTheJobWhenItHasItsOwn) {
-    JobEditor editor = complete();
-    EXPECT_EQ(editor.limitDescription(), "60 minutes · from Settings");
+    EXPECT_EQ(complete().limitDescription(), "60 minutes · from Settings");
     Job own = test::makeJob();
     own.limitOverrides.timeoutSeconds = 899;
     EXPECT_EQ(complete(own).limitDescription(), "14 minutes · set for this job");

@@ -112,7 +112,7 @@ protected:
     QString chooserStart;
 };
 
-TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestWeekdaySchedule) {
+TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestScheduleWhichTheStepperRewrites) {
     open();
     EXPECT_EQ(find<QComboBox>("repeat")->currentText(), "Every weekday");
     EXPECT_EQ(find<QTimeEdit>("time")->time(), QTime(9, 0));
@@ -120,10 +120,7 @@ TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestWeekdaySchedule) {
     EXPECT_EQ(text("message"), "Name this job to schedule it.");
     EXPECT_TRUE(find<QPushButton>("schedule")->isEnabled());
     EXPECT_FALSE(find<QPushButton>("delete")->isVisible());
-}
 
-TEST_F(JobEditorWindowTest, StepperRewritesTheCronText) {
-    open();
     pick("repeat", "Every few minutes");
     QSpinBox* minutes = find<QSpinBox>("minutes");
     EXPECT_EQ(minutes->value(), 15);
@@ -134,9 +131,16 @@ TEST_F(JobEditorWindowTest, StepperRewritesTheCronText) {
     EXPECT_FALSE(find<QLabel>("upcoming")->text().isEmpty());
 }
 
-TEST_F(JobEditorWindowTest, ATypoInTheCronTextIsShownAndBlocksSaving) {
-    open();
+TEST_F(JobEditorWindowTest, SaysWhenANewJobFirstRunsOrWhatIsWrongWithItsSchedule) {
+    const Instant now = tenOClock();
+    open(std::nullopt, now);
     fillIn();
+    pick("repeat", "Every day");
+    find<QTimeEdit>("time")->setTime(QTime(9, 0));
+    const Instant nine = *CronExpression("0 9 * * *").nextDate(now, TimeZone::system());
+    EXPECT_GT(nine - now, 12 * 3600.0); // tomorrow's
+    EXPECT_EQ(text("message"), "Runs from " + Format::date(nine, "EEE d MMM, h:mm a"));
+
     pick("repeat", "Custom cron");
     type("cron", "0 9 * * mon-fri");
     EXPECT_EQ(text("scheduleError"), "The weekday field does not accept \"mon-fri\".");
@@ -146,17 +150,6 @@ TEST_F(JobEditorWindowTest, ATypoInTheCronTextIsShownAndBlocksSaving) {
     find<QPushButton>("schedule")->click();
     EXPECT_TRUE(window);
     EXPECT_FALSE(saved());
-}
-
-TEST_F(JobEditorWindowTest, ANewJobSaysWhenItFirstRuns) {
-    const Instant now = tenOClock();
-    open(std::nullopt, now);
-    fillIn();
-    pick("repeat", "Every day");
-    find<QTimeEdit>("time")->setTime(QTime(9, 0));
-    const Instant nine = *CronExpression("0 9 * * *").nextDate(now, TimeZone::system());
-    EXPECT_GT(nine - now, 12 * 3600.0); // tomorrow's
-    EXPECT_EQ(text("message"), "Runs from " + Format::date(nine, "EEE d MMM, h:mm a"));
 }
 
 // Made in the window and nowhere else, a job runs when its minute comes: the model's
@@ -223,30 +216,28 @@ TEST_F(JobEditorWindowTest, AnEditedJobKeepsItsZoneAndReadsBackFromTheCommandLin
     EXPECT_NE(listed.out.find("Nightly review"), std::string::npos) << listed.out;
 }
 
-TEST_F(JobEditorWindowTest, AHarnessThatIsNotInstalledDisablesSchedule) {
-    open();
-    fillIn();
-    find<QToolButton>("advanced")->click();
-    pick("harness", "Codex — not installed");
-    EXPECT_EQ(text("message"),
-              "Codex is not installed. Install it, or pick another harness under Advanced.");
-    EXPECT_FALSE(find<QPushButton>("schedule")->isEnabled());
-    QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
-    EXPECT_FALSE(saved());
-    pick("harness", "Claude Code");
-    EXPECT_TRUE(find<QPushButton>("schedule")->isEnabled());
-}
-
-TEST_F(JobEditorWindowTest, AWrongProtocolEndpointIsNotOffered) {
+// Advanced offers only the endpoints the harness can read, and a harness that is not
+// installed cannot be scheduled.
+TEST_F(JobEditorWindowTest, AdvancedOffersWhatCanRun) {
     home.add(test::makeEndpoint("Studio", EndpointKind::lmStudio));
     home.add(test::makeEndpoint("Proxy", EndpointKind::anthropicCompatible));
+    home.add(test::makeEndpoint("Gateway", EndpointKind::openAICompatible));
     open();
+    fillIn();
     find<QToolButton>("advanced")->click();
     QComboBox* endpoints = find<QComboBox>("endpoint");
     ASSERT_EQ(endpoints->count(), 2);
     EXPECT_EQ(endpoints->itemText(0), "Default for this harness");
     EXPECT_EQ(endpoints->itemText(1), "Proxy");
-    EXPECT_EQ(text("endpointNote"), "Studio not shown — Claude Code cannot read what they serve.");
+    EXPECT_EQ(text("endpointNote"),
+              "Studio, Gateway not shown — Claude Code cannot read what they serve.");
+
+    pick("harness", "Codex — not installed");
+    EXPECT_FALSE(find<QPushButton>("schedule")->isEnabled());
+    QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(saved());
+    pick("harness", "Claude Code");
+    EXPECT_TRUE(find<QPushButton>("schedule")->isEnabled());
 }
 
 TEST_F(JobEditorWindowTest, TheCommandIsResolvedAgainOnlyWhenWhatItShowsChanges) {

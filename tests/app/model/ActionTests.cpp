@@ -9,53 +9,25 @@ namespace {
 
 using test::ModelHome;
 
-constexpr Instant fixedNow{800000000};
-
-struct ClockedHome : ModelHome {
-    AppPlatform platform() {
-        AppPlatform services = ModelHome::platform();
-        services.clock = [] { return fixedNow; };
-        return services;
-    }
-    std::unique_ptr<AppModel> model() { return std::make_unique<AppModel>(platform()); }
-};
-
-TEST(Actions, ResumingOneJobStampsItLikeResumeAll) {
-    ClockedHome home;
-    Job job = home.job("Paused");
-    job.isPaused = true;
-    home.save(job);
-    auto model = home.model();
-
-    model->togglePause(model->jobs().front());
-    ASSERT_EQ(model->jobs().size(), 1u);
-    EXPECT_FALSE(model->jobs().front().isPaused);
-    EXPECT_EQ(model->jobs().front().resumedAt, fixedNow);
-    // Saving asks for notification permission; the platform asks only while undecided.
-    EXPECT_EQ(home.notifications.requests, 0);
-
-    model->togglePause(model->jobs().front());
-    EXPECT_TRUE(model->jobs().front().isPaused);
-    EXPECT_EQ(model->jobs().front().resumedAt, fixedNow);
-}
-
 TEST(Actions, BulkPauseAltersEveryJobOnceAndAsksNothing) {
-    ClockedHome home;
+    ModelHome home;
     home.notifications.status = NotificationCenter::Authorization::notDetermined;
     Job a = home.job("A"), b = home.job("B");
     b.isPaused = true;
     home.save(a);
     home.save(b);
-    auto model = home.model();
-    QSignalSpy jobs(model.get(), &AppModel::jobsChanged);
+    AppPlatform platform = home.platform();
+    platform.clock = [] { return Instant{800000000}; };
+    AppModel model(platform);
+    QSignalSpy jobs(&model, &AppModel::jobsChanged);
 
-    model->applyBulkPause(); // some are active: pause all
+    model.applyBulkPause(); // some are active: pause all
     EXPECT_EQ(jobs.count(), 1);
-    EXPECT_EQ(model->pausedJobs().size(), 2u);
-    model->applyBulkPause(); // all paused: resume all
-    EXPECT_TRUE(model->pausedJobs().empty());
-    for (const Job& job : model->jobs())
-        EXPECT_EQ(job.resumedAt, fixedNow);
+    EXPECT_EQ(model.pausedJobs().size(), 2u);
+    model.applyBulkPause(); // all paused: resume all
+    EXPECT_TRUE(model.pausedJobs().empty());
+    for (const Job& job : model.jobs())
+        EXPECT_EQ(job.resumedAt, Instant{800000000});
     EXPECT_EQ(home.notifications.requests, 0);
 }
 
@@ -116,6 +88,95 @@ TEST(Actions, SettingsChangesAreStoredAndShown) {
     EXPECT_EQ(settings.count(), 1);
     EXPECT_EQ(model->settings().catchUpGraceSeconds, 0);
     EXPECT_EQ(SettingsStore(home.support() / "settings.json").settings().catchUpGraceSeconds, 0);
+}
+
+struct Announcement {
+    const char* name;
+    bool succeeded;
+    bool onlyFailures;
+    bool posts;
+};
+
+class AnnounceRule : public testing::TestWithParam<Announcement> {};
+
+TEST_P(AnnounceRule, FailuresAlwaysSuccessesUnlessOnlyFailuresAreWanted) {
+    ModelHome home;
+    Job job = home.job("Morning brief");
+    auto model = home.model();
+    const bool onlyFailures = GetParam().onlyFailures;
+    model->updateSettings(
+        [onlyFailures](AppSettings& s) { s.defaults.notifyOnFailureOnly = onlyFailures; });
+
+    RunRecord record;
+    record.jobID = job.id;
+    record.duration = 5;
+    if (!GetParam().succeeded)
+        record.exitCode = 1;
+    model->announce(job, record);
+
+    ASSERT_EQ(home.notifications.posted.size(), GetParam().posts ? 1u : 0u);
+    if (GetParam().posts) {
+        const auto& posted = home.notifications.posted.front();
+        EXPECT_EQ(posted.identifier.toStdString(), record.id.text());
+        EXPECT_EQ(posted.content.title, "Morning brief");
+        EXPECT_EQ(posted.content.subtitle.toStdString(), record.outcomeSummary());
+        EXPECT_EQ(posted.content.body.toStdString(), record.notificationDetail(300));
+        EXPECT_EQ(posted.content.critical, !GetParam().succeeded);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AnnounceRule,
+                         testing::Values(Announcement{"SuccessQuiet", true, true, false},
+                                         Announcement{"SuccessTold", true, false, true},
+                                         Announcement{"FailureWithQuiet", false, true, true},
+                                         Announcement{"Failure", false, false, true}),
+                         [](const testing::TestParamInfo<Announcement>& info) {
+                             return info.param.name;
+                         });
+
+TEST(Announcements, NotShownWhileRefused) {
+    ModelHome home;
+    home.notifications.status = NotificationCenter::Authorization::denied;
+    Job job = home.job("Quiet");
+    auto model = home.model();
+    EXPECT_FALSE(model->notificationsAllowed());
+    RunRecord failed;
+    failed.exitCode = 1;
+    model->announce(job, failed);
+    EXPECT_TRUE(home.notifications.posted.empty());
+
+    // The service is back: so are the announcements.
+    home.notifications.status = NotificationCenter::Authorization::authorized;
+    emit home.notifications.authorizationChanged();
+    EXPECT_TRUE(model->notificationsAllowed());
+    model->announce(job, failed);
+    EXPECT_EQ(home.notifications.posted.size(), 1u);
+}
+
+// A whole run: the scheduler's callbacks reach the model on its thread.
+TEST(Announcements, AFailedRunIsShownWhileRunningThenAnnounced) {
+    ModelHome home;
+    home.harness("sleep 1\necho 'no model answered' >&2\nexit 3\n");
+    Job job = home.job("Flaky", Instant::now(), "0 0 1 1 *");
+    home.save(job);
+    auto model = home.model();
+    QSignalSpy activated(model.get(), &AppModel::panelRequested);
+
+    model->runNow(job);
+    EXPECT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+    EXPECT_EQ(model->barState(), BarState::running);
+    EXPECT_EQ(model->activeJobsTitle(), "Running");
+    ASSERT_TRUE(test::eventually([&] { return !home.notifications.posted.empty(); }));
+    EXPECT_TRUE(model->runningJobIDs().empty());
+    EXPECT_EQ(model->barState(), BarState::attention);
+    const auto& posted = home.notifications.posted.front();
+    EXPECT_EQ(posted.content.title, "Flaky");
+    EXPECT_TRUE(posted.content.critical);
+    ASSERT_TRUE(model->history()->lastRun(job.id));
+    EXPECT_EQ(posted.identifier.toStdString(), model->history()->lastRun(job.id)->id.text());
+
+    emit home.notifications.activated(posted.identifier);
+    EXPECT_EQ(activated.count(), 1);
 }
 
 // The login item's failure is shown where the start-up error is; the status is read

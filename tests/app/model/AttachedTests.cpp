@@ -37,16 +37,16 @@ struct DaemonHome : ModelHome {
     }
 };
 
-TEST(AttachedMode, RunsAndAnnouncesThroughTheRunningScheduler) {
+TEST(AttachedMode, RunsStopsAndAnnouncesThroughTheRunningScheduler) {
     DaemonHome home;
-    home.harness("echo started >> \"$HOME/starts\"\nsleep 1\nexit 3\n");
+    home.harness("echo started >> \"$HOME/starts\"\nsleep 30\n");
     Job job = home.job("Through the daemon", Instant::now(), "0 0 1 1 *");
     home.save(job);
     home.startDaemon();
 
     auto model = home.model();
     EXPECT_FALSE(model->startupError());
-    EXPECT_TRUE(model->isAttached());
+    ASSERT_TRUE(model->isAttached());
     EXPECT_FALSE(model->scheduler());
     EXPECT_EQ(model->attachedProcessID(), home.daemonPID);
     EXPECT_EQ(model->attachedNote(),
@@ -55,31 +55,16 @@ TEST(AttachedMode, RunsAndAnnouncesThroughTheRunningScheduler) {
     ASSERT_EQ(model->jobs().size(), 1u);
 
     model->runNow(job);
-    EXPECT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+    model->cancel(job);
     ASSERT_TRUE(test::eventually([&] { return !home.notifications.posted.empty(); }));
     EXPECT_EQ(home.notifications.posted.front().content.title, "Through the daemon");
     EXPECT_TRUE(model->runningJobIDs().empty());
     // The daemon's record, read from the file it wrote.
-    EXPECT_TRUE(test::eventually([&] { return model->history()->lastRun(job.id).has_value(); }));
-    EXPECT_EQ(model->barState(), BarState::attention);
-    EXPECT_EQ(home.starts(), 1u);
-}
-
-TEST(AttachedMode, StopsARunOfTheRunningScheduler) {
-    DaemonHome home;
-    home.harness("sleep 30\n");
-    Job job = home.job("Long", Instant::now(), "0 0 1 1 *");
-    home.save(job);
-    home.startDaemon();
-    auto model = home.model();
-    ASSERT_TRUE(model->isAttached());
-
-    model->runNow(job);
-    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
-    model->cancel(job);
-    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().empty(); }));
     ASSERT_TRUE(test::eventually([&] { return model->history()->lastRun(job.id).has_value(); }));
     EXPECT_TRUE(model->history()->lastRun(job.id)->wasCancelled);
+    EXPECT_EQ(model->barState(), BarState::attention);
+    EXPECT_EQ(home.starts(), 1u);
 }
 
 // A terminal reaches the scheduler the app runs, as it would the daemon.

@@ -18,53 +18,31 @@ template <class Value> struct Answers {
     }
 };
 
-TEST(Queries, ResolvedCommandNamesWhatCannotBeResolved) {
+// Each answer reaches its receiver, the latest query of a receiver replacing its earlier
+// ones, and none a receiver that is gone.
+TEST(Queries, ResolvedCommandAnswersTheLatestQueryOfAReceiverStillThere) {
     ModelHome home;
     auto model = home.model();
-    Answers<std::string> answers;
-
-    model->resolvedCommand(std::nullopt, &answers.receiver, answers.answer());
-    ASSERT_TRUE(test::eventually([&] { return answers.values.size() == 1; }));
-    EXPECT_EQ(answers.values.back(), "Enter a valid schedule to see the command.");
-
-    model->resolvedCommand(home.job("No tool"), &answers.receiver, answers.answer());
-    ASSERT_TRUE(test::eventually([&] { return answers.values.size() == 2; }));
-    EXPECT_EQ(answers.values.back(), "Could not resolve the Claude Code binary.");
-
-    home.harness("exit 0\n");
-    model->resolvedCommand(home.job("Installed"), &answers.receiver, answers.answer());
-    ASSERT_TRUE(test::eventually([&] { return answers.values.size() == 3; }));
-    EXPECT_EQ(answers.values.back().rfind("claude --print", 0), 0u) << answers.values.back();
-}
-
-TEST(Queries, ALaterQueryOfTheSameReceiverReplacesAnEarlierOne) {
-    ModelHome home;
-    auto model = home.model();
-    Answers<std::string> answers;
+    Answers<std::string> answers, other;
     model->resolvedCommand(home.job("First"), &answers.receiver, answers.answer());
     model->resolvedCommand(std::nullopt, &answers.receiver, answers.answer());
-    test::settle(std::chrono::milliseconds(500));
-    ASSERT_EQ(answers.values.size(), 1u);
-    EXPECT_EQ(answers.values.front(), "Enter a valid schedule to see the command.");
-
-    // Another receiver's query stands on its own.
-    Answers<std::string> other;
-    model->resolvedCommand(std::nullopt, &answers.receiver, answers.answer());
-    model->resolvedCommand(std::nullopt, &other.receiver, other.answer());
-    EXPECT_TRUE(
-        test::eventually([&] { return answers.values.size() == 2 && other.values.size() == 1; }));
-}
-
-TEST(Queries, NoAnswerReachesAReceiverThatIsGone) {
-    ModelHome home;
-    auto model = home.model();
+    model->resolvedCommand(home.job("No tool"), &other.receiver, other.answer());
     int answered = 0;
     {
         QObject window;
         model->availableSkills("claude", &window, [&](Discovery<Skill>) { ++answered; });
     }
-    test::settle(std::chrono::milliseconds(500));
+    ASSERT_TRUE(test::eventually([&] { return answers.values.size() + other.values.size() == 2; }));
+    test::settle(std::chrono::milliseconds(500)); // for an answer that should not come
+    EXPECT_EQ(answers.values,
+              std::vector<std::string>{"Enter a valid schedule to see the command."});
+    EXPECT_EQ(other.values, std::vector<std::string>{"Could not resolve the Claude Code binary."});
     EXPECT_EQ(answered, 0);
+
+    home.harness("exit 0\n");
+    model->resolvedCommand(home.job("Installed"), &answers.receiver, answers.answer());
+    ASSERT_TRUE(test::eventually([&] { return answers.values.size() == 2; }));
+    EXPECT_EQ(answers.values.back().rfind("claude --print", 0), 0u) << answers.values.back();
 }
 
 struct ServedModels {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 namespace marrowbell::app {
 namespace {
@@ -138,6 +139,18 @@ TEST(Startup, SeedsTheSuggestedEndpointsOnlyIntoAnEmptyList) {
     ASSERT_EQ(again->endpoints().size(), first.size());
     EXPECT_EQ(again->endpoints().front().id, first.front());
 }
+
+#ifndef NDEBUG
+// Debug builds stop a use of the model from another thread at once, before it races
+// with the main thread.
+TEST(MainThreadDeathTest, TheModelIsNotUsedOffTheMainThread) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ModelHome home;
+    auto model = home.model();
+    EXPECT_DEATH(std::thread([&] { model->jobs(); }).join(), "off the main thread");
+    EXPECT_DEATH(std::thread([&] { model->refresh(); }).join(), "off the main thread");
+}
+#endif
 
 } // namespace
 } // namespace marrowbell::app

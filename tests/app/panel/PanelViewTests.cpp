@@ -1,4 +1,6 @@
-// The panel on a real model over real files: what it shows and what its controls do.
+// The panel on a real model over real files: what it shows and what its controls do, and
+// the windows it opens.
+#include "AppWindows.h"
 #include "model/ModelTestSupport.h"
 #include "panel/JobListView.h"
 #include "panel/NotificationSettings.h"
@@ -7,6 +9,7 @@
 #include "job/JobStore.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
@@ -113,18 +116,25 @@ TEST_F(PanelTest, CountsSectionsOrderAndNextRun) {
     EXPECT_EQ(text("counts"), "2 scheduled · 2 paused");
     EXPECT_EQ(listed(), (std::vector<std::string>{"Next up", "  Lunch check", "  Afternoon sweep",
                                                   "Paused", "  Weekly report", "  archive"}));
+    // Headings cannot take the keyboard's focus or a click.
+    EXPECT_EQ(list().rows().flags(list().rows().index(0)), Qt::NoItemFlags);
+    EXPECT_TRUE(list().rows().flags(list().rows().index(1)) & Qt::ItemIsEnabled);
     EXPECT_EQ(text("summary"), "next in 30m");
     EXPECT_EQ(list().height(), 46 * 4 + 31 * 2 + 6);
     EXPECT_FALSE(panel->findChild<QLabel*>("emptyState")->isVisible());
 }
 
-TEST_F(PanelTest, EverythingPausedSaysSoAndOffersResumeAll) {
-    home.save(job("Weekly report", "0 9 * * 1", true));
+TEST_F(PanelTest, BulkButtonPausesEveryJobInItsFileThenOffersResumeAll) {
+    Job a = job("A", "0 9 * * *"), b = job("B", "0 10 * * *", true);
+    home.save(a);
+    home.save(b);
     open();
-    EXPECT_EQ(text("summary"), "all paused");
-    EXPECT_EQ(button("bulkPause").text().toStdString(), "Resume all");
+    QTest::mouseClick(&button("bulkPause"), Qt::LeftButton);
+    EXPECT_TRUE(stored(a)->isPaused);
+    EXPECT_TRUE(test::eventually([&] { return button("bulkPause").text() == "Resume all"; }));
     EXPECT_TRUE(button("bulkPause").isEnabled());
-    EXPECT_EQ(listed(), (std::vector<std::string>{"Paused", "  Weekly report"}));
+    EXPECT_EQ(text("summary"), "all paused");
+    EXPECT_EQ(listed(), (std::vector<std::string>{"Paused", "  A", "  B"}));
 }
 
 TEST_F(PanelTest, NoJobsShowsOnlyTheEmptyStateAndADisabledBulkButton) {
@@ -139,62 +149,24 @@ TEST_F(PanelTest, NoJobsShowsOnlyTheEmptyStateAndADisabledBulkButton) {
     EXPECT_FALSE(button("bulkPause").isEnabled());
 }
 
-TEST_F(PanelTest, BulkButtonPausesEveryJobInItsFile) {
-    Job a = job("A", "0 9 * * *"), b = job("B", "0 10 * * *", true);
-    home.save(a);
-    home.save(b);
-    open();
-    QTest::mouseClick(&button("bulkPause"), Qt::LeftButton);
-    EXPECT_TRUE(stored(a)->isPaused);
-    EXPECT_TRUE(test::eventually([&] { return button("bulkPause").text() == "Resume all"; }));
-}
-
-struct MenuCase {
-    const char* state;
-    bool paused;
-    bool running;
-    std::vector<std::string> items;
-};
-
-class ActionMenu : public PanelTest, public testing::WithParamInterface<MenuCase> {};
-
-TEST_P(ActionMenu, OffersWhatTheJobsStateAllows) {
-    const auto& c = GetParam();
-    if (c.running)
-        home.harness("sleep 30\n");
-    Job nightly = job("Nightly “big” review", "0 3 * * *", c.paused);
+// The job's menu offers what its state allows, and each item changes the files.
+TEST_F(PanelTest, PauseResumeEditAndDeleteFromTheMenu) {
+    Job nightly = job("Nightly “big” review", "0 3 * * *");
     home.save(nightly);
     open();
-    if (c.running) {
-        model->runNow(nightly);
-        ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().contains(nightly.id); }));
-    }
-    EXPECT_EQ(menuItems(nightly), c.items) << c.state;
-    auto menu = panel->actionMenu(nightly);
-    EXPECT_TRUE(menuAction(*menu, "Delete “Nightly “big” review” and its history"));
-    if (c.running) {
-        model->cancel(nightly);
-        ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().empty(); }));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    States, ActionMenu,
-    testing::Values(
-        MenuCase{"idle", false, false, {"Run now", "Pause schedule", "Edit…", "—", "Delete"}},
-        MenuCase{"paused", true, false, {"Run now", "Resume schedule", "Edit…", "—", "Delete"}},
-        MenuCase{"running", false, true, {"Stop run", "Pause schedule", "Edit…", "—", "Delete"}}));
-
-TEST_F(PanelTest, PauseResumeAndDeleteChangeTheFiles) {
-    Job nightly = job("Nightly", "0 3 * * *");
-    home.save(nightly);
-    open();
-
+    EXPECT_EQ(menuItems(nightly),
+              (std::vector<std::string>{"Run now", "Pause schedule", "Edit…", "—", "Delete"}));
     trigger(nightly, "Pause schedule");
     ASSERT_TRUE(stored(nightly)->isPaused);
+    EXPECT_EQ(menuItems(*stored(nightly)),
+              (std::vector<std::string>{"Run now", "Resume schedule", "Edit…", "—", "Delete"}));
     trigger(*stored(nightly), "Resume schedule");
     EXPECT_FALSE(stored(nightly)->isPaused);
     EXPECT_EQ(stored(nightly)->resumedAt, monday);
+    trigger(*stored(nightly), "Pause schedule"); // keeps the stamp
+    EXPECT_EQ(stored(nightly)->resumedAt, monday);
+    // Saving asks for notification permission only while undecided.
+    EXPECT_EQ(home.notifications.requests, 0);
 
     std::vector<std::optional<Job>> edits;
     QObject::connect(panel.get(), &PanelView::editRequested,
@@ -203,7 +175,7 @@ TEST_F(PanelTest, PauseResumeAndDeleteChangeTheFiles) {
     ASSERT_EQ(edits.size(), 1u);
     EXPECT_EQ(edits[0]->id, nightly.id);
 
-    trigger(nightly, "Delete “Nightly” and its history");
+    trigger(nightly, "Delete “Nightly “big” review” and its history");
     EXPECT_FALSE(stored(nightly));
     EXPECT_TRUE(
         test::eventually([&] { return panel->findChild<QLabel*>("emptyState")->isVisible(); }));
@@ -219,8 +191,9 @@ TEST_F(PanelTest, RunNowRunsTheHarnessAndStopRunCancelsIt) {
     ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(home.work() / "started"); }));
     ASSERT_TRUE(test::eventually([&] { return list().rows().anyRunning(); }));
     EXPECT_EQ(list().rows().jobRow(list().rows().index(1))->next.toStdString(), "running");
-    EXPECT_EQ(model->activeJobsTitle(), "Running");
     EXPECT_EQ(listed().front(), "Running");
+    EXPECT_EQ(menuItems(nightly),
+              (std::vector<std::string>{"Stop run", "Pause schedule", "Edit…", "—", "Delete"}));
 
     trigger(nightly, "Stop run");
     ASSERT_TRUE(test::eventually([&] { return !home.runs().empty(); }));
@@ -243,25 +216,19 @@ TEST_F(PanelTest, StartupErrorShowsInRedBeneathTheCounts) {
     EXPECT_EQ(text("counts"), "0 scheduled · 0 paused");
 }
 
-struct BannerCase {
-    NotificationCenter::Authorization authorization;
-    bool shown;
-};
-
-class NotificationsBanner : public PanelTest, public testing::WithParamInterface<BannerCase> {};
+class NotificationsBanner : public PanelTest, public testing::WithParamInterface<bool> {};
 
 TEST_P(NotificationsBanner, ShowsOnlyWhileNotificationsAreRefused) {
-    open(GetParam().authorization);
+    const bool refused = GetParam();
+    open(refused ? NotificationCenter::Authorization::denied
+                 : NotificationCenter::Authorization::authorized);
     auto* banner = panel->findChild<QAbstractButton*>("notificationsBanner");
-    EXPECT_TRUE(test::eventually([&] { return banner->isVisible() == GetParam().shown; }));
+    EXPECT_TRUE(test::eventually([&] { return banner->isVisible() == refused; }));
     EXPECT_EQ(banner->text().toStdString(),
               "Notifications are off, so finished runs cannot report. Turn them on…");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Authorizations, NotificationsBanner,
-    testing::Values(BannerCase{NotificationCenter::Authorization::denied, true},
-                    BannerCase{NotificationCenter::Authorization::authorized, false}));
+INSTANTIATE_TEST_SUITE_P(Refused, NotificationsBanner, testing::Bool());
 
 TEST_F(PanelTest, EveryControlIsNamedAndReachedWithTab) {
     home.save(job("Nightly", "0 3 * * *"));
@@ -329,6 +296,50 @@ TEST_F(PanelTest, RelativeTimesAreKeptUpOnlyWhileShown) {
     EXPECT_TRUE(panel->isRefreshing());
     panel->hide();
     EXPECT_FALSE(panel->isRefreshing());
+}
+
+std::vector<QWidget*> shown(const QString& objectName) {
+    std::vector<QWidget*> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->objectName() == objectName)
+            windows.push_back(window);
+    return windows;
+}
+
+TEST(AppWindows, OneEditorPerJobAndOneSettingsWindowRaisedWhenAskedAgain) {
+    ModelHome home;
+    home.harness("exit 0\n");
+    Job nightly = home.job("Nightly review", monday, "0 2 * * *");
+    auto model = home.model();
+    auto name = [](QWidget* editor) { return editor->findChild<QLineEdit*>("name")->text(); };
+    {
+        AppWindows windows(*model);
+        for (int twice = 0; twice < 2; ++twice) {
+            windows.showEditor(std::nullopt);
+            windows.showEditor(nightly);
+        }
+        std::vector<QWidget*> editors = shown("job-editor");
+        ASSERT_EQ(editors.size(), 2u);
+        QStringList names{name(editors[0]), name(editors[1])};
+        names.sort();
+        EXPECT_EQ(names, QStringList({"", "Nightly review"}));
+
+        // A closed editor is gone; asking again opens a fresh one.
+        for (QWidget* editor : editors)
+            if (name(editor).isEmpty())
+                editor->close();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        windows.showEditor(std::nullopt);
+        EXPECT_EQ(shown("job-editor").size(), 2u);
+
+        windows.showSettings();
+        shown("settings").front()->close();
+        windows.showSettings();
+        EXPECT_EQ(shown("settings").size(), 1u);
+    }
+    // The windows go with the application.
+    EXPECT_TRUE(shown("job-editor").empty());
+    EXPECT_TRUE(shown("settings").empty());
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 #include "platform/FreedesktopNotifications.h"
-#include "platform/NotificationServer.h"
 
 #include "model/AppModel.h"
 #include "model/ModelTestSupport.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QSignalSpy>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,108 @@ namespace marrowbell::app {
 namespace {
 
 using Authorization = NotificationCenter::Authorization;
-using test::NotificationServer;
+using Service = FreedesktopNotifications;
+
+// A notification server on a bus connection and a thread of its own (so it can be slow
+// without holding up the main thread): it records each Notify and answers with ids 1, 2, …
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Call {
+        QString appName;
+        uint replacesID;
+        QString icon, summary, body;
+        QStringList actions;
+        QVariantMap hints;
+    };
+
+    explicit NotificationServer(QStringList capabilities = {"body", "actions", "sound"})
+        : bus_(QString("test-notification-server-%1").arg(++count))
+        , capabilities_(std::move(capabilities)) {
+        thread_.start();
+        moveToThread(&thread_);
+        onThread([this] { QDBusConnection::connectToBus(QDBusConnection::SessionBus, bus_); });
+    }
+    ~NotificationServer() override {
+        onThread([this] {
+            disappear();
+            QDBusConnection::disconnectFromBus(bus_);
+            moveToThread(QCoreApplication::instance()->thread());
+        });
+        thread_.quit();
+        thread_.wait();
+    }
+
+    bool appear() {
+        bool registered = false;
+        onThread([&] {
+            QDBusConnection bus(bus_);
+            bus.registerObject(Service::path, this, QDBusConnection::ExportAllSlots);
+            // The previous test's server may have exited a moment ago, before the bus let
+            // its name go.
+            for (int attempt = 0; attempt < 100 && !registered; ++attempt)
+                if (!(registered = bus.registerService(Service::service)))
+                    QThread::msleep(20);
+        });
+        return registered;
+    }
+    void disappear() {
+        onThread([&] {
+            QDBusConnection(bus_).unregisterService(Service::service);
+            QDBusConnection(bus_).unregisterObject(Service::path);
+        });
+    }
+    // Before answering a Notify, waits until this returns (on the server's thread).
+    void setBeforeAnswer(std::function<void()> wait) {
+        std::lock_guard lock(mutex_);
+        beforeAnswer_ = std::move(wait);
+    }
+    std::vector<Call> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    // Emits the desktop's signal about notification `id` (ActionInvoked, NotificationClosed).
+    void send(const char* name, uint id, const QVariant& detail) {
+        onThread([&] {
+            QDBusMessage signal = QDBusMessage::createSignal(Service::path, Service::service, name);
+            signal << id << detail;
+            QDBusConnection(bus_).send(signal);
+        });
+    }
+
+public slots:
+    QStringList GetCapabilities() { return capabilities_; }
+    uint Notify(const QString& appName, uint replacesID, const QString& icon,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int) {
+        std::function<void()> wait;
+        {
+            std::lock_guard lock(mutex_);
+            calls_.push_back({appName, replacesID, icon, summary, body, actions, hints});
+            wait = beforeAnswer_;
+        }
+        if (wait)
+            wait();
+        std::lock_guard lock(mutex_);
+        return uint(calls_.size());
+    }
+
+private:
+    void onThread(const std::function<void()>& work) {
+        if (QThread::currentThread() == &thread_)
+            return work();
+        QMetaObject::invokeMethod(this, work, Qt::BlockingQueuedConnection);
+    }
+
+    static inline std::atomic<int> count{0};
+    QThread thread_;
+    const QString bus_;
+    const QStringList capabilities_;
+    mutable std::mutex mutex_;
+    std::vector<Call> calls_;
+    std::function<void()> beforeAnswer_;
+};
 
 class NotificationsTest : public testing::Test {
 protected:
@@ -23,101 +125,111 @@ protected:
         if (!QDBusConnection::sessionBus().isConnected())
             GTEST_SKIP() << "no session bus (run the tests inside dbus-run-session)";
     }
+    // A centre that has heard from `server` and knows its capabilities.
+    void reach(FreedesktopNotifications& centre) {
+        ASSERT_TRUE(
+            test::eventually([&] { return centre.authorization() == Authorization::authorized; }));
+        test::settle(std::chrono::milliseconds(300));
+    }
 };
 
 NotificationCenter::Content failedRun() {
     return {"Morning brief", "Failed after 42s", "The model did not answer.", true, true};
 }
 
-TEST_F(NotificationsTest, PostsOneNotificationPerRunAndHearsItsShowAction) {
+TEST_F(NotificationsTest, TheShowActionOfAShownNotificationNamesItsRun) {
     NotificationServer server;
     ASSERT_TRUE(server.appear());
     FreedesktopNotifications centre;
-    ASSERT_TRUE(
-        test::eventually([&] { return centre.authorization() == Authorization::authorized; }));
+    reach(centre);
     QSignalSpy activated(&centre, &NotificationCenter::activated);
 
     centre.post("RUN-1", failedRun());
     ASSERT_TRUE(test::eventually([&] { return server.calls().size() == 1; }));
-    const NotificationServer::Call call = server.calls().front();
-    EXPECT_EQ(call.appName, "Marrowbell");
-    EXPECT_EQ(call.replacesID, 0u);
-    EXPECT_EQ(call.icon, "marrowbell");
-    EXPECT_EQ(call.summary, "Morning brief");
-    EXPECT_EQ(call.body, "Failed after 42s\n\nThe model did not answer.");
-    EXPECT_TRUE(call.actions.contains("default"));
-    EXPECT_EQ(call.hints.value("urgency").value<uchar>(), 2);
-    EXPECT_EQ(call.hints.value("sound-name").toString(), "message-new-instant");
-
-    // The server's id reaches the centre with its answer; then "Show" opens the panel.
+    EXPECT_TRUE(server.calls().front().actions.contains("default"));
+    // The server's id reaches the centre with its answer.
     test::settle(std::chrono::milliseconds(200));
-    server.invokeAction(1, "default");
+    server.send("ActionInvoked", 1, "default");
     ASSERT_TRUE(test::eventually([&] { return activated.count() == 1; }));
     EXPECT_EQ(activated.front().front().toString(), "RUN-1");
     // A closed notification is forgotten.
     centre.post("RUN-2", failedRun());
     ASSERT_TRUE(test::eventually([&] { return server.calls().size() == 2; }));
     test::settle(std::chrono::milliseconds(200));
-    server.close(2);
+    server.send("NotificationClosed", 2, 2u);
     test::settle(std::chrono::milliseconds(200));
-    server.invokeAction(2, "default");
+    server.send("ActionInvoked", 2, "default");
     test::settle(std::chrono::milliseconds(200));
     EXPECT_EQ(activated.count(), 1);
 }
 
-struct SoundCase {
+struct ContentCase {
     const char* name;
     QStringList capabilities;
-    bool hinted;
+    bool critical;
+    const char* body; // of the detail "<b>x</b> & y"
+    bool sound;
 };
 
-class NotificationSound : public NotificationsTest,
-                          public testing::WithParamInterface<SoundCase> {};
+class NotificationContent : public NotificationsTest,
+                            public testing::WithParamInterface<ContentCase> {};
 
-TEST_P(NotificationSound, HintedUnlessTheServerCannotPlayIt) {
+TEST_P(NotificationContent, FollowsTheServersCapabilities) {
     NotificationServer server(GetParam().capabilities);
     ASSERT_TRUE(server.appear());
     FreedesktopNotifications centre;
-    test::settle(std::chrono::milliseconds(300)); // its capabilities are known by now
-    NotificationCenter::Content finished{"Tidy", "Finished in 5s", "Done.", false, true};
-    centre.post("RUN", finished);
+    reach(centre);
+    centre.post("RUN", {"Tidy", "Finished in 5s", "<b>x</b> & y", GetParam().critical, true});
     ASSERT_TRUE(test::eventually([&] { return server.calls().size() == 1; }));
-    EXPECT_EQ(server.calls().front().hints.contains("sound-name"), GetParam().hinted);
-    EXPECT_EQ(server.calls().front().hints.value("urgency").value<uchar>(), 1);
+    const NotificationServer::Call call = server.calls().front();
+    EXPECT_EQ(call.appName, "Marrowbell");
+    EXPECT_EQ(call.replacesID, 0u);
+    EXPECT_EQ(call.icon, "marrowbell");
+    EXPECT_EQ(call.summary, "Tidy");
+    EXPECT_EQ(call.body, QString("Finished in 5s\n\n") + GetParam().body);
+    EXPECT_EQ(call.hints.value("urgency").value<uchar>(), GetParam().critical ? 2 : 1);
+    EXPECT_EQ(call.hints.value("sound-name").toString(),
+              GetParam().sound ? "message-new-instant" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Capabilities, NotificationSound,
-                         testing::Values(SoundCase{"Sound", {"body", "sound"}, true},
-                                         SoundCase{"NoSound", {"body", "actions"}, false}),
-                         [](const testing::TestParamInfo<SoundCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Servers, NotificationContent,
+    testing::Values(ContentCase{"Sound", {"body", "sound"}, true, "<b>x</b> & y", true},
+                    ContentCase{"SaysNothing", {}, false, "<b>x</b> & y", true},
+                    ContentCase{"NoSound", {"body", "actions"}, false, "<b>x</b> & y", false},
+                    ContentCase{
+                        "Markup", {"body-markup"}, true, "&lt;b&gt;x&lt;/b&gt; &amp; y", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(NotificationsTest, MarkupIsEscapedForServersThatReadIt) {
-    NotificationServer server({"body", "body-markup"});
-    ASSERT_TRUE(server.appear());
-    FreedesktopNotifications centre;
-    test::settle(std::chrono::milliseconds(300));
-    centre.post("RUN", {"Job", "Failed after 1s", "<b>not bold</b> & so on", true, true});
-    ASSERT_TRUE(test::eventually([&] { return server.calls().size() == 1; }));
-    EXPECT_EQ(server.calls().front().body,
-              "Failed after 1s\n\n&lt;b&gt;not bold&lt;/b&gt; &amp; so on");
-}
-
+// A run that ends while no server runs is not shown; the next is once the server is back,
+// and none once it has gone again.
 TEST_F(NotificationsTest, FollowsTheServerComingAndGoing) {
+    test::ModelHome home;
     FreedesktopNotifications centre;
-    ASSERT_TRUE(test::eventually([&] { return centre.authorization() == Authorization::denied; }));
+    AppPlatform platform = home.platform();
+    platform.notifications = &centre;
+    AppModel model(platform);
+    ASSERT_TRUE(test::eventually([&] { return !model.notificationsAllowed(); }));
+    Job job = home.job("Nightly");
+    RunRecord failed;
+    failed.jobID = job.id;
+    failed.exitCode = 1;
+    model.announce(job, failed);
 
     NotificationServer server;
     ASSERT_TRUE(server.appear());
-    EXPECT_TRUE(
-        test::eventually([&] { return centre.authorization() == Authorization::authorized; }));
+    ASSERT_TRUE(test::eventually([&] { return model.notificationsAllowed(); }));
+    EXPECT_TRUE(server.calls().empty());
+    failed.id = Uuid::random();
+    model.announce(job, failed);
+    ASSERT_TRUE(test::eventually([&] { return server.calls().size() == 1; }));
+    EXPECT_EQ(server.calls().front().summary, "Nightly");
+
     server.disappear();
     EXPECT_TRUE(test::eventually([&] { return centre.authorization() == Authorization::denied; }));
-    // Posting to nobody: no crash, no wait.
     centre.post("LOST", failedRun());
     test::settle(std::chrono::milliseconds(200));
-    EXPECT_TRUE(server.calls().empty());
+    EXPECT_EQ(server.calls().size(), 1u);
 }
 
 // The server does not answer until the main thread has run again: were the call
@@ -127,13 +239,10 @@ TEST_F(NotificationsTest, ASlowServerNeverHoldsUpTheMainThread) {
     NotificationServer server;
     ASSERT_TRUE(server.appear());
     FreedesktopNotifications centre;
-    ASSERT_TRUE(
-        test::eventually([&] { return centre.authorization() == Authorization::authorized; }));
-
+    reach(centre);
     std::mutex mutex;
     std::condition_variable ran;
-    bool mainThreadRan = false;
-    bool mainThreadHeld = false;
+    bool mainThreadRan = false, mainThreadHeld = false;
     QObject context;
     server.setBeforeAnswer([&] {
         QMetaObject::invokeMethod(
@@ -153,34 +262,9 @@ TEST_F(NotificationsTest, ASlowServerNeverHoldsUpTheMainThread) {
     test::settle(std::chrono::milliseconds(100));
     std::lock_guard lock(mutex);
     EXPECT_FALSE(mainThreadHeld);
-    EXPECT_EQ(server.calls().size(), 1u);
-}
-
-// A run finishes while no server runs: nothing is shown, and the next is once it is back.
-TEST_F(NotificationsTest, AnnouncementsResumeWhenTheServerIsBack) {
-    test::ModelHome home;
-    FreedesktopNotifications centre;
-    AppPlatform platform = home.platform();
-    platform.notifications = &centre;
-    AppModel model(platform);
-    ASSERT_TRUE(test::eventually([&] { return !model.notificationsAllowed(); }));
-
-    Job job = home.job("Nightly");
-    RunRecord failed;
-    failed.jobID = job.id;
-    failed.exitCode = 1;
-    model.announce(job, failed);
-
-    NotificationServer server;
-    ASSERT_TRUE(server.appear());
-    ASSERT_TRUE(test::eventually([&] { return model.notificationsAllowed(); }));
-    EXPECT_TRUE(server.calls().empty());
-    RunRecord again = failed;
-    again.id = Uuid::random();
-    model.announce(job, again);
-    ASSERT_TRUE(test::eventually([&] { return server.calls().size() == 1; }));
-    EXPECT_EQ(server.calls().front().summary, "Nightly");
 }
 
 } // namespace
 } // namespace marrowbell::app
+
+#include "FreedesktopNotificationsTests.moc"

@@ -1,5 +1,6 @@
 #include "settings/DesktopFileRevealer.h"
 
+#include "base/Files.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QTest>
 #include <QUrl>
 
-#include <fstream>
 #include <gtest/gtest.h>
 
 namespace marrowbell::app {
@@ -44,11 +44,6 @@ protected:
         std::filesystem::create_directories(jobs_);
     }
 
-    std::string opened() const {
-        std::ifstream in(opened_);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-
     test::TempDir dir_;
     std::filesystem::path opener_ = dir_ / "opener";
     std::filesystem::path opened_ = dir_ / "opened";
@@ -77,7 +72,7 @@ TEST_F(DesktopFileRevealerTest, AsksTheFileManagerToShowTheFolderSelected) {
 TEST_F(DesktopFileRevealerTest, OpensTheSupportFolderWhenNoFileManagerAnswers) {
     revealer_.reveal(jobs_, jobs_.parent_path());
     EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(opened_); }));
-    EXPECT_EQ(opened(), jobs_.parent_path().string());
+    EXPECT_EQ(files::read(opened_), jobs_.parent_path().string());
 }
 
 } // namespace

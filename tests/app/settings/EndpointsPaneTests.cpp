@@ -1,6 +1,7 @@
 #include "settings/EndpointsPane.h"
 #include "settings/SettingsWindowFixture.h"
 
+#include "base/Files.h"
 #include "endpoint/SecretStore.h"
 #include "support/LocalHttpServer.h"
 
@@ -14,7 +15,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -217,39 +217,9 @@ TEST_F(EndpointsPaneTest, PlusAddsAnEndpointFromTheTemplateAndTheNameIsSavedAsTy
     EXPECT_EQ(row(added.id).text(), "Studio");
 }
 
-TEST_F(EndpointsPaneTest, SwitchingToLMStudioHidesTheKeyAndKeepsIt) {
-    requireKeyring();
-    open();
-    const Uuid id = addEndpoint("Cloud", "https://api.example.com/v1");
-    select(id);
-    type("endpointAPIKey", "sk-cloud");
-    EXPECT_EQ(SecretStore::shared().secret(id), "sk-cloud");
-
-    choose(find<QComboBox>("endpointKind"), "LM Studio");
-
-    EXPECT_EQ(stored(id)->kind, EndpointKind::lmStudio);
-    EXPECT_FALSE(find<QWidget>("apiKeyRow").isVisible());
-    EXPECT_EQ(SecretStore::shared().secret(id), "sk-cloud");
-    SecretStore::shared().remove(id);
-}
-
-TEST_F(EndpointsPaneTest, MinusDeletesTheEndpointAndItsKey) {
-    requireKeyring();
-    open();
-    const Uuid id = addEndpoint("Cloud", "https://api.example.com/v1");
-    select(id);
-    type("endpointAPIKey", "sk-cloud");
-    ASSERT_EQ(SecretStore::shared().secret(id), "sk-cloud");
-
-    find<QToolButton>("removeEndpoint").click();
-
-    EXPECT_EQ(stored(id), std::nullopt);
-    EXPECT_EQ(SecretStore::shared().secret(id), std::nullopt);
-    EXPECT_EQ(pane().selection(), std::nullopt);
-    EXPECT_TRUE(find<QLabel>("noSelection").isVisible());
-}
-
-TEST_F(EndpointsPaneTest, AKeyTypedIsKeptOnlyInTheKeyring) {
+// A typed key reaches neither the clipboard nor a file; it stays while the kind hides
+// it and goes with its endpoint.
+TEST_F(EndpointsPaneTest, TheKeyIsKeptOnlyInTheKeyringAndGoesWithItsEndpoint) {
     requireKeyring();
     open();
     const Uuid id = addEndpoint("Cloud", "https://api.example.com/v1");
@@ -260,22 +230,29 @@ TEST_F(EndpointsPaneTest, AKeyTypedIsKeptOnlyInTheKeyring) {
     field.selectAll();
     QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier);
     QTest::keyClick(&field, Qt::Key_X, Qt::ControlModifier);
-
     EXPECT_EQ(SecretStore::shared().secret(id), "sk-secret-4711");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
-        if (!entry.is_regular_file())
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string content{std::istreambuf_iterator<char>(in), {}};
-        EXPECT_EQ(content.find("sk-secret-4711"), std::string::npos) << entry.path();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.root.path())) {
+        if (entry.is_regular_file())
+            EXPECT_EQ(files::read(entry.path()).value_or("").find("sk-secret"), std::string::npos)
+                << entry.path();
     }
-    SecretStore::shared().remove(id);
+
+    choose(find<QComboBox>("endpointKind"), "LM Studio");
+    EXPECT_EQ(stored(id)->kind, EndpointKind::lmStudio);
+    EXPECT_FALSE(find<QWidget>("apiKeyRow").isVisible());
+    EXPECT_EQ(SecretStore::shared().secret(id), "sk-secret-4711");
+
+    find<QToolButton>("removeEndpoint").click();
+    EXPECT_EQ(stored(id), std::nullopt);
+    EXPECT_EQ(SecretStore::shared().secret(id), std::nullopt);
+    EXPECT_EQ(pane().selection(), std::nullopt);
+    EXPECT_TRUE(find<QLabel>("noSelection").isVisible());
 }
 
 TEST_F(SettingsWindowTest, AFailedStartShowsTheDefaultsAndChangesNothing) {
-    writeFile(dir_ / "data", "not a folder");
-    ScopedEnv data("XDG_DATA_HOME", (dir_ / "data").string());
+    std::filesystem::remove_all(home_.root / "data");
+    writeFile(home_.root / "data", "not a folder");
     AppModel model;
     ASSERT_TRUE(model.startupError());
     SettingsWindow window(model, std::make_unique<RecordingRevealer>(shown_));

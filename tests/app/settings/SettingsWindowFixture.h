@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/AppModel.h"
+#include "model/ModelTestSupport.h"
 #include "platform/AutostartLoginItem.h"
 #include "settings/FileRevealer.h"
 #include "settings/SettingsWindow.h"
@@ -33,30 +34,18 @@ private:
     std::vector<std::filesystem::path>& shown_;
 };
 
-// A settings window on a real model over a fresh home folder: its own support,
-// configuration and runtime folders, and the bundled manifest.
+// A settings window on a real model in a home of its own (see ModelHome), with the
+// bundled manifest.
 class SettingsWindowTest : public testing::Test {
 protected:
-    SettingsWindowTest()
-        : home_("HOME", dir_.path().string())
-        , data_("XDG_DATA_HOME", (dir_ / ".local/share").string())
-        , config_("XDG_CONFIG_HOME", (dir_ / ".config").string())
-        , runtime_("XDG_RUNTIME_DIR", privateFolder(dir_ / "run").string()) {}
-
     ~SettingsWindowTest() override {
         window_.reset();
         model_.reset();
     }
 
-    static std::filesystem::path privateFolder(const std::filesystem::path& path) {
-        std::filesystem::create_directories(path);
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-        return path;
-    }
-
     // A stand-in executable the registry finds in ~/.local/bin.
     void install(const std::string& name) {
-        writeFile(dir_ / ".local/bin" / name, "#!/bin/sh\nexit 0\n", true);
+        writeFile(home_.home() / ".local/bin" / name, "#!/bin/sh\nexit 0\n", true);
     }
 
     void open() {
@@ -98,9 +87,8 @@ protected:
         return endpoint.id;
     }
 
-    TempDir dir_;
-    ScopedEnv home_, data_, config_, runtime_;
-    AutostartLoginItem loginItem_{dir_ / "bin/marrowbell", dir_ / ".config"};
+    ModelHome home_;
+    AutostartLoginItem loginItem_{home_.root / "bin/marrowbell", home_.root / "config"};
     std::vector<std::filesystem::path> shown_;
     std::unique_ptr<AppModel> model_;
     std::unique_ptr<SettingsWindow> window_;
