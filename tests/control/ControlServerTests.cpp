@@ -335,7 +335,8 @@ TEST(ControlServer, ReplacesTheSocketADeadSchedulerLeft) {
     test::TempDir dir;
     fs::path path = dir / "control";
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{.sun_family = AF_UNIX};
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, path.c_str());
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ::listen(fd, 1);
@@ -343,7 +344,8 @@ TEST(ControlServer, ReplacesTheSocketADeadSchedulerLeft) {
     EXPECT_FALSE(ControlClient::connect(path).has_value());
 
     ServerFixture fixture(hangingHarness);
-    auto server = ControlServer::start({fixture.f.service, fixture.f.store, nullptr, "app"}, path);
+    auto server = ControlServer::start(
+        {fixture.f.service, fixture.f.store, nullptr, "app", nullptr, nullptr}, path);
     auto client = ControlClient::connect(path);
     ASSERT_TRUE(client.has_value());
     client->send({{"request", "status"}});

@@ -17,11 +17,13 @@ using namespace marrowbell;
 namespace {
 
 BuiltCommand shell(const std::string& script, std::optional<std::string> input = {}) {
-    return {.executable = "/bin/sh",
-            .arguments = {"-c", script},
-            .environment = {{"PATH", "/usr/bin:/bin"}},
-            .workingDirectory = "/",
-            .standardInput = std::move(input)};
+    BuiltCommand command;
+    command.executable = "/bin/sh";
+    command.arguments = {"-c", script};
+    command.environment = {{"PATH", "/usr/bin:/bin"}};
+    command.workingDirectory = "/";
+    command.standardInput = std::move(input);
+    return command;
 }
 
 std::size_t openDescriptors() {
