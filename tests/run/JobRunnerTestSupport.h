@@ -1,7 +1,11 @@
 #pragma once
 
+#include "base/Files.h"
 #include "harness/HarnessManifest.h"
 #include "run/JobRunner.h"
+#include "scheduler/SchedulerService.h"
+#include "settings/EndpointStore.h"
+#include "settings/SettingsStore.h"
 #include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
@@ -12,23 +16,9 @@ namespace marrowbell::test {
 
 // A harness described like Claude Code (stream-json events, Anthropic protocol, prompt
 // on standard input) whose executable "standin" is a shell script in a temporary folder.
-inline Json standInSpec(const std::string& id = "standin") {
-    return Json::parse(R"({
-      "id": ")" + id + R"(",
-      "displayName": "Stand-in",
-      "executableNames": ["standin"],
-      "subcommand": [],
-      "headlessFlags": ["--print"],
-      "structuredOutputFlags": ["--output-format", "stream-json"],
-      "promptDelivery": "standardInput",
-      "modelFlag": "--model",
-      "eventFormat": "claudeStreamJSON",
-      "permissions": {"fullAccess": ["--yes"]},
-      "localEndpoint": {"style": "environment", "variable": "ANTHROPIC_BASE_URL"},
-      "limitEnforcement": "harnessPathChecks",
-      "apiKeyVariables": {"anthropic": "ANTHROPIC_API_KEY"},
-      "endpointProtocol": "anthropic"
-    })");
+inline Json standInSpec() {
+    return Json::parse(
+        files::read(std::string(MARROWBELL_TEST_DATA_DIR) + "/run/standin-harness.json").value());
 }
 
 // A stand-in that reads the prompt and reports a successful result.
@@ -37,6 +27,12 @@ inline constexpr const char* succeedingHarness =
     "echo '{\"type\":\"system\",\"session_id\":\"s1\"}'\n"
     "echo '{\"type\":\"result\",\"subtype\":\"success\",\"is_error\":false,\"result\":\"All "
     "done\",\"usage\":{\"input_tokens\":12,\"output_tokens\":34}}'\n";
+
+// A stand-in that hangs when the prompt begins with "hang", else reports a result.
+inline constexpr const char* promptedHarness =
+    "prompt=$(cat)\n"
+    "case \"$prompt\" in hang*) exec sleep 60 ;; esac\n"
+    "echo '{\"type\":\"result\",\"is_error\":false,\"result\":\"ok\"}'\n";
 
 struct RunnerFixture {
     explicit RunnerFixture(const std::string& script = succeedingHarness,
@@ -67,11 +63,25 @@ struct RunnerFixture {
         return j;
     }
 
+    // A scheduler running jobs with this runner, over stores in this folder.
+    void schedule(std::shared_ptr<TimerQueue> timers = nullptr,
+                  SchedulerService::Clock clock = nullptr) {
+        store = std::make_shared<JobStore>(folder / "Jobs");
+        endpoints = std::make_shared<EndpointStore>(folder / "endpoints.json");
+        settings = std::make_shared<SettingsStore>(folder / "settings.json");
+        service = SchedulerService::create(store, history, endpoints, settings, runner,
+                                           std::move(timers), std::move(clock));
+    }
+
     TempDir folder;
     std::shared_ptr<RunHistory> history = std::make_shared<RunHistory>();
     std::shared_ptr<SecretStore> secrets;
     std::shared_ptr<JobRunner> runner;
-    std::shared_ptr<LiveRuns> live; // none unless given
+    std::shared_ptr<LiveRuns> live;  // none unless given
+    std::shared_ptr<JobStore> store; // these four once scheduled
+    std::shared_ptr<EndpointStore> endpoints;
+    std::shared_ptr<SettingsStore> settings;
+    std::shared_ptr<SchedulerService> service;
 };
 
 } // namespace marrowbell::test

@@ -9,6 +9,7 @@
 #include <thread>
 
 using namespace marrowbell;
+using test::LocalHttpServer;
 using test::RunnerFixture;
 
 namespace {
@@ -27,18 +28,27 @@ struct Lines {
     }
 };
 
-Endpoint endpoint(const std::string& url, EndpointKind kind, const std::string& name = "Local") {
+Endpoint endpoint(const std::string& url, EndpointKind kind, const std::string& name = "Proxy") {
     return Endpoint{Uuid::random(), name, *Endpoint::validated(url), kind};
 }
 
-// Asserts the run is the one record in the history and returns it.
-RunRecord onlyRecord(const RunnerFixture& f, const RunRecord& returned) {
+// A model server on 127.0.0.1 that answers every request with `status`.
+LocalHttpServer modelServer(int status = 200) {
+    return LocalHttpServer([status](const auto&) {
+        return LocalHttpServer::reply(status, R"({"data":[{"id":"m"}]})");
+    });
+}
+
+// Runs the job; asserts the run is the one record in the history.
+RunRecord runOnce(const RunnerFixture& f, const Job& job,
+                  const std::optional<Endpoint>& endpoint = std::nullopt,
+                  JobRunning::LineHandler lines = {}) {
+    RunRecord r = f.runner->run(job, endpoint, {}, slot, std::move(lines));
     auto all = f.history->allRuns();
     EXPECT_EQ(all.size(), 1u);
-    if (!all.empty()) {
-        EXPECT_EQ(all[0], returned);
-    }
-    return returned;
+    if (!all.empty())
+        EXPECT_EQ(all[0], r);
+    return r;
 }
 
 } // namespace
@@ -47,7 +57,7 @@ TEST(JobRunner, SuccessfulRunRecordsTheSummary) {
     RunnerFixture f;
     Lines lines;
     Job job = f.job();
-    RunRecord r = onlyRecord(f, f.runner->run(job, std::nullopt, {}, slot, lines.handler()));
+    RunRecord r = runOnce(f, job, std::nullopt, lines.handler());
     EXPECT_EQ(r.jobID, job.id);
     EXPECT_EQ(r.startedAt, slot);
     EXPECT_EQ(r.exitCode, 0);
@@ -59,44 +69,56 @@ TEST(JobRunner, SuccessfulRunRecordsTheSummary) {
     EXPECT_EQ(lines.all.size(), 2u);
 }
 
-TEST(JobRunner, UnknownHarnessIsRefusedWithoutOutput) {
-    RunnerFixture f;
-    Lines lines;
-    RunRecord r =
-        onlyRecord(f, f.runner->run(f.job("nope"), std::nullopt, {}, slot, lines.handler()));
-    EXPECT_EQ(r.failureMessage, "No harness called \"nope\" is described in the manifest.");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.duration, 0);
-    EXPECT_EQ(r.startedAt, slot);
-    EXPECT_TRUE(lines.all.empty());
-    EXPECT_THROW(f.runner->preview(f.job("nope"), std::nullopt), HarnessError);
-}
-
-TEST(JobRunner, MissingExecutableIsRefusedWithThePathsTried) {
-    RunnerFixture f;
-    std::filesystem::remove(f.folder / "bin" / "standin");
-    RunRecord r = onlyRecord(f, f.runner->run(f.job(), std::nullopt, {}, slot, {}));
-    EXPECT_EQ(r.failureMessage, "Could not find the Stand-in binary. Looked for: " +
-                                    (f.folder / "bin" / "standin").string() + ".");
-    EXPECT_EQ(r.exitCode, 1);
-}
-
-TEST(JobRunner, WrongProtocolEndpointIsRefusedBeforeAnyProbe) {
-    RunnerFixture f;
-    int requests = 0;
-    test::LocalHttpServer server([&](const auto&) {
-        ++requests;
-        return test::LocalHttpServer::reply(200, R"({"data":[]})");
-    });
-    Endpoint studio = endpoint(server.url("/v1"), EndpointKind::lmStudio, "LM Studio");
-    RunRecord r = onlyRecord(f, f.runner->run(f.job(), studio, {}, slot, {}));
-    EXPECT_EQ(r.failureMessage, "Stand-in speaks Anthropic and LM Studio answers in OpenAI. "
-                                "Choose an endpoint the harness can read.");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(server.requests().empty());
+// Each refusal is one record with its message, exit 1, no time and no output, and the
+// harness never started.
+TEST(JobRunner, RefusalsAreOneRecordWithTheirMessageAndStartNothing) {
+    auto refused = [](RunnerFixture& f, const Job& job,
+                      const std::optional<Endpoint>& endpoint = std::nullopt) {
+        Lines lines;
+        RunRecord r = runOnce(f, job, endpoint, lines.handler());
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.duration, 0);
+        EXPECT_EQ(r.startedAt, slot);
+        EXPECT_TRUE(lines.all.empty());
+        return r.failureMessage.value_or("");
+    };
+    {
+        RunnerFixture f;
+        EXPECT_EQ(refused(f, f.job("nope")),
+                  "No harness called \"nope\" is described in the manifest.");
+        EXPECT_THROW(f.runner->preview(f.job("nope"), std::nullopt), HarnessError);
+    }
+    {
+        RunnerFixture f;
+        std::filesystem::remove(f.folder / "bin" / "standin");
+        EXPECT_EQ(refused(f, f.job()), "Could not find the Stand-in binary. Looked for: " +
+                                           (f.folder / "bin" / "standin").string() + ".");
+    }
+    {
+        RunnerFixture f;
+        LocalHttpServer server = modelServer();
+        EXPECT_EQ(
+            refused(f, f.job(), endpoint(server.url("/v1"), EndpointKind::lmStudio, "LM Studio")),
+            "Stand-in speaks Anthropic and LM Studio answers in OpenAI. Choose an endpoint "
+            "the harness can read.");
+        EXPECT_TRUE(server.requests().empty()) << "refused before any probe";
+    }
+    {
+        RunnerFixture f;
+        Job job = f.job();
+        job.limitOverrides.timeoutSeconds = std::numeric_limits<double>::infinity();
+        EXPECT_EQ(refused(f, job), JobRunner::unusableLimitMessage);
+    }
+    {
+        RunnerFixture f;
+        Job job = f.job();
+        job.workingDirectory = FileUrl::fromPath(f.folder / "gone", true);
+        EXPECT_EQ(refused(f, job).rfind("Could not start ", 0), 0u);
+    }
 }
 
 struct OfflineCase {
+    const char* name;
     OfflinePolicy policy;
     int status; // 0: nothing listens
     std::int32_t exitCode;
@@ -105,78 +127,57 @@ struct OfflineCase {
 class JobRunnerOffline : public ::testing::TestWithParam<OfflineCase> {};
 
 TEST_P(JobRunnerOffline, AppliesTheJobsOfflinePolicy) {
-    RunnerFixture f;
-    f.writeHarness("echo started > \"$PWD/ran\"\n");
+    RunnerFixture f("echo started > \"$PWD/ran\"\n");
     const OfflineCase& c = GetParam();
-    std::unique_ptr<test::LocalHttpServer> server;
-    std::string url = "http://127.0.0.1:" + std::to_string(test::LocalHttpServer::closedPort());
-    if (c.status) {
-        server = std::make_unique<test::LocalHttpServer>(
-            [&](const auto&) { return test::LocalHttpServer::reply(c.status, "{}"); });
-        url = server->url();
-    }
+    LocalHttpServer server = modelServer(c.status);
+    std::string url = c.status
+                          ? server.url()
+                          : "http://127.0.0.1:" + std::to_string(LocalHttpServer::closedPort());
     Job job = f.job();
     job.offlinePolicy = c.policy;
-    Endpoint proxy = endpoint(url + "/v1", EndpointKind::anthropicCompatible, "Proxy");
-    RunRecord r = onlyRecord(f, f.runner->run(job, proxy, {}, slot, {}));
+    RunRecord r = runOnce(f, job, endpoint(url + "/v1", EndpointKind::anthropicCompatible));
     EXPECT_EQ(r.exitCode, c.exitCode);
-    ASSERT_TRUE(r.failureMessage);
-    EXPECT_EQ(r.failureMessage->substr(0, c.message.size()), c.message);
+    EXPECT_EQ(r.failureMessage.value_or("").substr(0, c.message.size()), c.message);
     EXPECT_EQ(r.duration, 0);
     EXPECT_FALSE(std::filesystem::exists(f.folder / "work" / "ran")) << "nothing was started";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Policies, JobRunnerOffline,
-    ::testing::Values(
-        OfflineCase{OfflinePolicy::skipAndNotify, 0, 0, "Skipped — Proxy could not be reached — "},
-        OfflineCase{OfflinePolicy::failAndNotify, 0, 1, "Proxy could not be reached — "},
-        OfflineCase{OfflinePolicy::skipAndNotify, 401, 0,
-                    "Skipped — Reachable, but the key was refused"},
-        OfflineCase{OfflinePolicy::failAndNotify, 403, 1, "Reachable, but the key was refused"}));
+    ::testing::Values(OfflineCase{"skipUnreachable", OfflinePolicy::skipAndNotify, 0, 0,
+                                  "Skipped — Proxy could not be reached — "},
+                      OfflineCase{"failUnreachable", OfflinePolicy::failAndNotify, 0, 1,
+                                  "Proxy could not be reached — "},
+                      OfflineCase{"skipUnauthorized", OfflinePolicy::skipAndNotify, 401, 0,
+                                  "Skipped — Reachable, but the key was refused"},
+                      OfflineCase{"failForbidden", OfflinePolicy::failAndNotify, 403, 1,
+                                  "Reachable, but the key was refused"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST(JobRunner, ReachableEndpointRunsWithItsKey) {
-    RunnerFixture f;
-    f.writeHarness("cat >/dev/null\necho \"$ANTHROPIC_API_KEY\" > \"$PWD/key\"\n");
-    test::LocalHttpServer server(
-        [](const auto&) { return test::LocalHttpServer::reply(200, R"({"data":[{"id":"m"}]})"); });
-    Endpoint proxy = endpoint(server.url("/v1"), EndpointKind::anthropicCompatible, "Proxy");
-    f.secrets->save("sk-test", proxy.id);
-    EXPECT_EQ(f.runner->apiKey(proxy), "sk-test");
-    RunRecord r = f.runner->run(f.job(), proxy, {}, slot, {});
-    EXPECT_TRUE(r.succeeded()) << r.summary();
-    EXPECT_EQ(files::read(f.folder / "work" / "key"), "sk-test\n");
-    ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0].header("x-api-key"), "sk-test");
-}
-
-TEST(JobRunner, RunFilesExistForTheRunAloneAndHoldNoKey) {
-    test::TempDir cache;
-    test::ScopedEnv cacheHome("XDG_CACHE_HOME", cache.path().string());
-    Json described = test::standInSpec();
-    described.erase("endpointProtocol");
-    described["apiKeyVariables"] = Json::parse(R"({"openAI": "STANDIN_KEY"})");
-    described["localEndpoint"] = Json::parse(R"({"style": "configuration", "delivery": "file",
-        "variable": "STANDIN_HOME", "fileName": "models.json", "model": "{model}",
-        "content": {"openAI": {"url": "{baseURL}", "key": "{keyVariable}"}}})");
+// The harness gets the endpoint's key, which the probe used too; the key, echoed by
+// the harness on every stream, is hidden in the lines handed out and in the record.
+TEST(JobRunner, ReachableEndpointRunsWithItsKeyRedactedFromLinesAndRecord) {
     RunnerFixture f("cat >/dev/null\n"
-                    "cp \"$STANDIN_HOME/models.json\" \"$PWD/seen.json\"\n"
-                    "echo \"$STANDIN_HOME\" > \"$PWD/folder\"\n"
-                    "stat -c %a \"$STANDIN_HOME\" > \"$PWD/mode\"\n",
-                    described);
-    test::LocalHttpServer server(
-        [](const auto&) { return test::LocalHttpServer::reply(200, R"({"data":[]})"); });
-    Endpoint gateway = endpoint(server.url("/v1"), EndpointKind::openAICompatible, "Gateway");
-    f.secrets->save("sk-run-file", gateway.id);
-    RunRecord r = f.runner->run(f.job(), gateway, {}, slot, {});
-    EXPECT_EQ(r.exitCode, 0) << r.summary();
-    EXPECT_EQ(Json::parse(*files::read(f.folder / "work" / "seen.json")),
-              Json::parse(R"({"url": ")" + server.url("/v1") + R"(", "key": "STANDIN_KEY"})"));
-    EXPECT_EQ(files::read(f.folder / "work" / "mode"), "700\n");
-    std::string folder = *files::read(f.folder / "work" / "folder");
-    folder.pop_back();
-    EXPECT_TRUE(folder.starts_with((cache / "Marrowbell" / "runs").string())) << folder;
-    EXPECT_FALSE(std::filesystem::exists(folder)) << "removed when the run ended";
+                    "echo \"$ANTHROPIC_API_KEY\" > \"$PWD/key\"\n"
+                    "echo \"key $ANTHROPIC_API_KEY\"\n"
+                    "echo \"{\\\"type\\\":\\\"result\\\",\\\"is_error\\\":false,"
+                    "\\\"result\\\":\\\"used $ANTHROPIC_API_KEY\\\"}\"\n"
+                    "echo \"auth failed for $ANTHROPIC_API_KEY\" >&2\n"
+                    "exit 1\n");
+    LocalHttpServer server = modelServer();
+    Endpoint proxy = endpoint(server.url("/v1"), EndpointKind::anthropicCompatible);
+    f.secrets->save("sk-secret-123", proxy.id);
+    EXPECT_EQ(f.runner->apiKey(proxy), "sk-secret-123");
+    Lines lines;
+    RunRecord r = runOnce(f, f.job(), proxy, lines.handler());
+    EXPECT_EQ(files::read(f.folder / "work" / "key"), "sk-secret-123\n");
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].header("x-api-key"), "sk-secret-123");
+    EXPECT_EQ(lines.all.front(), "key [redacted]");
+    EXPECT_EQ(r.resultText, "used [redacted]");
+    EXPECT_TRUE(r.failureMessage.value_or("").ends_with(" — auth failed for [redacted]"))
+        << r.failureMessage.value_or("");
+    EXPECT_EQ(r.toJson().dump().find("sk-secret"), std::string::npos);
 }
 
 TEST(JobRunner, KeyIsOnlyForKindsThatTakeOne) {
@@ -187,6 +188,34 @@ TEST(JobRunner, KeyIsOnlyForKindsThatTakeOne) {
     EXPECT_EQ(f.runner->apiKey(std::nullopt), std::nullopt);
     Endpoint open = endpoint("http://127.0.0.1:1234/v1", EndpointKind::openAICompatible);
     EXPECT_EQ(f.runner->apiKey(open), std::nullopt) << "nothing stored";
+}
+
+TEST(JobRunner, RunFilesExistForTheRunAloneAndHoldNoKey) {
+    test::TempDir cache;
+    test::ScopedEnv cacheHome("XDG_CACHE_HOME", cache.path().string());
+    Json described = test::standInSpec();
+    described.erase("endpointProtocol");
+    described["apiKeyVariables"] = {{"openAI", "STANDIN_KEY"}};
+    described["localEndpoint"] = Json::parse(R"({"style": "configuration", "delivery": "file",
+        "variable": "STANDIN_HOME", "fileName": "models.json", "model": "{model}",
+        "content": {"openAI": {"url": "{baseURL}", "key": "{keyVariable}"}}})");
+    RunnerFixture f("cat >/dev/null\n"
+                    "cp \"$STANDIN_HOME/models.json\" \"$PWD/seen.json\"\n"
+                    "echo \"$STANDIN_HOME\" > \"$PWD/folder\"\n"
+                    "stat -c %a \"$STANDIN_HOME\" > \"$PWD/mode\"\n",
+                    described);
+    LocalHttpServer server = modelServer();
+    Endpoint gateway = endpoint(server.url("/v1"), EndpointKind::openAICompatible);
+    f.secrets->save("sk-run-file", gateway.id);
+    RunRecord r = f.runner->run(f.job(), gateway, {}, slot, {});
+    EXPECT_EQ(r.exitCode, 0) << r.summary();
+    EXPECT_EQ(Json::parse(*files::read(f.folder / "work" / "seen.json")),
+              Json({{"url", server.url("/v1")}, {"key", "STANDIN_KEY"}}));
+    EXPECT_EQ(files::read(f.folder / "work" / "mode"), "700\n");
+    std::string folder = *files::read(f.folder / "work" / "folder");
+    folder.pop_back();
+    EXPECT_TRUE(folder.starts_with((cache / "Marrowbell" / "runs").string())) << folder;
+    EXPECT_FALSE(std::filesystem::exists(folder)) << "removed when the run ended";
 }
 
 TEST(JobRunner, WarningsReachTheLineHandlerBeforeTheHarnessOutput) {
@@ -205,66 +234,54 @@ TEST(JobRunner, WarningsReachTheLineHandlerBeforeTheHarnessOutput) {
     EXPECT_FALSE(r.warning) << "command warnings are not stored";
 }
 
-TEST(JobRunner, FailedExitNamesTheLastLineOfStandardError) {
-    RunnerFixture f("cat >/dev/null\nprintf 'first\\nthe real reason\\n\\n' >&2\nexit 3\n");
-    RunRecord r = onlyRecord(f, f.runner->run(f.job(), std::nullopt, {}, slot, {}));
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.failureMessage, "Exit 3 after 0s — the real reason");
-}
+struct Failure {
+    const char* name;
+    const char* script;
+    std::int32_t exitCode;
+    const char* message;
+};
+class JobRunnerFailure : public testing::TestWithParam<Failure> {};
 
-TEST(JobRunner, FailedExitWithoutStandardErrorIsTheTerminationSummary) {
-    RunnerFixture f("cat >/dev/null\nexit 2\n");
-    RunRecord r = f.runner->run(f.job(), std::nullopt, {}, slot, {});
-    EXPECT_EQ(r.failureMessage, "Exit 2 after 0s");
-}
-
-TEST(JobRunner, StreamFailureWinsOverACleanExit) {
-    RunnerFixture f("cat >/dev/null\necho '{\"type\":\"result\",\"is_error\":true,\"result\":"
-                    "\"Invalid API key\"}'\nexit 0\n");
-    RunRecord r = f.runner->run(f.job(), std::nullopt, {}, slot, {});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.failureMessage, "Invalid API key");
+TEST_P(JobRunnerFailure, MessageIsTheStreamsElseStandardErrorsLastLineElseTheExit) {
+    RunnerFixture f(std::string("cat >/dev/null\n") + GetParam().script);
+    RunRecord r = runOnce(f, f.job());
+    EXPECT_EQ(r.exitCode, GetParam().exitCode);
+    EXPECT_EQ(r.failureMessage, GetParam().message);
     EXPECT_FALSE(r.succeeded());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JobRunnerFailure,
+    testing::Values(Failure{"lastErrorLine", "printf 'first\\nthe real reason\\n\\n' >&2\nexit 3\n",
+                            3, "Exit 3 after 0s — the real reason"},
+                    Failure{"noErrorOutput", "exit 2\n", 2, "Exit 2 after 0s"},
+                    Failure{"streamFailureOnCleanExit",
+                            "echo '{\"type\":\"result\",\"is_error\":true,\"result\":\"Invalid "
+                            "API key\"}'\n",
+                            0, "Invalid API key"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JobRunner, HarnessHangingPastItsLimitIsStopped) {
     RunnerFixture f("cat >/dev/null\nexec sleep 30\n");
     Job job = f.job();
     job.limitOverrides.timeoutSeconds = 1.9; // runs with a limit of 1 s
-    RunRecord r = onlyRecord(f, f.runner->run(job, std::nullopt, {}, slot, {}));
+    RunRecord r = runOnce(f, job);
     EXPECT_TRUE(r.timedOut);
     EXPECT_FALSE(r.wasCancelled);
     EXPECT_LT(r.duration, 1.9);
-    ASSERT_TRUE(r.failureMessage);
-    EXPECT_EQ(r.failureMessage->rfind("Stopped at its time limit after ", 0), 0u);
+    EXPECT_EQ(r.failureMessage.value_or("").rfind("Stopped at its time limit after ", 0), 0u);
 }
 
 TEST(JobRunner, CancelledRunIsRecordedAsCancelled) {
     RunnerFixture f("cat >/dev/null\necho '{\"type\":\"system\"}'\nexec sleep 30\n");
     std::stop_source stop;
-    std::atomic<bool> started = false;
-    std::thread canceller([&] {
-        while (!started)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        stop.request_stop();
-    });
-    RunRecord r = onlyRecord(f, f.runner->run(
-                                    f.job(), std::nullopt, {}, slot,
-                                    [&](std::string_view) { started = true; }, stop.get_token()));
-    canceller.join();
+    RunRecord r = f.runner->run(
+        f.job(), std::nullopt, {}, slot, [&](std::string_view) { stop.request_stop(); },
+        stop.get_token());
     EXPECT_TRUE(r.wasCancelled);
     EXPECT_FALSE(r.timedOut);
-    ASSERT_TRUE(r.failureMessage);
-    EXPECT_EQ(r.failureMessage->rfind("Cancelled after ", 0), 0u);
-}
-
-TEST(JobRunner, UnusableLimitIsRefused) {
-    RunnerFixture f;
-    Job job = f.job();
-    job.limitOverrides.timeoutSeconds = std::numeric_limits<double>::infinity();
-    RunRecord r = onlyRecord(f, f.runner->run(job, std::nullopt, {}, slot, {}));
-    EXPECT_EQ(r.failureMessage, JobRunner::unusableLimitMessage);
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.failureMessage.value_or("").rfind("Cancelled after ", 0), 0u);
+    EXPECT_EQ(f.history->allRuns(), std::vector{r});
 }
 
 TEST(JobRunner, LimitIsTruncatedToWholeSeconds) {
@@ -276,40 +293,6 @@ TEST(JobRunner, LimitIsTruncatedToWholeSeconds) {
     EXPECT_EQ(JobRunner::wholeSeconds(-std::numeric_limits<double>::infinity()), std::nullopt);
 }
 
-TEST(JobRunner, ExecutorFailureIsRefusedWithItsMessage) {
-    RunnerFixture f;
-    Job job = f.job();
-    job.workingDirectory = FileUrl::fromPath(f.folder / "gone", true);
-    RunRecord r = onlyRecord(f, f.runner->run(job, std::nullopt, {}, slot, {}));
-    ASSERT_TRUE(r.failureMessage);
-    EXPECT_EQ(r.failureMessage->rfind("Could not start ", 0), 0u) << *r.failureMessage;
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.duration, 0);
-}
-
-// The key of the run's endpoint, echoed by the harness on every stream, is hidden in
-// the lines handed out and in everything the record keeps.
-TEST(JobRunner, TheEndpointsKeyIsRedactedFromLinesAndRecord) {
-    RunnerFixture f;
-    f.writeHarness("cat >/dev/null\n"
-                   "echo \"key $ANTHROPIC_API_KEY\"\n"
-                   "echo \"{\\\"type\\\":\\\"result\\\",\\\"is_error\\\":false,"
-                   "\\\"result\\\":\\\"used $ANTHROPIC_API_KEY\\\"}\"\n"
-                   "echo \"auth failed for $ANTHROPIC_API_KEY\" >&2\n"
-                   "exit 1\n");
-    test::LocalHttpServer server(
-        [](const auto&) { return test::LocalHttpServer::reply(200, R"({"data":[]})"); });
-    Endpoint proxy = endpoint(server.url("/v1"), EndpointKind::anthropicCompatible, "Proxy");
-    f.secrets->save("sk-secret-123", proxy.id);
-    Lines lines;
-    RunRecord r = onlyRecord(f, f.runner->run(f.job(), proxy, {}, slot, lines.handler()));
-    EXPECT_EQ(lines.all.front(), "key [redacted]");
-    EXPECT_EQ(r.resultText, "used [redacted]");
-    ASSERT_TRUE(r.failureMessage);
-    EXPECT_TRUE(r.failureMessage->ends_with(" — auth failed for [redacted]")) << *r.failureMessage;
-    EXPECT_EQ(f.history->allRuns()[0].toJson().dump().find("sk-secret"), std::string::npos);
-}
-
 struct Flood {
     const char* name;
     const char* script; // prints far more than a record keeps
@@ -319,11 +302,10 @@ class JobRunnerFlood : public testing::TestWithParam<Flood> {};
 
 TEST_P(JobRunnerFlood, RecordTextsAreCappedWithAVisibleMark) {
     RunnerFixture f(std::string("cat >/dev/null\n") + GetParam().script);
-    RunRecord r = onlyRecord(f, f.runner->run(f.job(), std::nullopt, {}, slot, {}));
+    RunRecord r = runOnce(f, f.job());
     const std::optional<std::string>& text = r.resultText ? r.resultText : r.failureMessage;
     ASSERT_TRUE(text);
-    std::size_t limit = r.resultText ? RunRecord::resultTextLimit : RunRecord::messageLimit;
-    EXPECT_LE(text->size(), limit);
+    EXPECT_LE(text->size(), r.resultText ? RunRecord::resultTextLimit : RunRecord::messageLimit);
     EXPECT_TRUE(text->ends_with("\u2026")) << text->substr(text->size() - 10);
 }
 

@@ -7,24 +7,18 @@
 #include <vector>
 
 using namespace marrowbell;
+using Lines = std::vector<std::string>;
 
 namespace {
 
-struct Collected {
-    std::vector<std::string> lines;
-    OutputSink::LineCallback callback() {
-        return [this](std::string_view line) { lines.emplace_back(line); };
-    }
-};
-
 // Feeds `bytes` in pieces of `chunk` bytes, then finishes.
-std::vector<std::string> linesOf(std::string_view bytes, std::size_t chunk) {
-    Collected collected;
-    OutputSink sink(collected.callback());
+Lines linesOf(std::string_view bytes, std::size_t chunk) {
+    Lines lines;
+    OutputSink sink([&](std::string_view line) { lines.emplace_back(line); });
     for (std::size_t i = 0; i < bytes.size(); i += chunk)
         sink.ingest(bytes.substr(i, chunk));
     sink.finish();
-    return collected.lines;
+    return lines;
 }
 
 const std::string replacement = "\xEF\xBF\xBD";
@@ -32,76 +26,21 @@ const std::string replacement = "\xEF\xBF\xBD";
 } // namespace
 
 TEST(OutputSink, DeliversCompleteLinesAsTheyArriveAndTheRestAtFinish) {
-    Collected collected;
-    OutputSink sink(collected.callback());
+    Lines lines;
+    OutputSink sink([&](std::string_view line) { lines.emplace_back(line); });
     sink.ingest("a\nb");
-    EXPECT_EQ(collected.lines, std::vector<std::string>{"a"});
+    EXPECT_EQ(lines, Lines{"a"});
     sink.ingest("c\n\nd");
-    EXPECT_EQ(collected.lines, (std::vector<std::string>{"a", "bc", ""}));
+    EXPECT_EQ(lines, (Lines{"a", "bc", ""}));
     sink.finish();
-    EXPECT_EQ(collected.lines, (std::vector<std::string>{"a", "bc", "", "d"}));
     sink.finish(); // nothing pending any more
-    EXPECT_EQ(collected.lines.size(), 4u);
-}
-
-TEST(OutputSink, SplittingTheInputAnywhereDeliversTheSameLines) {
-    // Multi-byte characters (2, 3 and 4 bytes) and an invalid byte, cut at every width.
-    std::string stream =
-        "h\xC3\xA9llo\n\xE2\x82\xAC 5\r\n\xF0\x9F\x98\x80!\nbad \xFF end\n\nlast \xE2\x82";
-    std::vector<std::string> whole = linesOf(stream, stream.size());
-    ASSERT_EQ(whole.size(), 6u);
-    EXPECT_EQ(whole[0], "h\xC3\xA9llo");
-    EXPECT_EQ(whole[1], "\xE2\x82\xAC 5\r"); // carriage returns and empty lines are kept
-    EXPECT_EQ(whole[4], "");
-    EXPECT_EQ(whole[3], "bad " + replacement + " end");
-    EXPECT_EQ(whole[5], "last " + replacement); // a truncated character at the very end
-    for (std::size_t chunk = 1; chunk < stream.size(); ++chunk)
-        EXPECT_EQ(linesOf(stream, chunk), whole) << "chunk " << chunk;
-}
-
-TEST(OutputSink, TailKeepsTheLast256KiBAndRepairsACutCharacter) {
-    OutputSink sink;
-    std::string euro = "\xE2\x82\xAC";
-    std::string stream;
-    while (stream.size() < OutputSink::tailLimit + 1000)
-        stream += euro;
-    for (std::size_t i = 0; i < stream.size(); i += 7000)
-        sink.ingest(std::string_view(stream).substr(i, 7000));
-    std::string text = sink.text();
-    std::string expected = utf8::repaired(stream.substr(stream.size() - OutputSink::tailLimit));
-    EXPECT_EQ(text, expected);
-    // 262144 = 3 × 87381 + 1: the cut leaves the last byte of a character first.
-    EXPECT_EQ(text.substr(0, 3), replacement);
-    EXPECT_EQ(text.size(), 3 + 87381 * 3u);
-}
-
-TEST(OutputSink, ATailOfOneHugeChunkIsStillBounded) {
-    OutputSink sink;
-    sink.ingest(std::string(3 * OutputSink::tailLimit, 'x') + "end");
-    sink.finish(); // without a callback only the tail is kept
-    std::string text = sink.text();
-    EXPECT_EQ(text.size(), OutputSink::tailLimit);
-    EXPECT_EQ(text.substr(text.size() - 3), "end");
-}
-
-TEST(OutputSink, AnEndlessLineWithoutNewlineIsDeliveredInBoundedPieces) {
-    Collected collected;
-    OutputSink sink(collected.callback());
-    const std::size_t rest = OutputSink::lineLimit / 2;
-    std::string chunk(OutputSink::lineLimit / 4, 'y');
-    for (std::size_t sent = 0; sent < OutputSink::lineLimit + rest; sent += chunk.size())
-        sink.ingest(chunk);
-    ASSERT_EQ(collected.lines.size(), 1u);
-    EXPECT_EQ(collected.lines[0].size(), OutputSink::lineLimit);
-    sink.ingest("z\n");
-    ASSERT_EQ(collected.lines.size(), 2u);
-    EXPECT_EQ(collected.lines[1], std::string(rest, 'y') + "z");
+    EXPECT_EQ(lines, (Lines{"a", "bc", "", "d"}));
 }
 
 // The lines of one read reach their consumers in one call (one lock, one transcript
 // write per read), still whole, in order and repaired.
 TEST(OutputSink, HandsTheLinesOfOneReadOverTogether) {
-    std::vector<std::vector<std::string>> batches;
+    std::vector<Lines> batches;
     OutputSink sink(OutputSink::LinesCallback([&](std::span<const std::string_view> lines) {
         batches.emplace_back(lines.begin(), lines.end());
     }));
@@ -109,9 +48,49 @@ TEST(OutputSink, HandsTheLinesOfOneReadOverTogether) {
     EXPECT_TRUE(batches.empty());
     sink.ingest("tial\nbad \xFF\n\nlast");
     sink.finish();
-    ASSERT_EQ(batches.size(), 2u);
-    EXPECT_EQ(batches[0], (std::vector<std::string>{"partial", "bad " + replacement, ""}));
-    EXPECT_EQ(batches[1], std::vector<std::string>{"last"});
+    EXPECT_EQ(batches, (std::vector<Lines>{{"partial", "bad " + replacement, ""}, {"last"}}));
+}
+
+// Multi-byte characters (2, 3 and 4 bytes) and an invalid byte, cut at every width;
+// carriage returns and empty lines are kept, a truncated last character repaired.
+TEST(OutputSink, SplittingTheInputAnywhereDeliversTheSameLines) {
+    std::string stream =
+        "h\xC3\xA9llo\n\xE2\x82\xAC 5\r\n\xF0\x9F\x98\x80!\nbad \xFF end\n\nlast \xE2\x82";
+    Lines whole = linesOf(stream, stream.size());
+    EXPECT_EQ(whole, (Lines{"h\xC3\xA9llo", "\xE2\x82\xAC 5\r", "\xF0\x9F\x98\x80!",
+                            "bad " + replacement + " end", "", "last " + replacement}));
+    for (std::size_t chunk = 1; chunk < stream.size(); ++chunk)
+        EXPECT_EQ(linesOf(stream, chunk), whole) << "chunk " << chunk;
+}
+
+TEST(OutputSink, TailKeepsTheLast256KiBAndRepairsACutCharacter) {
+    OutputSink sink;
+    std::string stream;
+    while (stream.size() < OutputSink::tailLimit + 1000)
+        stream += "\xE2\x82\xAC";
+    for (std::size_t i = 0; i < stream.size(); i += 7000)
+        sink.ingest(std::string_view(stream).substr(i, 7000));
+    // 262144 = 3 × 87381 + 1: the cut leaves the last byte of a character first.
+    EXPECT_EQ(sink.text(), replacement + stream.substr(stream.size() - 87381 * 3));
+
+    OutputSink huge; // one chunk, without a callback: only the tail is kept
+    huge.ingest(std::string(3 * OutputSink::tailLimit, 'x') + "end");
+    huge.finish();
+    EXPECT_EQ(huge.text().size(), OutputSink::tailLimit);
+    EXPECT_TRUE(huge.text().ends_with("end"));
+}
+
+TEST(OutputSink, AnEndlessLineWithoutNewlineIsDeliveredInBoundedPieces) {
+    Lines lines;
+    OutputSink sink([&](std::string_view line) { lines.emplace_back(line); });
+    const std::size_t rest = OutputSink::lineLimit / 2;
+    std::string chunk(OutputSink::lineLimit / 4, 'y');
+    for (std::size_t sent = 0; sent < OutputSink::lineLimit + rest; sent += chunk.size())
+        sink.ingest(chunk);
+    EXPECT_EQ(lines.size(), 1u) << "the first piece as soon as it is full";
+    sink.ingest("z\n");
+    EXPECT_EQ(lines,
+              (Lines{std::string(OutputSink::lineLimit, 'y'), std::string(rest, 'y') + "z"}));
 }
 
 struct RepairCase {
@@ -129,19 +108,19 @@ TEST_P(Utf8Repair, ReplacesEachMaximalInvalidSubsequence) {
     EXPECT_TRUE(utf8::isValid(utf8::repaired(c.input)));
 }
 
+const std::string r2 = replacement + replacement, r3 = r2 + replacement;
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, Utf8Repair,
-    testing::Values(
-        RepairCase{"valid", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
-                   "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
-        RepairCase{"loneContinuation", "a\x80z", "a" + replacement + "z"},
-        RepairCase{"truncatedThree", "\xE2\x82z", replacement + "z"},
-        RepairCase{"overlong", "\xC0\xAF", replacement + replacement},
-        RepairCase{"overlongThree", "\xE0\x80\xAF", replacement + replacement + replacement},
-        RepairCase{"surrogate", "\xED\xA0\x80", replacement + replacement + replacement},
-        RepairCase{"pastMaximum", "\xF4\x90\x80\x80",
-                   replacement + replacement + replacement + replacement},
-        RepairCase{"invalidLead", "\xFF\xFE", replacement + replacement}),
+    testing::Values(RepairCase{"valid", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+                               "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+                    RepairCase{"loneContinuation", "a\x80z", "a" + replacement + "z"},
+                    RepairCase{"truncatedThree", "\xE2\x82z", replacement + "z"},
+                    RepairCase{"overlong", "\xC0\xAF", r2},
+                    RepairCase{"overlongThree", "\xE0\x80\xAF", r3},
+                    RepairCase{"surrogate", "\xED\xA0\x80", r3},
+                    RepairCase{"pastMaximum", "\xF4\x90\x80\x80", r3 + replacement},
+                    RepairCase{"invalidLead", "\xFF\xFE", r2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Utf8, TrimsSpaceSeparatorsAndOptionallyNewlines) {

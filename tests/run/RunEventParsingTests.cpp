@@ -13,6 +13,7 @@
 
 using namespace marrowbell;
 using Kind = RunEvent::Kind;
+using Events = std::vector<std::string>;
 
 namespace {
 
@@ -20,22 +21,18 @@ const ClaudeStreamJSONParser claude;
 const CodexJSONLParser codex;
 const OpencodeJSONParser opencode;
 const PiJSONParser pi;
+const EventFormat formats[] = {EventFormat::claudeStreamJSON, EventFormat::codexJSONL,
+                               EventFormat::opencodeJSON, EventFormat::piJSON};
 
 // The events as "kind: text", for compact comparisons.
-std::vector<std::string> described(const RunSummary& summary) {
-    std::vector<std::string> out;
+Events described(const RunSummary& summary) {
+    Events out;
     for (const RunEvent& event : summary.events)
         out.push_back(std::string(rawValue(event.kind)) + ": " + event.text);
     return out;
 }
 
-std::string fixture(const std::string& name) {
-    auto content = files::read(std::string(MARROWBELL_TEST_DATA_DIR) + "/run/" + name);
-    if (!content)
-        throw std::runtime_error("missing fixture " + name);
-    return *content;
-}
-
+const std::string blocked = "Blocked \u2014 ";
 const std::string blockedTail =
     " needed permission this job does not allow. Raise what it may touch, or ask for something "
     "it can do without that tool.";
@@ -43,52 +40,41 @@ const std::string blockedTail =
 } // namespace
 
 TEST(EventFormat, RawValuesRoundTrip) {
-    for (EventFormat format : {EventFormat::claudeStreamJSON, EventFormat::codexJSONL,
-                               EventFormat::opencodeJSON, EventFormat::piJSON})
+    for (EventFormat format : formats)
         EXPECT_EQ(eventFormatFromRaw(rawValue(format)), format);
     EXPECT_FALSE(eventFormatFromRaw("claude"));
 }
 
-TEST(RunSummary, KeepsTheNewest500WhenReaching1000Events) {
+// What a run keeps of its events is bounded in number (the newest 500 once 1000 are
+// reached) and in bytes, whatever a harness prints.
+TEST(RunSummary, KeepsTheNewest500WhenReaching1000EventsAndCutsLongTexts) {
     RunSummary summary;
+    const std::string huge(1u << 20, 'x');
     for (int i = 0; i < 999; ++i)
-        summary.append(Kind::message, std::to_string(i));
+        summary.append(Kind::message, std::to_string(i) + " " + huge);
     EXPECT_EQ(summary.events.size(), 999u);
+    std::size_t kept = 0;
+    for (const RunEvent& event : summary.events)
+        kept += event.text.size();
+    EXPECT_LE(kept, RunSummary::eventLimit * RunSummary::eventTextLimit);
+    EXPECT_TRUE(summary.events.back().text.ends_with("\u2026"));
     summary.append(Kind::message, "999");
     ASSERT_EQ(summary.events.size(), 500u);
-    EXPECT_EQ(summary.events.front().text, "500");
+    EXPECT_TRUE(summary.events.front().text.starts_with("500 "));
     EXPECT_EQ(summary.events.back().text, "999");
     summary.append(Kind::message, "1000");
     EXPECT_EQ(summary.events.size(), 501u);
     EXPECT_NE(summary.events[0].id, summary.events[1].id);
 }
 
-// What a run keeps of its events is bounded by bytes, whatever a harness prints.
-TEST(RunSummary, EventTextsAreCutWithAVisibleMark) {
-    RunSummary summary;
-    const std::string huge(1u << 20, 'x');
-    for (int i = 0; i < 999; ++i)
-        summary.append(Kind::message, huge);
-    std::size_t kept = 0;
-    for (const RunEvent& event : summary.events)
-        kept += event.text.size();
-    EXPECT_LE(kept, RunSummary::eventLimit * RunSummary::eventTextLimit);
-    EXPECT_TRUE(summary.events.back().text.ends_with("\u2026"));
-}
-
 TEST(OutputLine, BlankLinesChangeNothingAndNonObjectsBecomeMessages) {
     RunSummary summary;
-    EXPECT_FALSE(OutputLine::decode("", summary));
-    EXPECT_FALSE(OutputLine::decode(" \t\xC2\xA0 ", summary));
-    EXPECT_TRUE(summary.events.empty());
-    EXPECT_FALSE(OutputLine::decode("  plain words here ", summary));
-    EXPECT_FALSE(OutputLine::decode("[1, {\"type\": \"system\"}]", summary));
-    EXPECT_FALSE(OutputLine::decode("42", summary));
-    EXPECT_FALSE(OutputLine::decode("{\"unterminated\": ", summary));
+    for (const char* line : {"", " \t\xC2\xA0 ", "  plain words here ",
+                             "[1, {\"type\": \"system\"}]", "42", "{\"unterminated\": "})
+        EXPECT_FALSE(OutputLine::decode(line, summary)) << line;
     EXPECT_EQ(described(summary),
-              (std::vector<std::string>{"message: plain words here",
-                                        "message: [1, {\"type\": \"system\"}]", "message: 42",
-                                        "message: {\"unterminated\":"}));
+              (Events{"message: plain words here", "message: [1, {\"type\": \"system\"}]",
+                      "message: 42", "message: {\"unterminated\":"}));
     auto object = OutputLine::decode("\t{\"type\": \"x\"}\r", summary);
     ASSERT_TRUE(object);
     EXPECT_EQ((*object)["type"], "x");
@@ -104,10 +90,9 @@ TEST(OutputLine, IgnoredTypesAreRecognisedExactly) {
         "{\"type\":\"user\",\"broken\":\n"
         "{\"type\":\"user\"} trailing\n"
         "{\"type\":\"user\",\"text\":\"a \\\" quote, } and ] \\\\\"}\n");
-    EXPECT_EQ(described(summary),
-              (std::vector<std::string>{"finished: finished", "finished: finished",
-                                        "message: {\"type\":\"user\",\"broken\":",
-                                        "message: {\"type\":\"user\"} trailing"}));
+    EXPECT_EQ(described(summary), (Events{"finished: finished", "finished: finished",
+                                          "message: {\"type\":\"user\",\"broken\":",
+                                          "message: {\"type\":\"user\"} trailing"}));
     EXPECT_EQ(summary.resultText, "last key wins");
 }
 
@@ -117,14 +102,11 @@ TEST(JSONObject, TypedReadsTreatWrongTypesAsAbsent) {
         "mixed": [{"text": "x"}, 3]})");
     JSONObject o(raw);
     EXPECT_EQ(o.string("s"), "t");
-    EXPECT_FALSE(o.string("n"));
-    EXPECT_FALSE(o.string("i"));
+    EXPECT_FALSE(o.string("n") || o.string("i"));
     EXPECT_EQ(o.integer("i"), 12);
     EXPECT_EQ(o.integer("f"), 12);
-    EXPECT_FALSE(o.integer("h"));
-    EXPECT_FALSE(o.integer("big"));
-    EXPECT_FALSE(o.integer("u"));
-    EXPECT_FALSE(o.integer("s"));
+    for (const char* notAnInt64 : {"h", "big", "u", "s"})
+        EXPECT_FALSE(o.integer(notAnInt64)) << notAnInt64;
     EXPECT_TRUE(o.isTrue("b"));
     EXPECT_FALSE(o.isTrue("bs"));
     EXPECT_TRUE(o.object("o"));
@@ -132,28 +114,103 @@ TEST(JSONObject, TypedReadsTreatWrongTypesAsAbsent) {
     EXPECT_EQ(o.array("a").size(), 3u);
     EXPECT_EQ(o.joinedText("a"), "x\ny");
     EXPECT_TRUE(o.array("mixed").empty());
-    EXPECT_FALSE(o.joinedText("mixed"));
-    EXPECT_FALSE(o.joinedText("missing"));
+    EXPECT_FALSE(o.joinedText("mixed") || o.joinedText("missing"));
 }
 
-TEST(ClaudeStreamJSONParser, ReadsARealToolRunWithADenial) {
-    RunSummary summary = claude.parse(fixture("claude-tool-denied.jsonl"));
-    EXPECT_EQ(described(summary),
-              (std::vector<std::string>{"started: session 38c2fe94-467e-4ab6-981f-cf4464a2582a",
-                                        "message: I will use a tool.",
-                                        "message: DONE: hello from fake", "finished: success"}));
-    EXPECT_EQ(summary.resultText, "DONE: hello from fake");
-    EXPECT_EQ(summary.inputTokens, 246);
-    EXPECT_EQ(summary.outputTokens, 34);
-    EXPECT_FALSE(summary.failureMessage);
-    EXPECT_EQ(summary.warning, "Blocked \xE2\x80\x94 Bash" + blockedTail);
+struct RealRun {
+    const char* file; // in tests/data/run, captured from the real tool
+    EventFormat format;
+    std::optional<std::string> result;
+    std::optional<std::string> failure;
+    bool toolRun = false;  // two model calls of 123 tokens in and 17 out
+    Events events = {};    // beginnings of events found in this order among all of them
+    std::size_t count = 0; // of all the events, when not 0
+    std::optional<std::string> warning = {};
+};
+
+class RealRuns : public testing::TestWithParam<RealRun> {};
+
+TEST_P(RealRuns, YieldResultFailureTokensAndEvents) {
+    const RealRun& c = GetParam();
+    auto stream = files::read(std::string(MARROWBELL_TEST_DATA_DIR) + "/run/" + c.file + ".jsonl");
+    ASSERT_TRUE(stream);
+    RunSummary summary = RunEventParsers::parser(c.format).parse(*stream);
+    EXPECT_EQ(summary.resultText, c.result);
+    EXPECT_EQ(summary.failureMessage, c.failure);
+    if (c.toolRun) {
+        EXPECT_EQ(summary.inputTokens, 246);
+        EXPECT_EQ(summary.outputTokens, 34);
+    }
+    EXPECT_EQ(summary.warning, c.warning);
+    Events all = described(summary);
+    EXPECT_TRUE(!c.count || all.size() == c.count) << testing::PrintToString(all);
+    auto at = all.begin();
+    for (const std::string& event : c.events) {
+        at =
+            std::find_if(at, all.end(), [&](const std::string& e) { return e.starts_with(event); });
+        EXPECT_NE(at, all.end()) << event << " in order in " << testing::PrintToString(all);
+    }
 }
 
-TEST(ClaudeStreamJSONParser, AnErrorResultWithSubtypeSuccessIsAFailure) {
-    RunSummary summary = claude.parse(fixture("claude-error401.jsonl"));
-    EXPECT_EQ(summary.failureMessage, "Invalid API key \xC2\xB7 Fix external API key");
-    EXPECT_FALSE(summary.resultText);
-}
+const std::string done = "DONE: hello from fake";
+const std::string demand =
+    "We\u2019re currently experiencing high demand, which may cause temporary errors.";
+
+// Each harness's tool run and failures; an error result with subtype "success" is a
+// failure, and a successful retry clears the earlier attempt's failure though its event
+// stays.
+INSTANTIATE_TEST_SUITE_P(
+    Harnesses, RealRuns,
+    testing::Values(
+        RealRun{"claude-tool-denied",
+                EventFormat::claudeStreamJSON,
+                done,
+                std::nullopt,
+                true,
+                {"started: session 38c2fe94-467e-4ab6-981f-cf4464a2582a",
+                 "message: I will use a tool.", "message: " + done, "finished: success"},
+                4,
+                blocked + "Bash" + blockedTail},
+        RealRun{"claude-error401", EventFormat::claudeStreamJSON, std::nullopt,
+                "Invalid API key \u00B7 Fix external API key"},
+        RealRun{"codex-tool-workspace",
+                EventFormat::codexJSONL,
+                done,
+                std::nullopt,
+                true,
+                {"started: thread 01a24cf4-7c9d-7251-9088-610e36e3c92f", "error: Model metadata",
+                 "message: " + done, "finished: turn completed"},
+                4},
+        RealRun{"codex-error500",
+                EventFormat::codexJSONL,
+                std::nullopt,
+                demand,
+                false,
+                {"error: " + demand}},
+        RealRun{"opencode-tool",
+                EventFormat::opencodeJSON,
+                done,
+                std::nullopt,
+                true,
+                {"started: session ses_db306bc83ffeDttkLXNip54XxG", "tool: bash",
+                 "finished: tool-calls", "started: session ses_db306bc83ffeDttkLXNip54XxG",
+                 "message: " + done, "finished: stop"},
+                6},
+        RealRun{"opencode-error500", EventFormat::opencodeJSON, std::nullopt,
+                "fake internal server error"},
+        RealRun{"pi-tool", EventFormat::piJSON, done, std::nullopt, true, {"finished: finished"}},
+        RealRun{"pi-error500", EventFormat::piJSON, std::nullopt, "500 fake internal server error"},
+        RealRun{"pi-retry-success",
+                EventFormat::piJSON,
+                done,
+                std::nullopt,
+                false,
+                {"error: 500 fake internal server error", "message: " + done}}),
+    [](const auto& info) {
+        std::string name = info.param.file;
+        std::erase(name, '-');
+        return name;
+    });
 
 TEST(ClaudeStreamJSONParser, ResultRules) {
     RunSummary summary = claude.parse(
@@ -163,8 +220,7 @@ TEST(ClaudeStreamJSONParser, ResultRules) {
         "tokens\":6}}\n"
         "{\"type\":\"result\",\"is_error\":true,\"usage\":{\"input_tokens\":7}}\n");
     EXPECT_EQ(described(summary),
-              (std::vector<std::string>{"started: session started", "finished: finished",
-                                        "finished: finished"}));
+              (Events{"started: session started", "finished: finished", "finished: finished"}));
     EXPECT_EQ(summary.failureMessage, "The run reported an error.");
     EXPECT_FALSE(summary.resultText); // cleared
     EXPECT_EQ(summary.inputTokens, 7);
@@ -172,54 +228,37 @@ TEST(ClaudeStreamJSONParser, ResultRules) {
 }
 
 struct DenialCase {
+    const char* name;
     const char* denials;
-    const char* tools;
+    const char* tools; // none: no warning
 };
 
 class BlockedTools : public testing::TestWithParam<DenialCase> {};
 
 TEST_P(BlockedTools, NamesToolsByCountThenName) {
-    RunSummary summary = claude.parse(std::string("{\"type\":\"result\",\"permission_denials\":") +
-                                      GetParam().denials + "}");
-    EXPECT_EQ(summary.warning,
-              std::string("Blocked \xE2\x80\x94 ") + GetParam().tools + blockedTail);
+    std::optional<std::string> warning =
+        claude
+            .parse(std::string("{\"type\":\"result\",\"permission_denials\":") +
+                   GetParam().denials + "}")
+            .warning;
+    if (GetParam().tools)
+        EXPECT_EQ(warning, blocked + GetParam().tools + blockedTail);
+    else
+        EXPECT_FALSE(warning) << *warning;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BlockedTools,
-    testing::Values(DenialCase{R"([{"tool_name":"E"},{"tool_name":"B"},{"tool_name":"E"}])",
-                               "E \xC3\x97"
-                               "2, B"},
-                    DenialCase{R"([{"tool_name":"Write"},{"tool_name":"Bash"}])", "Bash, Write"},
-                    DenialCase{R"([{"tool_name":1},{"other":"x"}])", "A tool"}));
+    testing::Values(
+        DenialCase{"counted", R"([{"tool_name":"E"},{"tool_name":"B"},{"tool_name":"E"}])",
+                   "E \u00D72, B"},
+        DenialCase{"sorted", R"([{"tool_name":"Write"},{"tool_name":"Bash"}])", "Bash, Write"},
+        DenialCase{"unnamed", R"([{"tool_name":1},{"other":"x"}])", "A tool"},
+        DenialCase{"empty", "[]", nullptr}, DenialCase{"notObjects", R"(["Bash"])", nullptr},
+        DenialCase{"notAList", R"({"a":1})", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ClaudeStreamJSONParser, NoWarningForEmptyOrMalformedDenials) {
-    EXPECT_FALSE(claude.parse(R"({"type":"result","permission_denials":[]})").warning);
-    EXPECT_FALSE(claude.parse(R"({"type":"result","permission_denials":["Bash"]})").warning);
-    EXPECT_FALSE(claude.parse(R"({"type":"result","permission_denials":{"a":1}})").warning);
-}
-
-TEST(CodexJSONLParser, ReadsARealToolRun) {
-    RunSummary summary = codex.parse(fixture("codex-tool-workspace.jsonl"));
-    EXPECT_EQ(summary.events.front().text, "thread 01a24cf4-7c9d-7251-9088-610e36e3c92f");
-    EXPECT_EQ(summary.events[1].kind, Kind::error);
-    EXPECT_EQ(summary.resultText, "DONE: hello from fake");
-    EXPECT_EQ(summary.inputTokens, 246);
-    EXPECT_EQ(summary.outputTokens, 34);
-    EXPECT_FALSE(summary.failureMessage);
-}
-
-TEST(CodexJSONLParser, AFailedTurnIsAFailure) {
-    RunSummary summary = codex.parse(fixture("codex-error500.jsonl"));
-    std::string message = "We\xE2\x80\x99re currently experiencing high demand, which may cause "
-                          "temporary errors.";
-    EXPECT_EQ(summary.failureMessage, message);
-    EXPECT_EQ(described(summary).back(), "error: " + message);
-    EXPECT_EQ(codex.parse(R"({"type":"turn.failed","error":"text"})").failureMessage,
-              "The turn failed.");
-}
-
-TEST(CodexJSONLParser, UsageAndAgentMessages) {
+TEST(CodexJSONLParser, UsageAgentMessagesAndFailedTurns) {
     RunSummary summary = codex.parse(
         "{\"type\":\"thread.started\"}\n"
         "{\"type\":\"item.completed\",\"item\":{\"type\":\"agent_message\",\"text\":\"one\"}}\n"
@@ -231,9 +270,8 @@ TEST(CodexJSONLParser, UsageAndAgentMessages) {
         "{\"type\":\"turn.completed\",\"usage\":{\"input_tokens\":3,\"output_tokens\":4}}\n"
         "{\"type\":\"turn.completed\"}\n");
     EXPECT_EQ(described(summary),
-              (std::vector<std::string>{"started: thread ", "message: one", "message: two",
-                                        "tool: think", "error: error", "finished: turn completed",
-                                        "finished: turn completed"}));
+              (Events{"started: thread ", "message: one", "message: two", "tool: think",
+                      "error: error", "finished: turn completed", "finished: turn completed"}));
     EXPECT_EQ(summary.resultText, "two");
     EXPECT_EQ(summary.inputTokens, 3); // a report without usage leaves the counts alone
     EXPECT_EQ(summary.outputTokens, 4);
@@ -242,82 +280,36 @@ TEST(CodexJSONLParser, UsageAndAgentMessages) {
         "{\"type\":\"turn.completed\",\"usage\":{\"input_tokens\":9}}\n");
     EXPECT_EQ(partial.inputTokens, 9);
     EXPECT_FALSE(partial.outputTokens);
+    RunSummary failed = codex.parse(R"({"type":"turn.failed","error":"text"})");
+    EXPECT_EQ(failed.failureMessage, "The turn failed.");
+    EXPECT_EQ(described(failed), Events{"error: The turn failed."});
 }
 
-TEST(OpencodeJSONParser, ReadsARealToolRunWithToolUseEvents) {
-    RunSummary summary = opencode.parse(fixture("opencode-tool.jsonl"));
-    EXPECT_EQ(described(summary),
-              (std::vector<std::string>{"started: session ses_db306bc83ffeDttkLXNip54XxG",
-                                        "tool: bash", "finished: tool-calls",
-                                        "started: session ses_db306bc83ffeDttkLXNip54XxG",
-                                        "message: DONE: hello from fake", "finished: stop"}));
-    EXPECT_EQ(summary.resultText, "DONE: hello from fake");
-    // Two steps, each reporting its own model call of 123 in and 17 out.
-    EXPECT_EQ(summary.inputTokens, 246);
-    EXPECT_EQ(summary.outputTokens, 34);
-}
-
-TEST(OpencodeJSONParser, StepReportsAddUpAndACountLeftOutAddsNothing) {
+TEST(OpencodeJSONParser, StepReportsAddUpAndTextPartsJoin) {
     RunSummary summary = opencode.parse(
         "{\"type\":\"step_finish\",\"part\":{\"tokens\":{\"input\":100,\"output\":10}}}\n"
         "{\"type\":\"step_finish\",\"part\":{\"tokens\":{\"input\":200}}}\n"
         "{\"type\":\"step_finish\",\"part\":{}}\n");
     EXPECT_EQ(summary.inputTokens, 300);
-    EXPECT_EQ(summary.outputTokens, 10);
+    EXPECT_EQ(summary.outputTokens, 10); // a count left out adds nothing
     EXPECT_FALSE(opencode.parse("{\"type\":\"step_finish\",\"part\":{}}\n").inputTokens);
-}
+    EXPECT_EQ(described(opencode.parse(R"({"type":"tool","part":{"tool":"edit"}})")),
+              Events{"tool: edit"}); // the older tool events
 
-TEST(OpencodeJSONParser, OlderToolEventsAreReadToo) {
-    RunSummary summary = opencode.parse(R"({"type":"tool","part":{"tool":"edit"}})");
-    EXPECT_EQ(described(summary), std::vector<std::string>{"tool: edit"});
-}
-
-TEST(OpencodeJSONParser, AnErrorIsAFailureAndKeepsTheResultEmpty) {
-    RunSummary summary = opencode.parse(fixture("opencode-error500.jsonl"));
-    EXPECT_EQ(summary.failureMessage, "fake internal server error");
-    EXPECT_FALSE(summary.resultText);
+    std::string stream = "{\"type\":\"text\",\"part\":{\"text\":\"  hel\"}}\n"
+                         "{\"type\":\"text\",\"part\":{\"text\":\"lo\\n\"}}\n";
+    RunSummary text = opencode.parse(stream);
+    EXPECT_EQ(text.resultText, "hello");
+    EXPECT_EQ(described(text), (Events{"message: hel", "message: lo"}));
+    EXPECT_FALSE(opencode.parse(stream + "{\"type\":\"error\"}\n").resultText);
+    // Lines needing a part are ignored without one.
+    EXPECT_TRUE(opencode.parse("{\"type\":\"text\"}\n{\"type\":\"step_finish\"}").events.empty());
     EXPECT_EQ(opencode.parse(R"({"type":"error","error":{"name":"APIError"}})").failureMessage,
               "APIError");
     EXPECT_EQ(opencode.parse(R"({"type":"error"})").failureMessage, "The run reported an error.");
 }
 
-TEST(OpencodeJSONParser, StreamedTextPartsJoinIntoTheResult) {
-    std::string stream = "{\"type\":\"text\",\"part\":{\"text\":\"  hel\"}}\n"
-                         "{\"type\":\"text\",\"part\":{\"text\":\"lo\\n\"}}\n";
-    RunSummary summary = opencode.parse(stream);
-    EXPECT_EQ(summary.resultText, "hello");
-    EXPECT_EQ(described(summary), (std::vector<std::string>{"message: hel", "message: lo"}));
-    RunSummary failed = opencode.parse(stream + "{\"type\":\"error\"}\n");
-    EXPECT_FALSE(failed.resultText);
-    // Lines needing a part are ignored without one.
-    EXPECT_TRUE(opencode.parse("{\"type\":\"text\"}\n{\"type\":\"step_finish\"}").events.empty());
-}
-
-TEST(PiJSONParser, ReadsARealRun) {
-    RunSummary summary = pi.parse(fixture("pi-tool.jsonl"));
-    EXPECT_EQ(summary.resultText, "DONE: hello from fake");
-    // Two assistant messages (the tool call, the answer), each 123 in and 17 out; the
-    // user's and the tool's messages report nothing.
-    EXPECT_EQ(summary.inputTokens, 246);
-    EXPECT_EQ(summary.outputTokens, 34);
-    EXPECT_FALSE(summary.failureMessage);
-    EXPECT_EQ(described(summary).back(), "finished: finished");
-}
-
-TEST(PiJSONParser, EveryAttemptFailingIsAFailure) {
-    RunSummary summary = pi.parse(fixture("pi-error500.jsonl"));
-    EXPECT_EQ(summary.failureMessage, "500 fake internal server error");
-    EXPECT_FALSE(summary.resultText);
-}
-
-TEST(PiJSONParser, ASuccessfulRetryClearsTheEarlierAttemptsFailure) {
-    RunSummary summary = pi.parse(fixture("pi-retry-success.jsonl"));
-    EXPECT_FALSE(summary.failureMessage);
-    EXPECT_EQ(summary.resultText, "DONE: hello from fake");
-    EXPECT_EQ(described(summary)[1], "error: 500 fake internal server error"); // still shown
-}
-
-TEST(PiJSONParser, ErrorStopsWithoutAResult) {
+TEST(PiJSONParser, ErrorStopsWithoutAResultAndOnlyTheAssistantCounts) {
     RunSummary summary = pi.parse(
         R"({"type":"message_end","message":{"role":"assistant","stopReason":"error","content":[{"text":"x"}]}})");
     EXPECT_EQ(summary.failureMessage, "The run stopped with an error.");
@@ -339,11 +331,11 @@ TEST(RunEventStream, SummaryIsRepeatableAndIngestingContinues) {
 
 // Whatever bytes arrive, no parser throws or crashes, and every text it keeps is valid UTF-8.
 TEST(RunEventParsing, SurvivesHostileInput) {
+    const std::string deep(100000, '['), closed(100000, ']');
     std::vector<std::string> lines = {
-        std::string(100000, '[') + std::string(100000, ']'),
-        "{\"a\":" + std::string(100000, '[') + "}",
-        "{\"type\":\"result\",\"usage\":" + std::string(100000, '[') + std::string(100000, ']') +
-            "}",
+        deep + closed,
+        "{\"a\":" + deep + "}",
+        "{\"type\":\"result\",\"usage\":" + deep + closed + "}",
         "{\"type\":\"assistant\",\"message\":{\"content\":[" + std::string(20000, '{'),
         std::string(50000, '{'),
         R"({"type":"result","usage":{"input_tokens":1e999,"output_tokens":-1e999}})",
@@ -360,13 +352,11 @@ TEST(RunEventParsing, SurvivesHostileInput) {
     };
     std::mt19937 random(7);
     for (int i = 0; i < 200; ++i) {
-        std::string bytes(static_cast<std::size_t>(random() % 300), '\0');
+        std::string& bytes = lines.emplace_back(static_cast<std::size_t>(random() % 300), '\0');
         for (char& c : bytes)
             c = static_cast<char>(random());
-        lines.push_back(bytes);
     }
-    for (EventFormat format : {EventFormat::claudeStreamJSON, EventFormat::codexJSONL,
-                               EventFormat::opencodeJSON, EventFormat::piJSON}) {
+    for (EventFormat format : formats) {
         const RunEventParsing& parser = RunEventParsers::parser(format);
         RunSummary summary;
         for (const std::string& line : lines)
@@ -375,6 +365,5 @@ TEST(RunEventParsing, SurvivesHostileInput) {
         for (const RunEvent& event : summary.events)
             EXPECT_NO_THROW((void)Json(event.text).dump()) << rawValue(format);
     }
-    RunSummary summary = claude.parse(lines[4]);
-    EXPECT_FALSE(summary.inputTokens); // too large for 64 bits
+    EXPECT_FALSE(claude.parse(lines[6]).inputTokens); // too large for 64 bits
 }

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <future>
@@ -14,24 +13,23 @@
 #include <thread>
 
 using namespace marrowbell;
-namespace fs = std::filesystem;
 
 namespace {
 
-const RunExecutor::Timing quick{0.5, 0.5, 0.5};
-
-BuiltCommand shell(const std::string& script) {
+BuiltCommand shell(const std::string& script, std::optional<std::string> input = {}) {
     BuiltCommand command;
     command.executable = "/bin/sh";
     command.arguments = {"-c", script};
     command.environment = {{"PATH", "/usr/bin:/bin"}};
     command.workingDirectory = "/";
+    command.standardInput = std::move(input);
     return command;
 }
 
-std::size_t countEntries(const char* folder) {
+std::size_t openDescriptors() {
+    using std::filesystem::directory_iterator;
     return static_cast<std::size_t>(
-        std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+        std::distance(directory_iterator("/proc/self/fd"), directory_iterator()));
 }
 
 } // namespace
@@ -39,18 +37,18 @@ std::size_t countEntries(const char* folder) {
 TEST(RunExecutorConcurrency, CancellationFromAnotherThreadStopsTheRun) {
     std::stop_source source;
     std::promise<void> ready;
-    auto started = ready.get_future();
     std::atomic<bool> announced = false;
     auto run = std::async(std::launch::async, [&] {
-        return RunExecutor(quick).run(
-            shell("echo ready; exec sleep 30"), 60,
-            [&](std::string_view line) {
-                if (line == "ready" && !announced.exchange(true))
-                    ready.set_value();
-            },
-            source.get_token());
+        return RunExecutor({0.5, 0.5, 0.5})
+            .run(
+                shell("echo ready; exec sleep 30"), 60,
+                [&](std::string_view line) {
+                    if (line == "ready" && !announced.exchange(true))
+                        ready.set_value();
+                },
+                source.get_token());
     });
-    started.wait();
+    ready.get_future().wait();
     source.request_stop();
     RunOutcome outcome = run.get();
     EXPECT_TRUE(outcome.cancelled);
@@ -63,7 +61,7 @@ TEST(RunExecutorConcurrency, CancellationRacingTheExitYieldsOneConsistentOutcome
     for (int i = 0; i < 40; ++i) {
         std::stop_source source;
         auto run = std::async(std::launch::async, [&] {
-            return RunExecutor(quick).run(shell("echo x"), 10, {}, source.get_token());
+            return RunExecutor({0.5, 0.5, 0.5}).run(shell("echo x"), 10, {}, source.get_token());
         });
         std::this_thread::sleep_for(std::chrono::microseconds(50 * (i % 20)));
         source.request_stop();
@@ -79,30 +77,27 @@ TEST(RunExecutorConcurrency, CancellationRacingTheExitYieldsOneConsistentOutcome
 }
 
 TEST(RunExecutorConcurrency, ManyConcurrentRunsKeepTheirOwnOutputAndLeakNothing) {
-    std::size_t descriptors = countEntries("/proc/self/fd");
+    std::size_t descriptors = openDescriptors();
     std::vector<std::thread> threads;
     std::atomic<int> wrong = 0;
-    for (int t = 0; t < 6; ++t) {
+    for (int t = 0; t < 6; ++t)
         threads.emplace_back([t, &wrong] {
             for (int i = 0; i < 15; ++i) {
                 std::string tag = std::to_string(t) + "-" + std::to_string(i);
-                BuiltCommand command = shell("cat; i=0; while [ $i -lt 50 ]; do echo " + tag +
-                                             "; i=$((i+1)); done; echo " + tag + " >&2");
-                command.standardInput = tag + "\n";
                 int lines = 0;
-                RunOutcome outcome = RunExecutor().run(command, 30, [&](std::string_view line) {
-                    if (line == tag)
-                        ++lines;
-                });
-                if (lines != 51 || outcome.exitCode != 0 || outcome.standardError != tag + "\n")
-                    ++wrong;
+                RunOutcome outcome =
+                    RunExecutor().run(shell("cat; i=0; while [ $i -lt 50 ]; do echo " + tag +
+                                                "; i=$((i+1)); done; echo " + tag + " >&2",
+                                            tag + "\n"),
+                                      30, [&](std::string_view line) { lines += line == tag; });
+                wrong +=
+                    lines != 51 || outcome.exitCode != 0 || outcome.standardError != tag + "\n";
             }
         });
-    }
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(countEntries("/proc/self/fd"), descriptors);
+    EXPECT_EQ(openDescriptors(), descriptors);
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
 }
@@ -122,7 +117,6 @@ TEST(RunEventStreamConcurrency, SummariesWhileLinesArrive) {
         stream.ingest(R"({"type":"item.completed","item":{"type":"agent_message","text":"m"}})");
     done = true;
     reader.join();
-    RunSummary summary = stream.summary();
-    EXPECT_EQ(summary.resultText, "m");
-    EXPECT_LT(summary.events.size(), 1000u);
+    EXPECT_EQ(stream.summary().resultText, "m");
+    EXPECT_LT(stream.summary().events.size(), 1000u);
 }

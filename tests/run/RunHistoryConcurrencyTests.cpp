@@ -2,16 +2,13 @@
 #include "run/RunHistory.h"
 #include "support/TestSupport.h"
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <map>
 #include <spawn.h>
-#include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -35,9 +32,12 @@ RunRecord run(const Uuid& job, double startedAt, std::string result) {
 }
 
 // The child side of the kill test: this same binary, started with the variable set,
-// records runs into the named file until it is killed, reporting after each flush
-// how many records the history holds ("12\n").
-[[noreturn]] void recordUntilKilled(const char* file) {
+// records runs into the named file until it is killed, printing after each flush how
+// many records the history holds ("12\n").
+const bool isRecordingChild = [] {
+    const char* file = std::getenv(childVariable);
+    if (!file)
+        return false;
     RunHistory history{fs::path(file)};
     Uuid job = Uuid::random();
     for (long i = 0;; ++i) {
@@ -48,12 +48,6 @@ RunRecord run(const Uuid& job, double startedAt, std::string result) {
         if (::write(1, line.data(), line.size()) < 0)
             std::_Exit(1);
     }
-}
-
-const bool isRecordingChild = [] {
-    if (const char* file = std::getenv(childVariable))
-        recordUntilKilled(file);
-    return false;
 }();
 
 // Decodes the file strictly, as a fresh history would, failing the test on any flaw.
@@ -68,6 +62,26 @@ std::size_t strictRecordCount(const fs::path& file) {
     for (const Json& item : *document)
         EXPECT_NO_THROW(RunRecord::fromJson(item));
     return document->size();
+}
+
+std::vector<Uuid> someJobs(int count) {
+    std::vector<Uuid> jobs;
+    for (int t = 0; t < count; ++t)
+        jobs.push_back(Uuid::random());
+    return jobs;
+}
+
+// Each thread records `perThread` runs of its own job, numbered from 0.
+void recordFromThreads(RunHistory& history, const std::vector<Uuid>& jobs, int perThread) {
+    std::vector<std::thread> writers;
+    for (std::size_t t = 0; t < jobs.size(); ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i)
+                history.record(run(jobs[t], double(t * 1000 + i), std::to_string(i)));
+        });
+    for (auto& w : writers)
+        w.join();
+    history.flush();
 }
 
 } // namespace
@@ -97,36 +111,24 @@ TEST(RunHistoryConcurrency, KilledWhileRecordingTheFileStaysWholeWithEveryFlushe
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
 
-        // Let the child report a few flushes, wait a little (a different time each
-        // round), then kill it without warning, most likely in the middle of a write.
-        std::string output;
-        int reportsBeforeKill = 1 + round % 3;
-        bool killed = false;
-        char buffer[4096];
-        for (;;) {
-            ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            output.append(buffer, static_cast<std::size_t>(n));
-            if (!killed && std::count(output.begin(), output.end(), '\n') >= reportsBeforeKill) {
+        // Let the child report a few flushes, wait a little (a different time each round),
+        // then kill it without warning, most likely in the middle of a write. The last
+        // complete report is the number of records flushed before the kill.
+        FILE* reports = ::fdopen(out[0], "r");
+        char line[32];
+        std::size_t reported = 0;
+        for (int seen = 0; std::fgets(line, sizeof line, reports);) {
+            if (std::string_view(line).ends_with('\n'))
+                reported = std::stoul(line);
+            if (++seen == 1 + round % 3) {
                 std::this_thread::sleep_for(std::chrono::microseconds(700 * (round * 7 % 15)));
                 ::kill(pid, SIGKILL);
-                killed = true;
             }
         }
-        ::close(out[0]);
+        std::fclose(reports);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(killed) << "child ended on its own: " << output;
-        ASSERT_TRUE(WIFSIGNALED(status));
-
-        // The last complete report is the number of records flushed before the kill.
-        output.erase(output.rfind('\n') + 1);
-        std::size_t previousLine = output.rfind('\n', output.size() - 2);
-        std::size_t reported =
-            std::stoul(output.substr(previousLine == std::string::npos ? 0 : previousLine + 1));
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
         EXPECT_GE(reported, lastFlushed) << "a restarted child starts from the file";
         lastFlushed = reported;
         EXPECT_GE(strictRecordCount(file), lastFlushed) << "round " << round;
@@ -137,70 +139,41 @@ TEST(RunHistoryConcurrency, ConcurrentRecordsLoseNothingAndTheFileEndsWithTheLas
     test::TempDir dir;
     RunHistory history(dir / "runs.json");
     constexpr int threads = 6, perThread = 150;
-    std::vector<Uuid> jobs;
-    for (int t = 0; t < threads; ++t)
-        jobs.push_back(Uuid::random());
-
+    std::vector<Uuid> jobs = someJobs(threads);
     std::atomic<bool> done{false};
     std::thread reader([&] {
         while (!done) {
-            for (const Uuid& job : jobs) {
-                // Below the cap records only accumulate: a run seen stays seen.
-                bool seen = !history.runs(job).empty();
-                auto last = history.lastRun(job);
-                EXPECT_TRUE(!seen || last);
-            }
+            for (const Uuid& job : jobs) // below the cap a run seen stays seen
+                EXPECT_TRUE(history.runs(job).empty() || history.lastRun(job));
             EXPECT_LE(history.allRuns().size(), std::size_t(threads * perThread));
             (void)history.pending();
         }
     });
-    std::vector<std::thread> writers;
-    for (int t = 0; t < threads; ++t)
-        writers.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i)
-                history.record(run(jobs[t], t * 1000 + i, std::to_string(i)));
-        });
-    for (auto& w : writers)
-        w.join();
+    recordFromThreads(history, jobs, perThread);
     done = true;
     reader.join();
-    history.flush();
-
     EXPECT_EQ(history.pending(), 0u);
-    for (int t = 0; t < threads; ++t) {
-        auto runs = history.runs(jobs[t]);
+    for (const Uuid& job : jobs) {
+        auto runs = history.runs(job);
         ASSERT_EQ(runs.size(), std::size_t(perThread));
         for (int i = 0; i < perThread; ++i)
             EXPECT_EQ(runs[i].resultText, std::to_string(perThread - 1 - i));
     }
-    RunHistory reloaded(dir / "runs.json");
-    EXPECT_EQ(reloaded.allRuns(), history.allRuns());
+    EXPECT_EQ(RunHistory(dir / "runs.json").allRuns(), history.allRuns());
 }
 
+// The cap removes the oldest, so what survives of each thread is its newest runs.
 TEST(RunHistoryConcurrency, ConcurrentRecordsBeyondTheCapKeepEachThreadsNewest) {
     test::TempDir dir;
     RunHistory history(dir / "runs.json");
-    constexpr int threads = 4, perThread = 700;
-    std::vector<Uuid> jobs;
-    for (int t = 0; t < threads; ++t)
-        jobs.push_back(Uuid::random());
-    std::vector<std::thread> writers;
-    for (int t = 0; t < threads; ++t)
-        writers.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i)
-                history.record(run(jobs[t], i, std::to_string(i)));
-        });
-    for (auto& w : writers)
-        w.join();
-    history.flush();
-
+    constexpr int perThread = 700;
+    std::vector<Uuid> jobs = someJobs(4);
+    recordFromThreads(history, jobs, perThread);
     ASSERT_EQ(history.allRuns().size(), RunHistory::capacity);
     for (const Uuid& job : jobs) {
-        // The cap removes the oldest, so what survives of each thread is its newest run.
         auto runs = history.runs(job);
         for (std::size_t k = 0; k < runs.size(); ++k)
             EXPECT_EQ(runs[k].resultText, std::to_string(perThread - 1 - int(k)));
     }
-    RunHistory reloaded(dir / "runs.json");
-    EXPECT_EQ(reloaded.allRuns(), history.allRuns());
+    EXPECT_EQ(RunHistory(dir / "runs.json").allRuns(), history.allRuns());
 }

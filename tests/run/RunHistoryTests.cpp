@@ -3,12 +3,9 @@
 #include "run/RunHistory.h"
 #include "support/TestSupport.h"
 
-#include <chrono>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/stat.h>
-#include <thread>
 
 using namespace marrowbell;
 namespace fs = std::filesystem;
@@ -28,18 +25,31 @@ RunRecord run(const Uuid& job, double startedAt, std::string result = "ok") {
 }
 
 Json fileContent(const fs::path& file) {
-    auto bytes = files::read(file);
-    EXPECT_TRUE(bytes) << file;
-    auto document = json::parse(bytes.value_or(""));
-    EXPECT_TRUE(document) << *bytes;
+    auto document = json::parse(files::read(file).value_or(""));
+    EXPECT_TRUE(document) << file;
     return document.value_or(Json());
 }
 
-void writeRecords(const fs::path& file, std::size_t count) {
-    Json array = Json::array();
-    for (std::size_t i = 0; i < count; ++i)
-        array.push_back(run(jobA, double(i), std::to_string(i)).toJson());
-    test::writeFile(file, json::pretty(array));
+// Records one run and waits for its write.
+void recordAndFlush(RunHistory& history, RunRecord record) {
+    history.record(std::move(record));
+    history.flush();
+}
+
+std::vector<std::string> results(const std::vector<RunRecord>& runs) {
+    std::vector<std::string> out;
+    for (const RunRecord& r : runs)
+        out.push_back(r.resultText.value_or(""));
+    return out;
+}
+
+// The files set aside beside `file`.
+std::vector<fs::path> setAside(const fs::path& file) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(file.parent_path()))
+        if (entry.path().filename().string().starts_with("runs.json.damaged-"))
+            found.push_back(entry.path());
+    return found;
 }
 
 } // namespace
@@ -48,66 +58,52 @@ void writeRecords(const fs::path& file, std::size_t count) {
 TEST(RunHistory, RunsAreNewestStartFirstAndEqualStartsKeepRecordedOrder) {
     RunHistory history;
     EXPECT_FALSE(history.fileURL());
-    history.record(run(jobA, 200, "late start, recorded first"));
-    history.record(run(jobB, 500, "other job"));
-    history.record(run(jobA, 100, "early"));
-    history.record(run(jobA, 300, "tie 1"));
-    history.record(run(jobA, 300, "tie 2"));
+    for (auto [job, start, result] : std::vector<std::tuple<Uuid, double, std::string>>{
+             {jobA, 200, "late start, recorded first"},
+             {jobB, 500, "other job"},
+             {jobA, 100, "early"},
+             {jobA, 300, "tie 1"},
+             {jobA, 300, "tie 2"}})
+        history.record(run(job, start, result));
     history.flush();
     EXPECT_EQ(history.pending(), 0u);
-
-    std::vector<std::string> results;
-    for (const RunRecord& r : history.runs(jobA))
-        results.push_back(*r.resultText);
-    EXPECT_EQ(results,
+    EXPECT_EQ(results(history.runs(jobA)),
               (std::vector<std::string>{"tie 1", "tie 2", "late start, recorded first", "early"}));
+    EXPECT_EQ(results(history.allRuns()),
+              (std::vector<std::string>{"other job", "tie 1", "tie 2", "late start, recorded first",
+                                        "early"}));
     EXPECT_EQ(history.lastRun(jobA)->resultText, "tie 1");
-    EXPECT_EQ(history.lastRun(jobB)->resultText, "other job");
     EXPECT_FALSE(history.lastRun(Uuid::random()));
+    EXPECT_TRUE(history.runs(Uuid::random()).empty());
     const auto last = history.lastRuns();
     ASSERT_EQ(last.size(), 2u);
     EXPECT_EQ(last.at(jobA), *history.lastRun(jobA));
-    EXPECT_EQ(last.at(jobB), *history.lastRun(jobB));
-    EXPECT_TRUE(history.runs(Uuid::random()).empty());
+    EXPECT_EQ(last.at(jobB).resultText, "other job");
     auto lastStarts = history.lastStarts();
     ASSERT_EQ(lastStarts.size(), 2u);
     EXPECT_EQ(lastStarts[jobA].sinceReference, 300);
     EXPECT_EQ(lastStarts[jobB].sinceReference, 500);
-
-    std::vector<double> starts;
-    for (const RunRecord& r : history.allRuns())
-        starts.push_back(r.startedAt.sinceReference);
-    EXPECT_EQ(starts, (std::vector<double>{500, 300, 300, 200, 100}));
 }
 
-TEST(RunHistory, CapKeepsTheNewest2000) {
+// A file beyond the cap loads whole; the next record cuts it to the newest 2000, which
+// the file keeps oldest first.
+TEST(RunHistory, CapKeepsTheNewest2000FromTheNextRecordOn) {
     test::TempDir dir;
-    RunHistory history(dir / "runs.json");
-    for (int i = 0; i <= 2000; ++i)
-        history.record(run(jobA, i, std::to_string(i)));
-    history.flush();
-    auto all = history.allRuns();
-    ASSERT_EQ(all.size(), 2000u);
-    EXPECT_EQ(all.back().resultText, "1") << "record 0 was pushed out";
-    EXPECT_EQ(all.front().resultText, "2000");
-    Json file = fileContent(dir / "runs.json");
-    ASSERT_EQ(file.size(), 2000u);
-    EXPECT_EQ(file.front()["resultText"], "1") << "oldest first in the file";
-    EXPECT_EQ(file.back()["resultText"], "2000");
-}
-
-TEST(RunHistory, OversizedFileLoadsWholeUntilTheNextRecord) {
-    test::TempDir dir;
-    writeRecords(dir / "runs.json", 2500);
+    Json array = Json::array();
+    for (int i = 0; i < 2500; ++i)
+        array.push_back(run(jobA, i, std::to_string(i)).toJson());
+    test::writeFile(dir / "runs.json", json::pretty(array));
     RunHistory history(dir / "runs.json");
     EXPECT_EQ(history.allRuns().size(), 2500u);
-    history.record(run(jobA, 9999, "new"));
-    history.flush();
+    recordAndFlush(history, run(jobA, 9999, "new"));
     auto all = history.allRuns();
     ASSERT_EQ(all.size(), 2000u);
     EXPECT_EQ(all.front().resultText, "new");
     EXPECT_EQ(all.back().resultText, "501");
-    EXPECT_EQ(fileContent(dir / "runs.json").size(), 2000u);
+    Json file = fileContent(dir / "runs.json");
+    ASSERT_EQ(file.size(), 2000u);
+    EXPECT_EQ(file.front()["resultText"], "501");
+    EXPECT_EQ(file.back()["resultText"], "new");
 }
 
 TEST(RunHistory, FlushReturnsOnceTheFileHoldsEveryRecordPrettyAndPrivate) {
@@ -127,9 +123,7 @@ TEST(RunHistory, FlushReturnsOnceTheFileHoldsEveryRecordPrettyAndPrivate) {
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-    RunHistory reloaded(file);
-    EXPECT_EQ(reloaded.allRuns(), history.allRuns());
+    EXPECT_EQ(RunHistory(file).allRuns(), history.allRuns());
 }
 
 TEST(RunHistory, DestroyingTheHistoryFinishesQueuedWrites) {
@@ -142,14 +136,15 @@ TEST(RunHistory, DestroyingTheHistoryFinishesQueuedWrites) {
     EXPECT_EQ(fileContent(dir / "runs.json").size(), 20u);
 }
 
-TEST(RunHistory, RecordsWithoutIdentifierOrCancellationLoad) {
+// Each write merges with the file: a record stored without an identifier is still
+// recognised as one already there.
+TEST(RunHistory, RecordsWithoutIdentifierOrCancellationLoadAndMerge) {
     test::TempDir dir;
     test::writeFile(dir / "runs.json", R"([
         {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 5.5, "duration": 1,
          "exitCode": 0, "timedOut": false, "futureKey": [1, 2]},
         {"id": "0F8FAD5B-D9CB-469F-A165-70867728950E", "jobID": "aaaaaaaa-0000-4000-8000-000000000001",
-         "startedAt": 7, "duration": 2, "exitCode": 1, "timedOut": true, "wasCancelled": true}
-    ])");
+         "startedAt": 7, "duration": 2, "exitCode": 1, "timedOut": true, "wasCancelled": true}])");
     RunHistory history(dir / "runs.json");
     auto runs = history.runs(jobA);
     ASSERT_EQ(runs.size(), 2u);
@@ -157,74 +152,52 @@ TEST(RunHistory, RecordsWithoutIdentifierOrCancellationLoad) {
     EXPECT_TRUE(runs[0].wasCancelled);
     EXPECT_FALSE(runs[1].wasCancelled);
     EXPECT_EQ(runs[1].startedAt, Instant{5.5});
-
-    // Each write merges with the file: a record stored without an identifier is still
-    // recognised as one already there.
-    history.record(run(jobA, 9));
-    history.flush();
+    recordAndFlush(history, run(jobA, 9));
     EXPECT_EQ(fileContent(dir / "runs.json").size(), 3u);
     EXPECT_EQ(history.allRuns().size(), 3u);
 }
 
-// The files set aside beside `file`.
-std::vector<fs::path> setAside(const fs::path& file) {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(file.parent_path()))
-        if (entry.path().filename().string().starts_with("runs.json.damaged-"))
-            found.push_back(entry.path());
-    return found;
-}
+struct Damage {
+    const char* name;
+    std::string content;
+    std::size_t kept; // records that still load
+};
 
-class DamagedHistoryFile : public testing::TestWithParam<std::string> {};
+class DamagedHistoryFile : public testing::TestWithParam<Damage> {};
 
-// The history is never written over: the damaged file is moved aside, kept, and the
-// user told; the next record starts a fresh file.
-TEST_P(DamagedHistoryFile, IsMovedAsideAndTheNextRecordStartsAFreshFile) {
+// The history is never written over: the damaged file is moved aside, kept, and the user
+// told once; what decodes stays and the next record writes a fresh file.
+TEST_P(DamagedHistoryFile, IsMovedAsideAndTheNextRecordWritesWhatDecodes) {
     test::TempDir dir;
     fs::path file = dir / "runs.json";
-    test::writeFile(file, GetParam());
+    test::writeFile(file, GetParam().content);
     RunHistory history(file);
-    EXPECT_TRUE(history.allRuns().empty());
+    EXPECT_EQ(history.allRuns().size(), GetParam().kept);
     ASSERT_EQ(history.loadProblems().size(), 1u);
+    if (GetParam().kept)
+        EXPECT_NE(history.loadProblems()[0].find("1 entry"), std::string::npos)
+            << history.loadProblems()[0];
     auto aside = setAside(file);
     ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(files::read(aside[0]), GetParam());
-
-    history.record(run(jobA, 1));
-    history.flush();
-    EXPECT_EQ(fileContent(file).size(), 1u);
-    EXPECT_EQ(files::read(aside[0]), GetParam());
+    EXPECT_EQ(files::read(aside[0]), GetParam().content);
+    recordAndFlush(history, run(jobA, 4));
+    EXPECT_EQ(fileContent(file).size(), GetParam().kept + 1);
+    EXPECT_EQ(files::read(aside[0]), GetParam().content);
     EXPECT_TRUE(RunHistory(file).loadProblems().empty()) << "told once";
 }
 
-INSTANTIATE_TEST_SUITE_P(RunHistory, DamagedHistoryFile,
-                         testing::Values("not json at all", "{\"records\": []}"));
-
-// One record that does not decode costs that record, not the history.
-TEST(RunHistory, ARecordThatDoesNotDecodeCostsOnlyItself) {
-    test::TempDir dir;
-    fs::path file = dir / "runs.json";
-    const std::string original =
-        R"([{"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 1, "duration": 1,
-             "exitCode": 0, "timedOut": false},
-            {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 2, "duration": 1,
-             "exitCode": "n/a", "timedOut": false},
-            {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 3, "duration": 1,
-             "exitCode": 0, "timedOut": false}])";
-    test::writeFile(file, original);
-    RunHistory history(file);
-    EXPECT_EQ(history.allRuns().size(), 2u);
-    ASSERT_EQ(history.loadProblems().size(), 1u);
-    EXPECT_NE(history.loadProblems()[0].find("1 entry"), std::string::npos)
-        << history.loadProblems()[0];
-    auto aside = setAside(file);
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(files::read(aside[0]), original);
-
-    history.record(run(jobA, 4));
-    history.flush();
-    EXPECT_EQ(fileContent(file).size(), 3u);
-}
+INSTANTIATE_TEST_SUITE_P(
+    RunHistory, DamagedHistoryFile,
+    testing::Values(Damage{"notJson", "not json at all", 0},
+                    Damage{"notAnArray", "{\"records\": []}", 0},
+                    Damage{"oneRecordBad", R"([{"jobID": "AAAAAAAA-0000-4000-8000-000000000001",
+        "startedAt": 1, "duration": 1, "exitCode": 0, "timedOut": false},
+        {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 2, "duration": 1,
+        "exitCode": "n/a", "timedOut": false},
+        {"jobID": "AAAAAAAA-0000-4000-8000-000000000001", "startedAt": 3, "duration": 1,
+        "exitCode": 0, "timedOut": false}])",
+                           2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RunHistory, AFileThatCannotBeReadIsNeverReplacedAndWritesSayWhy) {
     test::TempDir dir;
@@ -232,8 +205,7 @@ TEST(RunHistory, AFileThatCannotBeReadIsNeverReplacedAndWritesSayWhy) {
     RunHistory history(dir / "runs.json");
     EXPECT_TRUE(history.allRuns().empty());
     EXPECT_EQ(history.loadProblems().size(), 1u);
-    history.record(run(jobA, 1));
-    history.flush();
+    recordAndFlush(history, run(jobA, 1));
     EXPECT_EQ(history.allRuns().size(), 1u);
     ASSERT_TRUE(history.writeFailure());
     EXPECT_NE(history.writeFailure()->find("is not a regular file"), std::string::npos)
@@ -250,23 +222,35 @@ TEST(RunHistory, AFullDiskIsReportedAndTheRecordIsWrittenWithTheNext) {
     RunHistory history(disk / "runs.json");
     std::vector<std::string> reported;
     history.setOnWriteFailure([&](const StoreError& error) { reported.push_back(error.what()); });
-    history.record(run(jobA, 1));
-    history.flush();
+    recordAndFlush(history, run(jobA, 1));
     EXPECT_FALSE(history.writeFailure());
     disk.fill();
-    history.record(run(jobA, 2, std::string(8192, 'x')));
-    history.flush();
+    recordAndFlush(history, run(jobA, 2, std::string(8192, 'x')));
     EXPECT_EQ(history.writeFailure(),
               "Could not save the run history \u2014 No space left on device");
     EXPECT_EQ(reported, std::vector<std::string>{*history.writeFailure()});
     EXPECT_EQ(history.allRuns().size(), 2u);
     EXPECT_EQ(fileContent(disk / "runs.json").size(), 1u);
-
     disk.makeRoom();
-    history.record(run(jobA, 3));
-    history.flush();
+    recordAndFlush(history, run(jobA, 3));
     EXPECT_FALSE(history.writeFailure());
     EXPECT_EQ(fileContent(disk / "runs.json").size(), 3u);
+}
+
+// Where no small disk can be mounted: a folder gone from under the history.
+TEST(RunHistory, WriteFailuresLeaveMemoryRightAndTheNextWriteCatchesUp) {
+    test::TempDir dir;
+    fs::path file = dir / "history" / "runs.json";
+    RunHistory history(file);
+    recordAndFlush(history, run(jobA, 1));
+    fs::remove_all(file.parent_path()); // nowhere to write, even for root
+    recordAndFlush(history, run(jobA, 2));
+    EXPECT_EQ(history.allRuns().size(), 2u);
+    EXPECT_TRUE(history.writeFailure());
+    fs::create_directories(file.parent_path());
+    recordAndFlush(history, run(jobA, 3));
+    EXPECT_EQ(fileContent(file).size(), 3u);
+    EXPECT_FALSE(history.writeFailure());
 }
 
 // Two histories on one file (the app and a terminal command, say) keep each other's
@@ -274,54 +258,26 @@ TEST(RunHistory, AFullDiskIsReportedAndTheRecordIsWrittenWithTheNext) {
 TEST(RunHistory, TwoHistoriesOnOneFileKeepEachOthersRecords) {
     test::TempDir dir;
     RunHistory first(dir / "runs.json"), second(dir / "runs.json");
-    first.record(run(jobA, 1, "first"));
-    first.flush();
-    second.record(run(jobB, 2, "second"));
-    second.flush();
+    recordAndFlush(first, run(jobA, 1, "first"));
+    recordAndFlush(second, run(jobB, 2, "second"));
     EXPECT_EQ(second.allRuns().size(), 2u);
     EXPECT_EQ(fileContent(dir / "runs.json").size(), 2u);
 }
 
-TEST(RunHistory, CreationFailsWhenTheFolderCannotBeMade) {
-    test::TempDir dir;
-    test::writeFile(dir / "plain-file", "x");
-    EXPECT_THROW(RunHistory(dir / "plain-file" / "runs.json"), fs::filesystem_error);
-}
-
-TEST(RunHistory, WriteFailuresLeaveMemoryRightAndTheNextWriteCatchesUp) {
-    test::TempDir dir;
-    fs::path file = dir / "history" / "runs.json";
-    RunHistory history(file);
-    history.record(run(jobA, 1));
-    history.flush();
-    fs::remove_all(file.parent_path()); // nowhere to write, even for root
-    history.record(run(jobA, 2));
-    history.flush();
-    EXPECT_EQ(history.allRuns().size(), 2u);
-    EXPECT_FALSE(fs::exists(file));
-    EXPECT_TRUE(history.writeFailure());
-    fs::create_directories(file.parent_path());
-    history.record(run(jobA, 3));
-    history.flush();
-    EXPECT_EQ(fileContent(file).size(), 3u);
-    EXPECT_FALSE(history.writeFailure());
-}
-
-TEST(RunHistory, DefaultFileIsRunsJsonInTheSupportFolder) {
+TEST(RunHistory, FileIsRunsJsonInTheSupportFolderWhichMustBeMade) {
     test::TempDir dir;
     test::ScopedEnv data("XDG_DATA_HOME", dir.path().string());
     EXPECT_EQ(RunHistory::defaultFileURL(), dir / "Marrowbell" / "runs.json");
+    test::writeFile(dir / "plain-file", "x");
+    EXPECT_THROW(RunHistory(dir / "plain-file" / "runs.json"), fs::filesystem_error);
 }
-
-namespace {
 
 // A reader following the writer's file hears of each new record once, and holds what
 // the writer holds; records it already had are not told again.
 TEST(RunHistory, AReaderFollowsTheWritersFile) {
     test::TempDir folder;
     RunHistory writer(folder / "runs.json");
-    writer.record(run(jobA, 100));
-    writer.flush();
+    recordAndFlush(writer, run(jobA, 100));
     RunHistory reader(folder / "runs.json");
     FileWatcher watcher;
     reader.follow(watcher);
@@ -333,15 +289,10 @@ TEST(RunHistory, AReaderFollowsTheWritersFile) {
     });
     RunRecord second = run(jobB, 200), third = run(jobA, 300);
     writer.record(second);
-    writer.record(third);
-    writer.flush();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (reader.allRuns().size() < 3 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    recordAndFlush(writer, third);
+    test::eventually([&] { return reader.allRuns().size() >= 3; }, std::chrono::seconds(20));
     EXPECT_EQ(reader.allRuns(), writer.allRuns());
     std::lock_guard lock(mutex);
     EXPECT_EQ(heard, (std::vector{second, third}));
     EXPECT_THROW(RunHistory().follow(watcher), std::logic_error);
 }
-
-} // namespace

@@ -1,5 +1,6 @@
 #include "run/RunRecord.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace marrowbell;
@@ -20,25 +21,29 @@ TEST(RunRecord, SucceedsOnlyWithCleanExitAndNoFailure) {
     RunRecord r = finished();
     r.warning = "partly done";
     EXPECT_TRUE(r.succeeded()) << "a warning alone is still a success";
-
-    auto fails = [](auto change) {
-        RunRecord r = finished();
-        change(r);
-        return !r.succeeded();
-    };
-    EXPECT_TRUE(fails([](RunRecord& r) { r.exitCode = 2; }));
-    EXPECT_TRUE(fails([](RunRecord& r) { r.exitCode = -1; }));
-    EXPECT_TRUE(fails([](RunRecord& r) { r.timedOut = true; }));
-    EXPECT_TRUE(fails([](RunRecord& r) { r.wasCancelled = true; }));
-    EXPECT_TRUE(fails([](RunRecord& r) { r.failureMessage = ""; }));
+    for (auto change : std::vector<std::function<void(RunRecord&)>>{
+             [](RunRecord& r) { r.exitCode = 2; }, [](RunRecord& r) { r.exitCode = -1; },
+             [](RunRecord& r) { r.timedOut = true; }, [](RunRecord& r) { r.wasCancelled = true; },
+             [](RunRecord& r) { r.failureMessage = ""; }}) {
+        RunRecord changed = r;
+        change(changed);
+        EXPECT_FALSE(changed.succeeded()) << changed.toJson().dump();
+    }
 }
 
-TEST(RunRecord, OutcomeSummaryTakesTheFirstMatchingCase) {
+// Each change below is of a higher case than the ones before it.
+TEST(RunRecord, OutcomeAndSummaryTakeTheFirstMatchingCase) {
     RunRecord r = finished(303);
+    EXPECT_EQ(r.summary(), "Finished.");
+    r.resultText = "";
+    EXPECT_EQ(r.summary(), "Finished.");
+    r.resultText = "All tests pass.";
+    EXPECT_EQ(r.summary(), "All tests pass.");
+    r.warning = "2 files skipped";
+    EXPECT_EQ(r.summary(), "2 files skipped");
     EXPECT_EQ(r.outcomeSummary(), "Finished in 5m 3s");
-    r.warning = "careful";
-    EXPECT_EQ(r.outcomeSummary(), "Finished in 5m 3s");
-    r.failureMessage = "endpoint offline";
+    r.failureMessage = "Exited with 1";
+    EXPECT_EQ(r.summary(), "Exited with 1");
     EXPECT_EQ(r.outcomeSummary(), "Failed after 5m 3s") << "a failure message with exit code 0";
     r.failureMessage.reset();
     r.exitCode = 3;
@@ -50,23 +55,9 @@ TEST(RunRecord, OutcomeSummaryTakesTheFirstMatchingCase) {
     EXPECT_EQ(r.outcomeSummary(), "Cancelled after 42s");
 }
 
-TEST(RunRecord, SummaryPrefersFailureThenWarningThenNonEmptyResult) {
-    RunRecord r = finished();
-    EXPECT_EQ(r.summary(), "Finished.");
-    r.resultText = "";
-    EXPECT_EQ(r.summary(), "Finished.");
-    r.resultText = "All tests pass.";
-    EXPECT_EQ(r.summary(), "All tests pass.");
-    r.warning = "2 files skipped";
-    EXPECT_EQ(r.summary(), "2 files skipped");
-    r.failureMessage = "Exited with 1";
-    EXPECT_EQ(r.summary(), "Exited with 1");
-}
-
 struct DetailCase {
-    std::optional<std::string> result;
-    std::optional<std::string> failure;
-    std::optional<std::string> warning;
+    const char* name;
+    std::optional<std::string> result, failure, warning;
     int limit;
     std::string expected;
 };
@@ -82,36 +73,38 @@ TEST_P(NotificationDetail, BuildsTrimsAndCutsTheBody) {
     EXPECT_EQ(r.notificationDetail(c.limit), c.expected);
 }
 
+const std::nullopt_t none = std::nullopt;
+const std::string cut = "\u2026";
+
+// The head is the failure, else the result (even empty), else "Finished."; the body is cut
+// at the last space within the limit, trailing blanks dropped, counting user-perceived
+// characters: accents (combining), flags and joined emoji each count once.
 INSTANTIATE_TEST_SUITE_P(
     RunRecord, NotificationDetail,
     testing::Values(
-        // Head: failure, else the result (even empty), else "Finished.".
-        DetailCase{std::nullopt, std::nullopt, std::nullopt, 300, "Finished."},
-        DetailCase{"", std::nullopt, "Skipped two files", 300, "Skipped two files"},
-        DetailCase{"Done", "Exited with 1", "Partial output", 300,
-                   "Exited with 1\n\nPartial output"},
-        DetailCase{"\n  Done.\t\n", std::nullopt, std::nullopt, 300, "Done."},
-        // Cut at the last space within the limit, trailing blanks dropped.
-        DetailCase{"alpha bravo charl", std::nullopt, std::nullopt, 10, "alpha\u2026"},
-        DetailCase{"abcdefghijklmn", std::nullopt, std::nullopt, 10, "abcdefghij\u2026"},
-        DetailCase{"hello     world", std::nullopt, std::nullopt, 8, "hello\u2026"},
-        DetailCase{"exactly10!", std::nullopt, std::nullopt, 10, "exactly10!"},
-        DetailCase{"Line one\n\nline two", std::nullopt, std::nullopt, 10, "Line\u2026"},
-        DetailCase{"abc", std::nullopt, std::nullopt, 0, "\u2026"},
-        // User-perceived characters: accented letters (precomposed and combining),
-        // flags and joined emoji each count once however many bytes they take.
-        DetailCase{"e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301", std::nullopt, std::nullopt, 4,
-                   "e\u0301e\u0301e\u0301e\u0301\u2026"},
-        DetailCase{"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA\U0001F1EF\U0001F1F5", std::nullopt,
-                   std::nullopt, 2, "\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA\u2026"},
-        DetailCase{"\U0001F468\u200D\U0001F469\u200D\U0001F467 ok", std::nullopt, std::nullopt, 4,
-                   "\U0001F468\u200D\U0001F469\u200D\U0001F467 ok"}));
+        DetailCase{"nothing", none, none, none, 300, "Finished."},
+        DetailCase{"emptyResult", "", none, "Skipped two files", 300, "Skipped two files"},
+        DetailCase{"failureFirst", "Done", "Exited with 1", "Partial", 300,
+                   "Exited with 1\n\nPartial"},
+        DetailCase{"trimmed", "\n  Done.\t\n", none, none, 300, "Done."},
+        DetailCase{"atLastSpace", "alpha bravo charl", none, none, 10, "alpha" + cut},
+        DetailCase{"noSpace", "abcdefghijklmn", none, none, 10, "abcdefghij" + cut},
+        DetailCase{"blanksDropped", "hello     world", none, none, 8, "hello" + cut},
+        DetailCase{"exactlyTheLimit", "exactly10!", none, none, 10, "exactly10!"},
+        DetailCase{"atANewline", "Line one\n\nline two", none, none, 10, "Line" + cut},
+        DetailCase{"zeroLimit", "abc", none, none, 0, cut},
+        DetailCase{"combining", "e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301", none, none, 4,
+                   "e\u0301e\u0301e\u0301e\u0301" + cut},
+        DetailCase{"flags", "\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA\U0001F1EF\U0001F1F5", none,
+                   none, 2, "\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA" + cut},
+        DetailCase{"joinedEmoji", "\U0001F468\u200D\U0001F469\u200D\U0001F467 ok", none, none, 4,
+                   "\U0001F468\u200D\U0001F469\u200D\U0001F467 ok"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RunRecord, JsonRoundTripsEveryFieldAndLeavesOutAbsentOptionals) {
     RunRecord full = finished(12.25);
     full.exitCode = -15;
-    full.timedOut = true;
-    full.wasCancelled = true;
+    full.timedOut = full.wasCancelled = true;
     full.inputTokens = 1234567890123;
     full.outputTokens = 0;
     full.resultText = "ok \"quoted\" ä";
@@ -129,38 +122,41 @@ TEST(RunRecord, JsonRoundTripsEveryFieldAndLeavesOutAbsentOptionals) {
     EXPECT_EQ(written["id"], bare.id.text());
     EXPECT_EQ(written["startedAt"], 800000000.5);
     EXPECT_EQ(written["wasCancelled"], false);
+
+    // Non-finite numbers are written as zero so the file still decodes.
+    RunRecord infinite = finished(std::numeric_limits<double>::infinity());
+    infinite.startedAt = Instant{std::numeric_limits<double>::quiet_NaN()};
+    RunRecord back = RunRecord::fromJson(*json::parse(json::pretty(infinite.toJson())));
+    EXPECT_EQ(back.duration, 0);
+    EXPECT_EQ(back.startedAt, Instant{0});
 }
 
 TEST(RunRecord, DecodingDefaultsTheIdentifierAndCancellation) {
     Json o = finished().toJson();
     o.erase("id");
     o.erase("wasCancelled");
-    RunRecord a = RunRecord::fromJson(o);
-    RunRecord b = RunRecord::fromJson(o);
-    EXPECT_FALSE(a.wasCancelled);
-    EXPECT_NE(a.id, b.id) << "each record without an identifier gets a fresh one";
     o["resultText"] = nullptr;
-    EXPECT_FALSE(RunRecord::fromJson(o).resultText);
+    RunRecord a = RunRecord::fromJson(o);
+    EXPECT_FALSE(a.wasCancelled);
+    EXPECT_FALSE(a.resultText);
+    EXPECT_NE(a.id, RunRecord::fromJson(o).id) << "each record without one gets a fresh one";
 }
 
 TEST(RunRecord, DecodingRejectsMissingRequiredAndMistypedValues) {
     const Json good = finished().toJson();
-    for (const char* key : {"jobID", "startedAt", "duration", "exitCode", "timedOut"}) {
-        Json missing = good;
-        missing.erase(key);
-        EXPECT_THROW(RunRecord::fromJson(missing), DecodeError) << key << " missing";
-        Json null = good;
-        null[key] = nullptr;
-        EXPECT_THROW(RunRecord::fromJson(null), DecodeError) << key << " null";
-    }
-    auto rejects = [&](const char* key, Json value) {
+    auto rejects = [&](const char* key, std::optional<Json> value) {
         Json bad = good;
-        bad[key] = std::move(value);
-        EXPECT_THROW(RunRecord::fromJson(bad), DecodeError) << key << " = " << bad[key].dump();
+        if (value)
+            bad[key] = *value;
+        else
+            bad.erase(key);
+        EXPECT_THROW(RunRecord::fromJson(bad), DecodeError) << key << " = " << bad.dump();
     };
+    for (const char* key : {"jobID", "startedAt", "duration", "exitCode", "timedOut"}) {
+        rejects(key, std::nullopt);
+        rejects(key, nullptr);
+    }
     rejects("id", "not-a-uuid");
-    rejects("jobID", 5);
-    rejects("startedAt", "yesterday");
     rejects("exitCode", 1.5);
     rejects("exitCode", 4294967296LL);
     rejects("timedOut", 0);
@@ -168,13 +164,4 @@ TEST(RunRecord, DecodingRejectsMissingRequiredAndMistypedValues) {
     rejects("inputTokens", "12");
     rejects("warning", false);
     EXPECT_THROW(RunRecord::fromJson(Json::array()), DecodeError);
-}
-
-TEST(RunRecord, NonFiniteNumbersAreWrittenAsZeroSoTheFileStillDecodes) {
-    RunRecord r = finished(std::numeric_limits<double>::infinity());
-    r.startedAt = Instant{std::numeric_limits<double>::quiet_NaN()};
-    Json written = *json::parse(json::pretty(r.toJson()));
-    RunRecord back = RunRecord::fromJson(written);
-    EXPECT_EQ(back.duration, 0);
-    EXPECT_EQ(back.startedAt, Instant{0});
 }

@@ -17,65 +17,49 @@ Instant at(int hour, int minute, double second = 0) {
 // Refusals and failures of scheduled runs through the real runner: each job gets exactly
 // one record with its message, and the scheduler carries on with the others.
 TEST(ScheduledRun, EveryFailureIsOneRecordAndTheSchedulerKeepsGoing) {
-    test::RunnerFixture f("prompt=$(cat)\n"
-                          "case \"$prompt\" in hang) exec sleep 60 ;; esac\n"
-                          "echo '{\"type\":\"result\",\"is_error\":false,\"result\":\"ok\"}'\n");
+    test::RunnerFixture f(test::promptedHarness);
     test::ManualClock clock(at(12, 0, 5));
     auto timers = std::make_shared<test::ManualTimerQueue>();
-    auto store = std::make_shared<JobStore>(f.folder / "Jobs");
-    auto endpoints = std::make_shared<EndpointStore>(f.folder / "endpoints.json");
-    auto settings = std::make_shared<SettingsStore>(f.folder / "settings.json");
-    auto service = SchedulerService::create(store, f.history, endpoints, settings, f.runner, timers,
-                                            clock.function());
-
-    auto scheduled = [&](const std::string& name, int index) {
-        Job job = f.job();
+    f.schedule(timers, clock.function());
+    std::vector<Job> jobs;
+    for (const char* name : {"unknown", "hanging", "unreachable", "healthy"}) {
+        Job& job = jobs.emplace_back(f.job());
         job.name = name;
+        job.prompt = name;
         job.schedule = CronExpression("0 * * * *");
-        job.createdAt = at(0, 0) + index; // store order
+        job.createdAt = at(0, 0) + double(jobs.size()); // store order
         job.workingDirectory = FileUrl::fromPath(f.folder / name, true);
         std::filesystem::create_directories(f.folder / name);
-        return job;
-    };
-    Job unknown = scheduled("unknown", 0);
-    unknown.harnessID = "retired-tool";
-    Job hanging = scheduled("hanging", 1);
-    hanging.prompt = "hang";
-    hanging.limitOverrides.timeoutSeconds = 1;
-    Job unreachable = scheduled("unreachable", 2);
+    }
+    jobs[0].harnessID = "retired-tool";
+    jobs[1].limitOverrides.timeoutSeconds = 1;
     Endpoint proxy{Uuid::random(), "Proxy",
                    *Endpoint::validated("http://127.0.0.1:" +
                                         std::to_string(test::LocalHttpServer::closedPort())),
                    EndpointKind::anthropicCompatible};
-    endpoints->save(proxy);
-    unreachable.endpointID = proxy.id;
-    unreachable.offlinePolicy = OfflinePolicy::failAndNotify;
-    Job healthy = scheduled("healthy", 3);
-    for (const Job& job : {unknown, hanging, unreachable, healthy})
-        store->save(job);
-
-    service->start();
+    f.endpoints->save(proxy);
+    jobs[2].endpointID = proxy.id;
+    jobs[2].offlinePolicy = OfflinePolicy::failAndNotify;
+    for (const Job& job : jobs)
+        f.store->save(job);
+    f.service->start();
     ASSERT_TRUE(timers->fire());
-    service->waitUntilIdle();
+    f.service->waitUntilIdle();
 
     auto only = [&](const Job& job) {
         auto runs = f.history->runs(job.id);
         EXPECT_EQ(runs.size(), 1u) << job.name;
+        EXPECT_TRUE(runs.empty() || runs[0].startedAt == at(12, 0)) << job.name;
         return runs.empty() ? RunRecord{} : runs[0];
     };
-    EXPECT_EQ(only(unknown).failureMessage,
+    EXPECT_EQ(only(jobs[0]).failureMessage,
               "No harness called \"retired-tool\" is described in the manifest.");
-    RunRecord timedOut = only(hanging);
-    EXPECT_TRUE(timedOut.timedOut);
-    EXPECT_EQ(timedOut.failureMessage->rfind("Stopped at its time limit after ", 0), 0u);
-    EXPECT_EQ(only(unreachable).failureMessage->rfind("Proxy could not be reached — ", 0), 0u);
-    EXPECT_TRUE(only(healthy).succeeded());
-    for (const Job& job : {unknown, hanging, unreachable, healthy})
-        EXPECT_EQ(only(job).startedAt, at(12, 0));
-
+    EXPECT_TRUE(only(jobs[1]).timedOut);
+    EXPECT_EQ(only(jobs[2]).failureMessage->rfind("Proxy could not be reached — ", 0), 0u);
+    EXPECT_TRUE(only(jobs[3]).succeeded());
     EXPECT_EQ(timers->armed(), 3600 - 5) << "re-armed for the next slot";
     clock.set(at(13, 0, 1));
     ASSERT_TRUE(timers->fire());
-    service->waitUntilIdle();
-    EXPECT_EQ(f.history->runs(healthy.id).size(), 2u) << "the scheduler kept going";
+    f.service->waitUntilIdle();
+    EXPECT_EQ(f.history->runs(jobs[3].id).size(), 2u) << "the scheduler kept going";
 }

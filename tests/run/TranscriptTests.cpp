@@ -16,10 +16,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Line = std::pair<OutputChannel, std::string>;
+using Lines = std::vector<Line>;
 
-std::vector<Line> readAll(const fs::path& path, std::uint64_t end = UINT64_MAX,
-                          std::size_t budget = 1 << 20) {
-    std::vector<Line> lines;
+Lines readAll(const fs::path& path, std::uint64_t end = UINT64_MAX, std::size_t budget = 1 << 20) {
+    Lines lines;
     TranscriptReader reader(path, end);
     while (reader.read(budget, [&](OutputChannel channel, std::string_view text) {
         lines.emplace_back(channel, std::string(text));
@@ -28,34 +28,35 @@ std::vector<Line> readAll(const fs::path& path, std::uint64_t end = UINT64_MAX,
     return lines;
 }
 
+unsigned mode(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 0777;
+}
+
 TEST(RunTranscript, KeepsEveryLineWithItsChannel) {
     test::TempDir dir;
-    const std::vector<Line> written{{OutputChannel::warning, "no sandbox for this harness"},
-                                    {OutputChannel::standardOutput, R"({"type":"system"})"},
-                                    {OutputChannel::standardError, "retrying in 1s"},
-                                    {OutputChannel::standardOutput, ""},
-                                    {OutputChannel::standardOutput, "tail\r"}};
+    const Lines written{{OutputChannel::warning, "no sandbox for this harness"},
+                        {OutputChannel::standardOutput, R"({"type":"system"})"},
+                        {OutputChannel::standardError, "retrying in 1s"},
+                        {OutputChannel::standardOutput, ""},
+                        {OutputChannel::standardOutput, "tail\r"}};
     {
         RunTranscript transcript(dir / "run.log");
         for (const auto& [channel, text] : written)
             transcript.append(channel, text);
     }
     EXPECT_EQ(readAll(dir / "run.log"), written);
-    // Small reads cut lines anywhere; the lines come out the same.
-    EXPECT_EQ(readAll(dir / "run.log", UINT64_MAX, 3), written);
-    struct stat status {};
-    ASSERT_EQ(::stat((dir / "run.log").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(readAll(dir / "run.log", UINT64_MAX, 3), written) << "reads cut lines anywhere";
+    EXPECT_EQ(mode(dir / "run.log"), 0600u);
 }
 
 TEST(RunTranscript, AKilledWritersLastLineIsLeftOutAndAnEndIsHonoured) {
     test::TempDir dir;
     test::writeFile(dir / "run.log", "first\nstderr: second\nhalf a li");
-    EXPECT_EQ(readAll(dir / "run.log"),
-              (std::vector<Line>{{OutputChannel::standardOutput, "first"},
-                                 {OutputChannel::standardError, "second"}}));
-    EXPECT_EQ(readAll(dir / "run.log", 6),
-              (std::vector<Line>{{OutputChannel::standardOutput, "first"}}));
+    EXPECT_EQ(readAll(dir / "run.log"), (Lines{{OutputChannel::standardOutput, "first"},
+                                               {OutputChannel::standardError, "second"}}));
+    EXPECT_EQ(readAll(dir / "run.log", 6), (Lines{{OutputChannel::standardOutput, "first"}}));
 }
 
 TEST(RunTranscript, IsWrittenWhileTheRunGoesOnNotOnlyAtTheEnd) {
@@ -71,16 +72,14 @@ TEST(RunTranscript, IsWrittenWhileTheRunGoesOnNotOnlyAtTheEnd) {
 
 struct PruneCase {
     const char* label;
-    // Each transcript: its age in seconds, its size, whether its record is kept,
-    // whether its run is in flight.
     struct File {
-        int age;
+        int age; // seconds
         int size;
-        bool recorded;
-        bool live;
+        bool recorded; // its record is still in the history
+        bool live;     // its run is in flight
     };
     std::vector<File> files;
-    Seconds oldestRecordAge; // how old the oldest kept record is
+    Seconds oldestRecordAge;
     std::uint64_t limit;
     std::vector<bool> remaining;
 };
@@ -90,16 +89,14 @@ class TranscriptPruning : public testing::TestWithParam<PruneCase> {};
 TEST_P(TranscriptPruning, KeepsWhatTheHistoryAndTheLimitAllow) {
     test::TempDir dir;
     TranscriptFolder folder(dir / "Runs");
-    fs::create_directories(folder.folder());
     test::writeFile(folder.folder() / "notes.txt", "not a transcript");
     std::unordered_set<Uuid> keep, live;
     std::vector<Uuid> ids;
-    auto now = fs::file_time_type::clock::now();
     for (const auto& file : GetParam().files) {
-        Uuid id = Uuid::random();
-        ids.push_back(id);
+        Uuid id = ids.emplace_back(Uuid::random());
         test::writeFile(folder.path(id), std::string(static_cast<std::size_t>(file.size), 'x'));
-        fs::last_write_time(folder.path(id), now - std::chrono::seconds(file.age));
+        fs::last_write_time(folder.path(id),
+                            fs::file_time_type::clock::now() - std::chrono::seconds(file.age));
         if (file.recorded)
             keep.insert(id);
         if (file.live)
@@ -137,8 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 // Sees what a run hands to LiveRuns' listener.
-class RecordingListener : public LiveRuns::Listener {
-public:
+struct RecordingListener : LiveRuns::Listener {
     void runBegan(const LiveRun& run) override {
         std::lock_guard lock(mutex);
         began.push_back(run);
@@ -154,46 +150,42 @@ public:
     }
     std::mutex mutex;
     std::vector<LiveRun> began;
-    std::vector<Line> lines;
+    Lines lines;
     std::vector<std::optional<RunRecord>> ended;
 };
 
-struct LiveRunnerFixture : test::RunnerFixture {
-    LiveRunnerFixture(
-        const std::string& script, fs::path transcripts,
-        std::shared_ptr<RecordingListener> listener = std::make_shared<RecordingListener>())
-        : RunnerFixture(script, test::standInSpec(), withListener(std::move(transcripts), listener))
-        , listener(std::move(listener)) {}
-    static std::shared_ptr<LiveRuns> withListener(fs::path transcripts,
-                                                  std::shared_ptr<RecordingListener> listener) {
-        auto live = std::make_shared<LiveRuns>(TranscriptFolder(std::move(transcripts)));
-        live->setListener(std::move(listener));
-        return live;
+// A runner whose runs are live with a listener, their transcripts in `transcripts`; its
+// harness says something on each stream, and its job gets one warning (no skills here).
+struct LiveRunner {
+    explicit LiveRunner(const fs::path& transcripts)
+        : f("cat >/dev/null\n"
+            "echo '{\"type\":\"system\",\"session_id\":\"s1\"}'\n"
+            "echo 'rate limited, retrying' >&2\n"
+            "echo '{\"type\":\"result\",\"is_error\":false,\"result\":\"done\"}'\n",
+            test::standInSpec(), std::make_shared<LiveRuns>(TranscriptFolder(transcripts))) {
+        f.live->setListener(listener);
     }
     RunRecord run(std::vector<std::string>* printed = nullptr) {
-        Job j = job();
-        j.skills = {"extra"}; // this harness takes no skills: one warning
-        return runner->run(j, std::nullopt, RunLimits{}, Instant::now(),
-                           [printed](std::string_view line) {
-                               if (printed)
-                                   printed->emplace_back(line);
-                           });
+        Job j = f.job();
+        j.skills = {"extra"};
+        return f.runner->run(j, std::nullopt, RunLimits{}, Instant::now(),
+                             [printed](std::string_view line) {
+                                 if (printed)
+                                     printed->emplace_back(line);
+                             });
     }
-    std::shared_ptr<RecordingListener> listener;
+    test::RunnerFixture f;
+    std::shared_ptr<RecordingListener> listener = std::make_shared<RecordingListener>();
 };
 
-const char* chattyHarness = "cat >/dev/null\n"
-                            "echo '{\"type\":\"system\",\"session_id\":\"s1\"}'\n"
-                            "echo 'rate limited, retrying' >&2\n"
-                            "echo '{\"type\":\"result\",\"subtype\":\"success\",\"is_error\":false,"
-                            "\"result\":\"done\"}'\n";
-
+// Its listener sees what its transcript keeps; a run refused before any harness started
+// begins nothing. Neither leaves anything in flight.
 TEST(LiveRuns, ARunsWholeOutputIsInTheTranscriptNamedByItsRecord) {
     test::TempDir transcripts;
-    LiveRunnerFixture fixture(chattyHarness, transcripts / "Runs");
-    RunRecord record = fixture.run();
-    EXPECT_TRUE(record.succeeded()) << record.failureMessage.value_or("");
-    std::vector<Line> lines = readAll(transcripts / "Runs" / (record.id.text() + ".log"));
+    LiveRunner live(transcripts / "Runs");
+    RunRecord record = live.run();
+    EXPECT_TRUE(record.succeeded()) << record.summary();
+    Lines lines = readAll(transcripts / "Runs" / (record.id.text() + ".log"));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].first, OutputChannel::warning) << "the warning comes before the harness";
     // The two streams are read side by side: each keeps its own order.
@@ -203,39 +195,32 @@ TEST(LiveRuns, ARunsWholeOutputIsInTheTranscriptNamedByItsRecord) {
     EXPECT_EQ(err, std::vector<std::string>{"rate limited, retrying"});
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2].rfind(R"({"type":"result")", 0), 0u);
-    EXPECT_EQ(fixture.listener->lines, lines) << "the listener sees what the transcript keeps";
-    ASSERT_EQ(fixture.listener->began.size(), 1u);
-    EXPECT_EQ(fixture.listener->began[0].runID, record.id);
-    ASSERT_EQ(fixture.listener->ended.size(), 1u);
-    EXPECT_EQ(fixture.listener->ended[0], record);
-    EXPECT_TRUE(fixture.live->runs().empty());
-    struct stat status {};
-    ASSERT_EQ(::stat((transcripts / "Runs").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_EQ(live.listener->lines, lines);
+    ASSERT_EQ(live.listener->began.size(), 1u);
+    EXPECT_EQ(live.listener->began[0].runID, record.id);
+    EXPECT_EQ(live.listener->ended, std::vector<std::optional<RunRecord>>{record});
+    EXPECT_TRUE(live.f.live->runs().empty());
+    EXPECT_EQ(mode(transcripts / "Runs"), 0700u);
+
+    fs::remove(live.f.folder / "bin" / "standin");
+    EXPECT_FALSE(live.run().succeeded());
+    EXPECT_TRUE(live.f.live->runs().empty());
+    EXPECT_EQ(live.listener->began.size(), 1u);
 }
 
 TEST(LiveRuns, AnUnwritableTranscriptFolderCostsOneWarningNotTheRun) {
     test::TempDir dir;
     test::writeFile(dir / "data", "a file where the folder should be");
-    LiveRunnerFixture fixture(chattyHarness, dir / "data" / "Runs");
+    LiveRunner live(dir / "data" / "Runs");
     std::vector<std::string> printed;
-    RunRecord record = fixture.run(&printed);
-    EXPECT_TRUE(record.succeeded()) << record.failureMessage.value_or("");
-    int warnings = 0;
-    for (const std::string& line : printed)
-        warnings += line.find("keeps no transcript") != std::string::npos;
-    EXPECT_EQ(warnings, 1);
+    RunRecord record = live.run(&printed);
+    EXPECT_TRUE(record.succeeded()) << record.summary();
+    EXPECT_EQ(std::count_if(printed.begin(), printed.end(),
+                            [](const std::string& line) {
+                                return line.find("keeps no transcript") != std::string::npos;
+                            }),
+              1);
     EXPECT_EQ(printed.back().rfind(R"({"type":"result")", 0), 0u);
-}
-
-TEST(LiveRuns, ARefusedRunLeavesNothingInFlight) {
-    test::TempDir transcripts;
-    LiveRunnerFixture fixture(chattyHarness, transcripts / "Runs");
-    fs::remove(fixture.folder / "bin" / "standin");
-    RunRecord record = fixture.run();
-    EXPECT_FALSE(record.succeeded());
-    EXPECT_TRUE(fixture.live->runs().empty());
-    EXPECT_TRUE(fixture.listener->began.empty()) << "refused before any harness started";
 }
 
 } // namespace
