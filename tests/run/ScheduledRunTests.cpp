@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using namespace marrowbell;
 
 namespace {
@@ -18,9 +20,9 @@ Instant at(int hour, int minute, double second = 0) {
 // one record with its message, and the scheduler carries on with the others.
 TEST(ScheduledRun, EveryFailureIsOneRecordAndTheSchedulerKeepsGoing) {
     test::RunnerFixture f(test::promptedHarness);
-    test::ManualClock clock(at(12, 0, 5));
+    std::atomic<double> clock = at(12, 0, 5).sinceReference;
     auto timers = std::make_shared<test::ManualTimerQueue>();
-    f.schedule(timers, clock.function());
+    f.schedule(timers, [&] { return Instant{clock.load()}; });
     std::vector<Job> jobs;
     for (const char* name : {"unknown", "hanging", "unreachable", "healthy"}) {
         Job& job = jobs.emplace_back(f.job());
@@ -58,7 +60,7 @@ TEST(ScheduledRun, EveryFailureIsOneRecordAndTheSchedulerKeepsGoing) {
     EXPECT_EQ(only(jobs[2]).failureMessage->rfind("Proxy could not be reached — ", 0), 0u);
     EXPECT_TRUE(only(jobs[3]).succeeded());
     EXPECT_EQ(timers->armed(), 3600 - 5) << "re-armed for the next slot";
-    clock.set(at(13, 0, 1));
+    clock = at(13, 0, 1).sinceReference;
     ASSERT_TRUE(timers->fire());
     f.service->waitUntilIdle();
     EXPECT_EQ(f.history->runs(jobs[3].id).size(), 2u) << "the scheduler kept going";
