@@ -54,7 +54,7 @@ void printText(const std::vector<RunRecord>& runs,
         std::cout << localTime(run.startedAt) << "  ";
         if (showJob) {
             auto name = names.find(run.jobID);
-            std::cout << (name != names.end() ? printable(name->second)
+            std::cout << (name != names.end() ? ctl::printable(name->second, false)
                                               : "deleted job " + run.jobID.text())
                       << "  ";
         }
@@ -157,7 +157,7 @@ int runs(Arguments arguments) {
     } else if (records.empty() && filter.active()) {
         std::cout << "No runs match.\n";
     } else if (records.empty()) {
-        std::cout << (job ? "No runs of \"" + printable(job->name) + "\" yet.\n"
+        std::cout << (job ? "No runs of \"" + ctl::printable(job->name, false) + "\" yet.\n"
                           : "No runs yet.\n");
     } else {
         printText(records, names, !job);
