@@ -30,12 +30,7 @@ namespace {
 // 1,000 jobs that all fire between 3:00 and 3:59, so no slot falls within a measurement,
 // and two records each.
 struct Home {
-    test::CtlHome home;
-    test::ScopedEnv homeVariable{"HOME", home.home().string()};
-    test::ScopedEnv data{"XDG_DATA_HOME", (home.root / "data").string()};
-    test::ScopedEnv runtime{"XDG_RUNTIME_DIR", home.runtime().string()};
-    test::ScopedEnv config{"XDG_CONFIG_HOME", (home.root / "config").string()};
-    test::ScopedEnv shell{"SHELL", "/bin/false"};
+    test::ProcessHome home;
 
     Home() {
         home.harness("exit 0\n");

@@ -113,6 +113,17 @@ struct CtlHome {
     TempDir root;
 };
 
+// A CtlHome made this process's own while it lives, for code that reads its folders
+// from the environment, as the app does.
+struct ProcessHome : CtlHome {
+    ScopedEnv homeVariable{"HOME", home().string()};
+    ScopedEnv data{"XDG_DATA_HOME", (root / "data").string()};
+    ScopedEnv runtimeDir{"XDG_RUNTIME_DIR", runtime().string()};
+    ScopedEnv config{"XDG_CONFIG_HOME", (root / "config").string()};
+    // No login shell to ask for its PATH.
+    ScopedEnv shell{"SHELL", "/bin/false"};
+};
+
 // "add|Nightly|--folder|/x" as the arguments add, Nightly, --folder, /x.
 inline std::vector<std::string> split(std::string_view text) {
     std::vector<std::string> parts;

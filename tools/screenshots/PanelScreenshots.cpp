@@ -42,12 +42,7 @@ private:
 
 // One support folder of its own, made the process's while it lives.
 struct Scene {
-    test::CtlHome home;
-    test::ScopedEnv homeVariable{"HOME", home.home().string()};
-    test::ScopedEnv data{"XDG_DATA_HOME", (home.root / "data").string()};
-    test::ScopedEnv runtime{"XDG_RUNTIME_DIR", home.runtime().string()};
-    test::ScopedEnv config{"XDG_CONFIG_HOME", (home.root / "config").string()};
-    test::ScopedEnv shell{"SHELL", "/bin/false"};
+    test::ProcessHome home;
     int made = 0;
 
     Job job(const std::string& name, const std::string& cron, PermissionLevel permission,

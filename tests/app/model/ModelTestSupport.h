@@ -17,6 +17,7 @@
 namespace marrowbell::app::test {
 
 using marrowbell::test::CtlHome;
+using marrowbell::test::ProcessHome;
 using marrowbell::test::ScopedEnv;
 
 // Runs the main thread's events until `condition` holds, for at most `limit`.
@@ -62,15 +63,9 @@ public:
     }
 };
 
-// A home of its own for one model (see CtlHome), made the process's: the model reads
-// its folders from the environment.
-struct ModelHome : CtlHome {
-    ScopedEnv homeVariable{"HOME", CtlHome::home().string()};
-    ScopedEnv data{"XDG_DATA_HOME", (root / "data").string()};
-    ScopedEnv runtimeDir{"XDG_RUNTIME_DIR", runtime().string()};
-    ScopedEnv config{"XDG_CONFIG_HOME", (root / "config").string()};
-    // No login shell to ask for its PATH.
-    ScopedEnv shell{"SHELL", "/bin/false"};
+// A home of its own for one model, made the process's: the model reads its folders
+// from the environment.
+struct ModelHome : ProcessHome {
 
     RecordingNotifications notifications;
     Termination termination;
