@@ -73,6 +73,10 @@ bool isValid(std::string_view bytes) {
         }
         if (i >= n)
             break;
+        if (p[i] < 0x80) { // the last few bytes of an ASCII run
+            ++i;
+            continue;
+        }
         int length = sequenceAt(p + i, n - i);
         if (length < 0)
             return false;

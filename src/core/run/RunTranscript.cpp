@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -22,37 +23,56 @@ std::chrono::nanoseconds coarseNow() {
 
 } // namespace
 
-RunTranscript::RunTranscript(const std::filesystem::path& path)
-    : lastWrite_(coarseNow()) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0)
+namespace {
+
+int createFile(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
         throw std::system_error(errno, std::generic_category(), path.string());
-    ::fchmod(fd_, 0600); // an older file of the same name keeps its mode otherwise
+    ::fchmod(fd, 0600); // an older file of the same name keeps its mode otherwise
+    return fd;
+}
+
+bool writeWhole(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n > 0)
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        else if (!(n < 0 && errno == EINTR))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+RunTranscript::RunTranscript(const std::filesystem::path& path)
+    : fd_(createFile(path))
+    , lastWrite_(coarseNow()) {
     buffer_.reserve(bufferLimit + 4096);
+    writing_.reserve(bufferLimit + 4096);
+    writer_ = std::jthread([this] { writeHandedOver(); });
 }
 
 RunTranscript::~RunTranscript() {
-    std::lock_guard lock(mutex_);
-    writeBuffer();
-    if (fd_ >= 0)
-        ::close(fd_);
+    flush();
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+    ::close(fd_);
 }
 
 void RunTranscript::append(OutputChannel channel, std::string_view text) {
-    std::lock_guard lock(mutex_);
-    if (fd_ < 0)
-        return;
-    buffer_.append(transcriptPrefix(channel));
-    buffer_.append(text);
-    buffer_.push_back('\n');
-    if (buffer_.size() >= bufferLimit || coarseNow() - lastWrite_ >= flushInterval)
-        writeBuffer();
+    append(channel, std::span<const std::string_view>(&text, 1));
 }
 
 void RunTranscript::append(OutputChannel channel, std::span<const std::string_view> lines) {
     std::string_view prefix = transcriptPrefix(channel);
-    std::lock_guard lock(mutex_);
-    if (fd_ < 0)
+    std::unique_lock lock(mutex_);
+    if (failed_)
         return;
     for (std::string_view text : lines) {
         buffer_.append(prefix);
@@ -60,31 +80,48 @@ void RunTranscript::append(OutputChannel channel, std::span<const std::string_vi
         buffer_.push_back('\n');
         // Whole lines only, and the buffer stays bounded whatever the batch holds.
         if (buffer_.size() >= bufferLimit)
-            writeBuffer();
+            handOver(lock);
     }
-    if (coarseNow() - lastWrite_ >= flushInterval)
-        writeBuffer();
+    // Lines that waited long enough go now, unless the writer is still busy: then
+    // they go with the next hand-over, which follows its write at once.
+    if (!busy_ && coarseNow() - lastWrite_ >= flushInterval)
+        handOver(lock);
 }
 
 void RunTranscript::flush() {
-    std::lock_guard lock(mutex_);
-    writeBuffer();
+    std::unique_lock lock(mutex_);
+    handOver(lock);
+    changed_.wait(lock, [this] { return !busy_; });
 }
 
-void RunTranscript::writeBuffer() {
+void RunTranscript::handOver(std::unique_lock<std::mutex>& lock) {
+    changed_.wait(lock, [this] { return !busy_; });
     lastWrite_ = coarseNow();
-    std::size_t done = 0;
-    while (fd_ >= 0 && done < buffer_.size()) {
-        ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (!(n < 0 && errno == EINTR)) {
-            // The transcript ends here; readers ignore a partly written last line.
-            ::close(fd_);
-            fd_ = -1;
-        }
+    if (failed_)
+        buffer_.clear();
+    if (buffer_.empty())
+        return;
+    buffer_.swap(writing_);
+    busy_ = true;
+    changed_.notify_all();
+}
+
+void RunTranscript::writeHandedOver() {
+    pthread_setname_np(pthread_self(), "mb.transcript");
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return busy_ || closing_; });
+        if (!busy_)
+            return;
+        lock.unlock();
+        // The transcript ends at a failed write; readers ignore a partly written last line.
+        bool written = writeWhole(fd_, writing_);
+        writing_.clear();
+        lock.lock();
+        failed_ = failed_ || !written;
+        busy_ = false;
+        changed_.notify_all();
     }
-    buffer_.clear();
 }
 
 TranscriptReader::TranscriptReader(const std::filesystem::path& path, std::uint64_t end)

@@ -3,6 +3,7 @@
 #include "run/OutputChannel.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace marrowbell {
 
@@ -19,6 +21,11 @@ namespace marrowbell {
 // and written whole, so a writer killed at any moment leaves a file that is readable
 // up to its last complete line. A write that fails (a full disk) ends the writing
 // silently; the run goes on. Safe to call from several threads.
+//
+// A thread of its own writes the file while the caller fills the next buffer, so the
+// kernel's copy into the page cache does not hold up the reading of a harness that
+// prints as fast as it can. At most two buffers exist: a caller that fills one while
+// the other is still being written waits for it.
 class RunTranscript {
 public:
     static constexpr std::size_t bufferLimit = 64 * 1024;
@@ -34,16 +41,24 @@ public:
 
     void append(OutputChannel channel, std::string_view text);
     void append(OutputChannel channel, std::span<const std::string_view> lines);
-    // Writes what is buffered.
+    // Writes what is buffered; returns once it is in the file.
     void flush();
 
 private:
-    void writeBuffer(); // with the lock held
+    // Gives the buffer to the writer once it is idle; with `lock` held.
+    void handOver(std::unique_lock<std::mutex>& lock);
+    void writeHandedOver(); // the writer thread
 
-    std::mutex mutex_; // guards the buffer and the file, so lines never interleave
-    int fd_ = -1;
-    std::string buffer_;
+    const int fd_;
+    std::mutex mutex_; // guards everything below but the thread
+    std::condition_variable changed_;
+    std::string buffer_;  // appended to, whole lines only
+    std::string writing_; // the writer's while `busy_`
+    bool busy_ = false;
+    bool failed_ = false; // a write failed: the transcript ends there
+    bool closing_ = false;
     std::chrono::nanoseconds lastWrite_; // by the coarse monotonic clock
+    std::jthread writer_;
 };
 
 // Reads a transcript from its start up to `end` bytes (the whole file when none), one
