@@ -5,6 +5,9 @@
 
 namespace marrowbell::utf8 {
 
+// True when every byte of `bytes` is below 0x80 (and so well-formed UTF-8); fast.
+bool isAscii(std::string_view bytes);
+
 // True when `bytes` is well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
 bool isValid(std::string_view bytes);
 

@@ -6,6 +6,7 @@
 #include "endpoint/EndpointKind.h"
 #include "endpoint/EndpointStatus.h"
 #include "harness/SkillCatalog.h"
+#include "run/LineRelay.h"
 #include "run/Redactor.h"
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
@@ -287,6 +288,8 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
 
     const Redactor redact(apiKey(endpoint));
     RunOutcome outcome;
+    // The stream is parsed beside the reading, which the transcript and followers wait on.
+    LineRelay parsing([&stream](std::span<const std::string_view> lines) { stream.ingest(lines); });
     try {
         // The lines of each read go on together: one lock and one transcript append
         // per read, and no copy of a line that holds no secret.
@@ -305,7 +308,7 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
             command, static_cast<Seconds>(*limit),
             [&](std::span<const std::string_view> lines) {
                 std::span<const std::string_view> safe = redactAll(lines);
-                stream.ingest(safe);
+                parsing.push(safe);
                 if (onOutputLine)
                     for (std::string_view line : safe)
                         onOutputLine(line);
@@ -329,6 +332,7 @@ RunRecord JobRunner::run(const Job& job, const std::optional<Endpoint>& endpoint
         return finished(refused(job, now, error.what(), false, runID));
     }
 
+    parsing.finish();
     RunSummary summary = stream.summary();
     RunRecord record;
     record.id = runID;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <forward_list>
+#include <functional>
 #include <vector>
 
 namespace marrowbell {
@@ -22,10 +23,17 @@ OutputSink::OutputSink(LinesCallback onLines)
 namespace {
 
 // Hands `lines` over, each repaired as UTF-8 when it is not (rare: most output is).
-void deliver(const OutputSink::LinesCallback& onLines, std::vector<std::string_view>& lines) {
+// Lines inside `checked`, known to be ASCII, are not looked at again.
+void deliver(const OutputSink::LinesCallback& onLines, std::vector<std::string_view>& lines,
+             std::string_view checked = {}) {
     std::forward_list<std::string> repaired; // stable addresses for the views
+    std::less_equal<const char*> notAfter;   // a total order, unlike <= on pointers
+    auto inChecked = [&](std::string_view line) {
+        return notAfter(checked.data(), line.data()) &&
+               notAfter(line.data() + line.size(), checked.data() + checked.size());
+    };
     for (std::string_view& line : lines)
-        if (!utf8::isValid(line))
+        if (!inChecked(line) && !utf8::isValid(line))
             line = repaired.emplace_front(utf8::repaired(line));
     if (!lines.empty())
         onLines(lines);
@@ -84,7 +92,8 @@ void OutputSink::ingest(std::string_view bytes) {
     }
     for (const std::string& piece : oversized)
         lines.emplace_back(piece);
-    deliver(onLines_, lines);
+    // One pass over the whole read spares a check of each line in the common case.
+    deliver(onLines_, lines, utf8::isAscii(bytes) ? bytes : std::string_view());
 }
 
 void OutputSink::finish() {
