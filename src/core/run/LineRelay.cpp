@@ -1,12 +1,19 @@
 #include "run/LineRelay.h"
 
 #include <pthread.h>
+#include <system_error>
 
 namespace marrowbell {
 
 LineRelay::LineRelay(Consumer consumer)
-    : consumer_(std::move(consumer))
-    , thread_([this] { consume(); }) {}
+    : consumer_(std::move(consumer)) {
+    try {
+        thread_ = std::jthread([this] { consume(); });
+        threaded_ = true;
+    } catch (const std::system_error&) {
+        // No thread to be had: the lines are handed over as they come.
+    }
+}
 
 LineRelay::~LineRelay() {
     try {
@@ -18,6 +25,10 @@ LineRelay::~LineRelay() {
 void LineRelay::push(std::span<const std::string_view> lines) {
     if (lines.empty())
         return;
+    if (!threaded_) {
+        consumer_(lines);
+        return;
+    }
     Batch batch;
     {
         std::unique_lock lock(mutex_);

@@ -29,7 +29,8 @@ public:
     LineRelay(const LineRelay&) = delete;
     LineRelay& operator=(const LineRelay&) = delete;
 
-    // Copies `lines` for the consumer.
+    // Copies `lines` for the consumer (or, when no thread could be started, hands them
+    // over at once).
     void push(std::span<const std::string_view> lines);
     // Returns once the consumer has taken every line pushed; rethrows the first thing
     // it threw (the lines after that went nowhere). Nothing may be pushed after.
@@ -44,7 +45,8 @@ private:
     void consume(); // the thread
 
     const Consumer consumer_;
-    std::mutex mutex_; // guards everything below but the thread
+    bool threaded_ = false; // else the lines go to the consumer as they are pushed
+    std::mutex mutex_;      // guards everything below but the thread
     std::condition_variable changed_;
     std::deque<Batch> queued_;
     std::vector<Batch> spare_; // emptied batches, kept for their memory
