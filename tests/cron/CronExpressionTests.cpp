@@ -52,43 +52,31 @@ CronError refusal(const std::string& text) {
 }
 
 // One row per branch of the parser, "text|field|term"; with no field, the count of fields
-// is wrong and the term is the count found. Numbers beyond 64 bits are refused, not wrapped.
+// is wrong and the term is the count found.
+void expectRefused(const std::string& row) {
+    auto first = row.find('|'), last = row.rfind('|');
+    std::string field = row.substr(first + 1, last - first - 1), term = row.substr(last + 1);
+    EXPECT_EQ(refusal(row.substr(0, first)), field.empty()
+                                                 ? CronError::wrongFieldCount(std::stoll(term))
+                                                 : CronError::invalidField(field, term))
+        << row;
+}
+
 TEST(CronParse, RefusalNamesTheFirstBadFieldAndTerm) {
-    for (std::string row : {"0 9 * *||4",
-                            "0 0 0 0 0 0||6",
-                            "0 24 * * *|hour|24",
-                            "0 0 0 * *|day of month|0",
-                            "0 0 * 13 *|month|13",
-                            "0 9 * * 8|weekday|8",
-                            "0,99 * * * *|minute|99",
-                            "1,,2 * * * *|minute|",
-                            "*/0 * * * *|minute|*/0",
-                            "*/ * * * *|minute|*/",
-                            "1/2/3 * * * *|minute|1/2/3",
-                            "1-2-3 * * * *|minute|1-2-3",
-                            "5-1 * * * *|minute|5-1",
-                            "-5 * * * *|minute|-5",
-                            "0 1 2 3 4-|weekday|4-",
-                            "0 9 * jan *|month|jan",
-                            "0 9 * * *\n|weekday|*\n",
-                            "60 24 32 13 8|minute|60",
-                            "0 x,24 * * *|hour|x",
-                            "*/99999999999999999999 * * * *|minute|*/99999999999999999999",
-                            "9223372036854775807 * * * *|minute|9223372036854775807",
-                            "0 0 * * 0-9223372036854775808|weekday|0-9223372036854775808"}) {
-        auto first = row.find('|'), last = row.rfind('|');
-        std::string field = row.substr(first + 1, last - first - 1), term = row.substr(last + 1);
-        EXPECT_EQ(refusal(row.substr(0, first)), field.empty()
-                                                     ? CronError::wrongFieldCount(std::stoll(term))
-                                                     : CronError::invalidField(field, term))
-            << row;
-    }
+    for (const char* row :
+         {"0 9 * *||4", "0 0 0 0 0 0||6", "0 24 * * *|hour|24", "0 0 0 * *|day of month|0",
+          "0 0 * 13 *|month|13", "0 9 * * 8|weekday|8", "0,99 * * * *|minute|99",
+          "1,,2 * * * *|minute|", "*/0 * * * *|minute|*/0", "*/ * * * *|minute|*/",
+          "1/2/3 * * * *|minute|1/2/3", "1-2-3 * * * *|minute|1-2-3", "5-1 * * * *|minute|5-1",
+          "-5 * * * *|minute|-5", "0 1 2 3 4-|weekday|4-", "0 9 * jan *|month|jan",
+          "0 9 * * *\n|weekday|*\n", "60 24 32 13 8|minute|60", "0 x,24 * * *|hour|x"})
+        expectRefused(row);
+    // Numbers beyond 64 bits are refused, not wrapped or truncated.
+    expectRefused("*/99999999999999999999 * * * *|minute|*/99999999999999999999");
+    expectRefused("9223372036854775807 * * * *|minute|9223372036854775807");
+    expectRefused("0 0 * * 0-9223372036854775808|weekday|0-9223372036854775808");
     EXPECT_EQ(refusal(std::string("0 0\0 * * *", 10)),
               CronError::invalidField("hour", std::string("0\0", 2)));
-    EXPECT_STREQ(CronError::wrongFieldCount(4).what(),
-                 "A cron expression needs 5 fields (minute hour day month weekday); found 4.");
-    EXPECT_STREQ(CronError::invalidField("day of month", "0").what(),
-                 "The day of month field does not accept \"0\".");
 }
 
 TEST(CronParse, ArbitraryBytesNeverCrash) {
