@@ -49,11 +49,15 @@ TEST(Files, AtomicWritesReplaceTheWholeFileWithItsModeAndLeaveNoTemporary) {
     EXPECT_FALSE(files::read(dir / "missing"));
 }
 
-// Pretty output sorts keys and survives invalid UTF-8; what does not parse is none.
+// Pretty output sorts keys and survives invalid UTF-8; what does not parse is none. (The
+// strict reads are checked through the decoders of jobs, runs and settings.)
 TEST(Json, PrettyOutputSortsKeysAndSurvivesInvalidUtf8) {
     Json value = {{"b", 1}, {"a", std::string("x\xff")}};
     EXPECT_EQ(json::pretty(value), "{\n  \"a\": \"x\xEF\xBF\xBD\",\n  \"b\": 1\n}\n");
     EXPECT_FALSE(json::parse("{"));
+    Json o = {{"f", 2.5}, {"l", "x"}};
+    EXPECT_THROW(json::requiredInt(o, "f"), DecodeError) << "not a whole number";
+    EXPECT_THROW(json::optionalStrings(o, "l"), DecodeError) << "not a list";
 }
 
 TEST(DurationText, SecondsBelowAMinuteThenMinutesAndSeconds) {

@@ -85,8 +85,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SchedulerChangeMidRun,
                          ::testing::Values(Midway::deleted, Midway::paused, Midway::edited));
 
 // A due job runs once for its slot, with its endpoint (none when unknown) and the
-// default limits, and the run is reported.
-TEST(SchedulerService, DueJobRunsOnceForItsSlotAndReportsIt) {
+// default limits, and the run is reported. Missed slots yield one decision, not a backlog.
+TEST(SchedulerService, DueJobRunsOnceForItsSlotAndMissedSlotsYieldOneDecision) {
     SchedulerFixture f(at(5, 12, 0, 30));
     Endpoint endpoint{Uuid::random(), "Local", *Endpoint::validated("http://127.0.0.1:1234/v1"),
                       EndpointKind::lmStudio};
@@ -122,6 +122,30 @@ TEST(SchedulerService, DueJobRunsOnceForItsSlotAndReportsIt) {
     EXPECT_EQ(calls[0].endpoint, endpoint);
     EXPECT_EQ(calls[0].defaults.timeoutSeconds, 120);
     EXPECT_FALSE(calls[1].endpoint) << "an unknown endpoint is none";
+
+    // Missed slots beyond the grace (15m) are recorded as one skip, however many there
+    // were, and reported; a machine waking days later within the grace (as it is now) of
+    // the latest slot runs that one once.
+    f.setClock(at(5, 15, 20));
+    f.timers->fire();
+    f.service->waitUntilIdle();
+    auto all = f.runs(j);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].startedAt, at(5, 15, 0));
+    EXPECT_EQ(all[0].failureMessage, "Skipped — It was due 20m ago, past the 15m catch-up window.");
+    EXPECT_TRUE(all[0].exitCode == 0 && all[0].duration == 0 && !all[0].timedOut &&
+                !all[0].wasCancelled);
+    EXPECT_EQ(finished, 2);
+    EXPECT_EQ(f.runner->calls().size(), 2u);
+    EXPECT_EQ(f.timers->armed(), 40 * 60) << "planning moved on to 16:00";
+    f.settings->update([](AppSettings& s) { s.catchUpGraceSeconds = 3600; });
+    f.setClock(at(8, 9, 50));
+    f.timers->fire();
+    f.service->waitUntilIdle();
+    all = f.runs(j);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].startedAt, at(8, 9, 0));
+    EXPECT_FALSE(all[0].failureMessage);
 }
 
 // Two due jobs in one folder never run at once: the first in store order runs, the
@@ -174,37 +198,4 @@ TEST(SchedulerService, JobsInOneFolderTakeTurnsAndManualRunsTakeNoFolder) {
     EXPECT_EQ(f.runner->calls().size(), 4u) << "12:00 is not owed to the manual job";
     for (const Job& j : {manual, first, second, elsewhere})
         EXPECT_EQ(f.runs(j).size(), 1u) << j.name;
-}
-
-// Missed slots beyond the grace are recorded as one skip, however many there were; a
-// machine waking days later within the grace (as it is now) of the latest slot runs that
-// one once.
-TEST(SchedulerService, MissedSlotsYieldOneDecisionNotABacklog) {
-    SchedulerFixture f(at(5, 12, 20), false, /*grace=*/900);
-    Job j = job("hourly", "0 * * * *");
-    f.store->save(j);
-    f.history->record(test::ranAt(j.id, at(5, 8, 0)));
-    std::vector<RunRecord> finished;
-    f.service->setOnRunFinished([&](const Job&, const RunRecord& r) { finished.push_back(r); });
-    f.service->start();
-    f.timers->fire();
-    f.service->waitUntilIdle();
-    auto all = f.runs(j);
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].startedAt, at(5, 12, 0));
-    EXPECT_EQ(all[0].failureMessage, "Skipped — It was due 20m ago, past the 15m catch-up window.");
-    EXPECT_TRUE(all[0].exitCode == 0 && all[0].duration == 0 && !all[0].timedOut &&
-                !all[0].wasCancelled);
-    EXPECT_EQ(finished, std::vector{all[0]});
-    EXPECT_TRUE(f.runner->calls().empty());
-    EXPECT_EQ(f.timers->armed(), 40 * 60) << "planning moved on to 13:00";
-
-    f.settings->update([](AppSettings& s) { s.catchUpGraceSeconds = 3600; });
-    f.setClock(at(8, 9, 50));
-    f.timers->fire();
-    f.service->waitUntilIdle();
-    all = f.runs(j);
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0].startedAt, at(8, 9, 0));
-    EXPECT_FALSE(all[0].failureMessage);
 }
