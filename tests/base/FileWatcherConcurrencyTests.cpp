@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <future>
 #include <set>
 #include <thread>
 

@@ -52,37 +52,30 @@ TEST(SchedulerService, TimerIsArmedForTheNextSlotByEveryChange) {
     EXPECT_FALSE(f.timers->fire()) << "a pending tick is cancelled with the service";
 }
 
-// A job changed while it runs: the run goes on and is recorded once; afterwards the job
-// is planned from what the store holds.
-enum class Midway { deleted, paused, edited };
-
-class SchedulerChangeMidRun : public ::testing::TestWithParam<Midway> {};
-
-TEST_P(SchedulerChangeMidRun, RunFinishesIsRecordedOnceAndThenFollowsTheStore) {
-    SchedulerFixture f(at(5, 12, 0, 5), /*holdRuns=*/true);
-    Job j = job("hourly", "0 * * * *");
-    f.store->save(j);
-    f.service->start();
-    ASSERT_TRUE(f.timers->fire());
-    ASSERT_TRUE(f.runner->waitForCalls(1));
-    j.isPaused = GetParam() == Midway::paused;
-    j.schedule = CronExpression(GetParam() == Midway::edited ? "20 * * * *" : "0 * * * *");
-    if (GetParam() == Midway::deleted)
-        f.store->remove(j.id);
-    else
+// A job deleted, paused or edited while it runs: the run goes on and is recorded once;
+// afterwards the job is planned from what the store holds.
+TEST(SchedulerService, AJobChangedMidRunFinishesIsRecordedOnceAndThenFollowsTheStore) {
+    for (std::string change : {"deleted", "paused", "edited"}) {
+        SCOPED_TRACE(change);
+        SchedulerFixture f(at(5, 12, 0, 5), /*holdRuns=*/true);
+        Job j = job("hourly", "0 * * * *");
         f.store->save(j);
-    EXPECT_TRUE(f.service->isRunning(j.id)) << "a change never cancels the run";
-    f.runner->release();
-    f.service->waitUntilIdle();
-    ASSERT_EQ(f.runs(j).size(), 1u);
-    EXPECT_FALSE(f.runs(j)[0].wasCancelled);
-    EXPECT_EQ(f.runner->calls().size(), 1u);
-    EXPECT_EQ(f.timers->armed(),
-              GetParam() == Midway::edited ? std::optional<Seconds>(20 * 60 - 5) : std::nullopt);
+        f.service->start();
+        ASSERT_TRUE(f.timers->fire());
+        ASSERT_TRUE(f.runner->waitForCalls(1));
+        j.isPaused = change == "paused";
+        j.schedule = CronExpression(change == "edited" ? "20 * * * *" : "0 * * * *");
+        change == "deleted" ? f.store->remove(j.id) : f.store->save(j);
+        EXPECT_TRUE(f.service->isRunning(j.id)) << "a change never cancels the run";
+        f.runner->release();
+        f.service->waitUntilIdle();
+        ASSERT_EQ(f.runs(j).size(), 1u);
+        EXPECT_FALSE(f.runs(j)[0].wasCancelled);
+        EXPECT_EQ(f.runner->calls().size(), 1u);
+        EXPECT_EQ(f.timers->armed(),
+                  change == "edited" ? std::optional<Seconds>(20 * 60 - 5) : std::nullopt);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, SchedulerChangeMidRun,
-                         ::testing::Values(Midway::deleted, Midway::paused, Midway::edited));
 
 // A due job runs once for its slot, with its endpoint (none when unknown) and the
 // default limits, and the run is reported. Missed slots yield one decision, not a backlog.

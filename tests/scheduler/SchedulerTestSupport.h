@@ -31,13 +31,6 @@ inline Job job(const std::string& name, const std::string& cron,
     return j;
 }
 
-inline RunRecord ranAt(const Uuid& jobID, Instant startedAt) {
-    RunRecord record;
-    record.jobID = jobID;
-    record.startedAt = startedAt;
-    return record;
-}
-
 // Timers that fire only when the test says so, on the test's thread: the test is the
 // serial queue. A timer's handler is shared with its handle, so firing survives the handle.
 class ManualTimerQueue : public TimerQueue {
@@ -128,7 +121,9 @@ public:
         }
         if (onOutputLine)
             onOutputLine("hello from " + job.name);
-        RunRecord record = ranAt(job.id, now);
+        RunRecord record;
+        record.jobID = job.id;
+        record.startedAt = now;
         record.duration = 0.1;
         record.wasCancelled = stop.stop_requested();
         record.exitCode = record.wasCancelled ? -1 : 0;
