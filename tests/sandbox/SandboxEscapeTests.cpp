@@ -1,7 +1,6 @@
 #include "SandboxFixture.h"
 
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
