@@ -79,46 +79,41 @@ TEST_F(StoreFileTest, BoundedReadsAnswerAtOnceWithoutReadingWhatIsNotAPlainSmall
     EXPECT_EQ(read("missing"), std::pair(S::missing, 0ul));
 }
 
-struct DamagedCase {
-    const char* label;
-    std::string content;
-    Numbers kept;     // what decoded
-    const char* told; // in the problem reported
-};
-
-class DamagedStoreFile : public StoreFileTest, public testing::WithParamInterface<DamagedCase> {};
-
-// A copy of the file as it was is set aside (private, named in the one problem
+// A copy of a damaged file as it was is set aside (private, named in the one problem
 // reported) and never written over; the store keeps what decoded, repaired at once, so
 // the next reader is not told again.
-TEST_P(DamagedStoreFile, IsSetAsideAndTheStoreKeepsWhatDecoded) {
-    test::writeFile(path, GetParam().content);
-    NumbersFile file(path);
-    EXPECT_EQ(file.load(), GetParam().kept);
-    ASSERT_EQ(file.problems().size(), 1u);
-    auto aside = test::setAside(path);
-    ASSERT_EQ(aside.size(), 1u);
-    for (const std::string& told : {aside[0].string(), std::string(GetParam().told)})
-        EXPECT_NE(file.problems()[0].find(told), std::string::npos) << file.problems()[0];
-    EXPECT_EQ(files::read(aside[0]), GetParam().content);
-    EXPECT_EQ(modeOf(aside[0]), 0600u);
-    Numbers kept = GetParam().kept;
-    kept.push_back(7);
-    EXPECT_EQ(file.append(7), kept);
-    EXPECT_EQ(files::read(aside[0]), GetParam().content);
-    NumbersFile again(path);
-    EXPECT_EQ(again.load(), kept);
-    EXPECT_TRUE(again.problems().empty());
+TEST_F(StoreFileTest, ADamagedFileIsSetAsideAndTheStoreKeepsWhatDecoded) {
+    struct {
+        const char* name;
+        std::string content;
+        Numbers kept;     // what decoded
+        const char* told; // in the problem reported
+    } const cases[] = {{"not JSON", "[1, 2", {}, ""},
+                       {"wrong document", "{\"numbers\": [1]}", {}, ""},
+                       {"over the cap", "[" + std::string(2000, ' ') + "]", {}, ""},
+                       {"some entries", "[1, \"two\", 3, null]", {1, 3}, "2 entries"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::path file = dir / c.name;
+        test::writeFile(file, c.content);
+        NumbersFile store(file);
+        EXPECT_EQ(store.load(), c.kept);
+        ASSERT_EQ(store.problems().size(), 1u);
+        auto aside = test::setAside(file);
+        ASSERT_EQ(aside.size(), 1u);
+        for (const std::string& told : {aside[0].string(), std::string(c.told)})
+            EXPECT_NE(store.problems()[0].find(told), std::string::npos) << store.problems()[0];
+        EXPECT_EQ(files::read(aside[0]), c.content);
+        EXPECT_EQ(modeOf(aside[0]), 0600u);
+        Numbers kept = c.kept;
+        kept.push_back(7);
+        EXPECT_EQ(store.append(7), kept);
+        EXPECT_EQ(files::read(aside[0]), c.content);
+        NumbersFile again(file);
+        EXPECT_EQ(again.load(), kept);
+        EXPECT_TRUE(again.problems().empty());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    StoreFile, DamagedStoreFile,
-    testing::Values(DamagedCase{"NotJson", "[1, 2", {}, ""},
-                    DamagedCase{"WrongDocument", "{\"numbers\": [1]}", {}, ""},
-                    DamagedCase{"OverTheCap", "[" + std::string(2000, ' ') + "]", {}, ""},
-                    DamagedCase{
-                        "SomeEntriesDoNotDecode", "[1, \"two\", 3, null]", {1, 3}, "2 entries"}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 // A file the store cannot read, or may not replace, stays exactly as it is, and changes
 // fail with the reason.
