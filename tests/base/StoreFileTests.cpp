@@ -48,14 +48,6 @@ protected:
     test::TempDir dir;
     fs::path path = dir / "numbers.json";
 
-    // The files set aside beside `path`.
-    std::vector<fs::path> setAside() const {
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            if (entry.path().filename().string().starts_with("numbers.json.damaged-"))
-                found.push_back(entry.path());
-        return found;
-    }
     // What a change to a file the store must not replace throws.
     std::string refusedChange(NumbersFile& file) {
         try {
@@ -67,91 +59,60 @@ protected:
     }
 };
 
-struct SpecialFile {
-    const char* label;
-    void (*make)(const fs::path& path);
-    files::Content::State state;
-};
-
-class BoundedRead : public StoreFileTest, public testing::WithParamInterface<SpecialFile> {};
-
 // Nothing here may block or read without end: a FIFO with no writer, an endless device.
-TEST_P(BoundedRead, AnswersAtOnceWithoutReadingWhatIsNotAPlainSmallFile) {
-    GetParam().make(path);
-    files::Content content = files::readBounded(path, 1024);
-    EXPECT_EQ(content.state, GetParam().state);
-    EXPECT_TRUE(content.bytes.empty() || content.state == files::Content::State::read);
+TEST_F(StoreFileTest, BoundedReadsAnswerAtOnceWithoutReadingWhatIsNotAPlainSmallFile) {
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero");
+    test::writeFile(dir / "over", std::string(1025, ' '));
+    test::writeFile(dir / "at", std::string(1024, ' '));
+    fs::create_symlink(dir / "at", dir / "link");
+    auto read = [&](const char* name) {
+        files::Content content = files::readBounded(dir / name, 1024);
+        return std::pair(content.state, content.bytes.size());
+    };
+    using S = files::Content::State;
+    EXPECT_EQ(read("fifo"), std::pair(S::notRegular, 0ul));
+    EXPECT_EQ(read("zero"), std::pair(S::notRegular, 0ul));
+    EXPECT_EQ(read("over"), std::pair(S::tooLarge, 0ul));
+    EXPECT_EQ(read("at"), std::pair(S::read, 1024ul));
+    EXPECT_EQ(read("link"), std::pair(S::read, 1024ul));
+    EXPECT_EQ(read("missing"), std::pair(S::missing, 0ul));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, BoundedRead,
-    testing::Values(
-        SpecialFile{"Fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
-                    files::Content::State::notRegular},
-        SpecialFile{"LinkToDevZero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); },
-                    files::Content::State::notRegular},
-        SpecialFile{"OverTheCap",
-                    [](const fs::path& p) { test::writeFile(p, std::string(1025, ' ')); },
-                    files::Content::State::tooLarge},
-        SpecialFile{"AtTheCap",
-                    [](const fs::path& p) { test::writeFile(p, std::string(1024, ' ')); },
-                    files::Content::State::read},
-        SpecialFile{"LinkToAFile",
-                    [](const fs::path& p) {
-                        test::writeFile(p.string() + ".real", "[]");
-                        fs::create_symlink(p.string() + ".real", p);
-                    },
-                    files::Content::State::read},
-        SpecialFile{"Missing", [](const fs::path&) {}, files::Content::State::missing}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-struct DamagedCase {
-    const char* label;
-    std::string content;
-    Numbers kept;     // what decoded
-    const char* told; // in the problem reported
-};
-
-class DamagedStoreFile : public StoreFileTest, public testing::WithParamInterface<DamagedCase> {};
-
-// A copy of the file as it was is set aside (private, named in the one problem
+// A copy of a damaged file as it was is set aside (private, named in the one problem
 // reported) and never written over; the store keeps what decoded, repaired at once, so
 // the next reader is not told again.
-TEST_P(DamagedStoreFile, IsSetAsideAndTheStoreKeepsWhatDecoded) {
-    test::writeFile(path, GetParam().content);
-    NumbersFile file(path);
-    EXPECT_EQ(file.load(), GetParam().kept);
-    ASSERT_EQ(file.problems().size(), 1u);
-    auto aside = setAside();
-    ASSERT_EQ(aside.size(), 1u);
-    for (const std::string& told : {aside[0].string(), std::string(GetParam().told)})
-        EXPECT_NE(file.problems()[0].find(told), std::string::npos) << file.problems()[0];
-    EXPECT_EQ(files::read(aside[0]), GetParam().content);
-    EXPECT_EQ(modeOf(aside[0]), 0600u);
-    Numbers kept = GetParam().kept;
-    kept.push_back(7);
-    EXPECT_EQ(file.append(7), kept);
-    EXPECT_EQ(files::read(aside[0]), GetParam().content);
-    NumbersFile again(path);
-    EXPECT_EQ(again.load(), kept);
-    EXPECT_TRUE(again.problems().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    StoreFile, DamagedStoreFile,
-    testing::Values(DamagedCase{"NotJson", "[1, 2", {}, ""},
-                    DamagedCase{"WrongDocument", "{\"numbers\": [1]}", {}, ""},
-                    DamagedCase{"OverTheCap", "[" + std::string(2000, ' ') + "]", {}, ""},
-                    DamagedCase{
-                        "SomeEntriesDoNotDecode", "[1, \"two\", 3, null]", {1, 3}, "2 entries"}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST_F(StoreFileTest, AnEmptyFileIsNoFile) {
-    test::writeFile(path, "");
-    NumbersFile file(path);
-    EXPECT_EQ(file.load(), Numbers{});
-    EXPECT_TRUE(file.problems().empty());
-    EXPECT_TRUE(setAside().empty());
+TEST_F(StoreFileTest, ADamagedFileIsSetAsideAndTheStoreKeepsWhatDecoded) {
+    struct {
+        const char* name;
+        std::string content;
+        Numbers kept;     // what decoded
+        const char* told; // in the problem reported
+    } const cases[] = {{"not JSON", "[1, 2", {}, ""},
+                       {"wrong document", "{\"numbers\": [1]}", {}, ""},
+                       {"over the cap", "[" + std::string(2000, ' ') + "]", {}, ""},
+                       {"some entries", "[1, \"two\", 3, null]", {1, 3}, "2 entries"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::path file = dir / c.name;
+        test::writeFile(file, c.content);
+        NumbersFile store(file);
+        EXPECT_EQ(store.load(), c.kept);
+        ASSERT_EQ(store.problems().size(), 1u);
+        auto aside = test::setAside(file);
+        ASSERT_EQ(aside.size(), 1u);
+        for (const std::string& told : {aside[0].string(), std::string(c.told)})
+            EXPECT_NE(store.problems()[0].find(told), std::string::npos) << store.problems()[0];
+        EXPECT_EQ(files::read(aside[0]), c.content);
+        EXPECT_EQ(modeOf(aside[0]), 0600u);
+        Numbers kept = c.kept;
+        kept.push_back(7);
+        EXPECT_EQ(store.append(7), kept);
+        EXPECT_EQ(files::read(aside[0]), c.content);
+        NumbersFile again(file);
+        EXPECT_EQ(again.load(), kept);
+        EXPECT_TRUE(again.problems().empty());
+    }
 }
 
 // A file the store cannot read, or may not replace, stays exactly as it is, and changes
@@ -172,7 +133,7 @@ TEST_F(StoreFileTest, AFileThatCannotBeReadIsNeverReplaced) {
     EXPECT_EQ(refusing.problems().size(), 1u);
     EXPECT_NE(refusedChange(refusing), "accepted");
     EXPECT_EQ(files::read(path), "{oops");
-    EXPECT_TRUE(setAside().empty());
+    EXPECT_TRUE(test::setAside(path).empty());
 }
 
 // Permissions do not stop root: the unreadable file is tried by an unprivileged child.
@@ -197,10 +158,13 @@ TEST_F(StoreFileTest, AFileWithoutReadPermissionIsNeverReplaced) {
 }
 
 // Each change re-reads the file: two stores on one file (as two processes would be)
-// keep each other's changes.
+// keep each other's changes. An empty file is no file, not a damaged one.
 TEST_F(StoreFileTest, ChangesStartFromTheFileAsItIsNow) {
+    test::writeFile(path, "");
     NumbersFile first(path), second(path);
     EXPECT_EQ(first.load(), Numbers{});
+    EXPECT_TRUE(first.problems().empty());
+    EXPECT_TRUE(test::setAside(path).empty());
     EXPECT_EQ(second.load(), Numbers{});
     first.append(1);
     EXPECT_EQ(second.append(2), (Numbers{1, 2}));
@@ -226,21 +190,16 @@ TEST(StoreFile, AFailedWriteThrowsTheMessageForTheUserAndKeepsTheFile) {
     EXPECT_EQ(NumbersFile(disk / "numbers.json").load(), Numbers{1});
 }
 
-TEST_F(StoreFileTest, FileLockIsSeenByOtherProcessesAndItsFileIsPrivate) {
+// A lock is held by an open file, not the process: another open file of this same
+// process sees it, as another process would.
+TEST_F(StoreFileTest, FileLockIsSeenThroughAnotherOpenFileAndItsFileIsPrivate) {
     FileLock held(path);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Another open file description: F_OFD_GETLK reports the lock held above.
-        int fd = ::open(FileLock::lockFileFor(path).c_str(), O_RDWR);
-        struct flock probe {};
-        probe.l_type = F_WRLCK;
-        ::_exit(fd >= 0 && ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_WRLCK ? 0
-                                                                                            : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child did not see the lock";
+    int fd = ::open(FileLock::lockFileFor(path).c_str(), O_RDWR | O_CLOEXEC);
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    EXPECT_EQ(::fcntl(fd, F_OFD_GETLK, &probe), 0);
+    ::close(fd);
+    EXPECT_EQ(probe.l_type, F_WRLCK) << "the lock was not seen";
     EXPECT_EQ(modeOf(FileLock::lockFileFor(path)), 0600u);
 }
 

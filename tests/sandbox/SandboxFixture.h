@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <linux/landlock.h>
+#include <map>
 #include <optional>
 #include <string>
 #include <sys/syscall.h>
@@ -36,11 +37,8 @@ inline std::optional<std::string> landlockMissing() {
 
 // Who starts the launcher: this test process, or the user "nobody".
 enum class Runner { current, unprivileged };
-inline std::string runnerName(Runner runner) {
-    return runner == Runner::current ? "AsThisUser" : "AsUnprivilegedUser";
-}
 inline std::string nameOf(const ::testing::TestParamInfo<Runner>& info) {
-    return runnerName(info.param);
+    return info.param == Runner::current ? "AsThisUser" : "AsUnprivilegedUser";
 }
 
 // The prefix that runs a command as "nobody" for that runner.
@@ -63,11 +61,10 @@ inline fs::path sandboxScratchFolder() {
 // needs root and setpriv, and containers may forbid the namespaces the launcher needs
 // to cover folders (it then refuses every run that has one to cover).
 inline std::optional<std::string> runnerUnavailable(Runner runner) {
-    static std::optional<std::string> reasons[2];
-    static bool probed[2] = {false, false};
-    auto& reason = reasons[static_cast<int>(runner)];
-    if (std::exchange(probed[static_cast<int>(runner)], true))
-        return reason;
+    static std::map<Runner, std::optional<std::string>> probed;
+    if (probed.contains(runner))
+        return probed[runner];
+    auto& reason = probed[runner];
     if (runner == Runner::unprivileged && ::geteuid() != 0)
         return reason = "switching to an unprivileged user needs root";
     TempDir folder(sandboxScratchFolder());
@@ -77,8 +74,7 @@ inline std::optional<std::string> runnerUnavailable(Runner runner) {
                    {builtBinary("marrowbell-sandbox").string(), "-p",
                     SandboxPolicy{{}, {folder.path().string()}, {}, {}}.text(), "/bin/true"});
     if (ProcessResult result = runProcess(command); result.exitStatus != 0)
-        reason =
-            "the launcher cannot cover a folder " + runnerName(runner) + " here: " + result.err;
+        reason = "the launcher cannot cover a folder as this runner here: " + result.err;
     return reason;
 }
 
@@ -191,6 +187,15 @@ protected:
 
 private:
     int scripts_ = 0;
+};
+
+// A test run by each runner, skipped where that runner is not available.
+class RunnerTest : public SandboxFixture, public ::testing::TestWithParam<Runner> {
+protected:
+    void SetUp() override {
+        if (auto reason = prepare(GetParam()))
+            GTEST_SKIP() << *reason;
+    }
 };
 
 } // namespace marrowbell::test

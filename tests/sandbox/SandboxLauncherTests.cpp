@@ -5,16 +5,12 @@ using namespace marrowbell::test;
 
 namespace {
 
-class SandboxLauncher : public SandboxFixture, public ::testing::TestWithParam<Runner> {
-protected:
-    void SetUp() override {
-        if (auto reason = prepare(GetParam()))
-            GTEST_SKIP() << *reason;
-    }
-};
+class SandboxLauncher : public RunnerTest {};
 
 } // namespace
 
+// Writes go to the workspace and the run's own temporary folder only, from the tool and
+// from every process it starts.
 TEST_P(SandboxLauncher, ScopedWriteWritesTheWorkspaceAndItsOwnTemporaryFolderOnly) {
     auto result = launch(profile(true), R"sh(
         echo inside > "$W/new" && echo wrote-workspace
@@ -24,30 +20,25 @@ TEST_P(SandboxLauncher, ScopedWriteWritesTheWorkspaceAndItsOwnTemporaryFolderOnl
         echo outside > "$T/new" || echo refused-shared-temporary
         echo outside > "$O/new" || echo refused-outside
         echo outside > "$H/new" || echo refused-home
-        echo outside >> "$O/existing" || echo refused-append)sh");
+        echo outside >> "$O/existing" || echo refused-append
+        sh -c 'echo child > "$1/child"' - "$O"
+        (echo background > "$O/background") & wait
+        setsid sh -c 'echo session > "$1/session"' - "$O"
+        sh -c 'sh -c "echo grandchild > $1/grandchild"' - "$O"
+        sh -c 'echo child > "$1/child"' - "$W" && echo child-wrote-workspace)sh");
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, "wrote-workspace\nchanged-tree\nwrote-temporary\nwrote-null\n"
                           "refused-shared-temporary\nrefused-outside\nrefused-home\n"
-                          "refused-append\n");
+                          "refused-append\nchild-wrote-workspace\n");
     EXPECT_NE(result.err.find("Permission denied"), std::string::npos) << result.err;
     EXPECT_EQ(files::read(work / "new"), "inside\n");
     EXPECT_EQ(damage(), "");
     EXPECT_FALSE(fs::exists(home / "new"));
 }
 
-TEST_P(SandboxLauncher, ReadOnlyRunReadsButCannotWriteTheWorkspace) {
-    auto result = launch(profile(false), R"sh(
-        cat "$W/file"; echo
-        echo changed > "$W/file" || echo refused-change
-        rm "$W/file" || echo refused-remove
-        echo scratch > "$TMPDIR/scratch" && echo wrote-temporary)sh");
-    EXPECT_EQ(result.out, "work-file\nrefused-change\nrefused-remove\nwrote-temporary\n")
-        << result.err;
-    EXPECT_EQ(damage(), "");
-}
-
 // A denied folder looks empty, nested denied folders and files too, while what lies
-// around them stays readable; so does a working folder inside one.
+// around them stays readable; so does a working folder inside one, and a workspace
+// inside one is readable and writable.
 TEST_P(SandboxLauncher, DeniedFoldersLookEmptyWhileTheirSurroundingsStayReadable) {
     writeFile(home / ".mozilla" / "inner" / "key", "secret-key");
     writeFile(home / "Videos", "secret-key");
@@ -67,25 +58,27 @@ TEST_P(SandboxLauncher, DeniedFoldersLookEmptyWhileTheirSurroundingsStayReadable
     result = launch(profile(true), R"sh(cat key || echo refused-relative; echo "[$(ls -A)]")sh", {},
                     "", {}, home / ".mozilla");
     EXPECT_EQ(result.out, "refused-relative\n[]\n") << result.err;
-}
-
-TEST_P(SandboxLauncher, WorkspaceInsideADeniedFolderStaysReadable) {
     fs::path project = home / ".mozilla" / "project";
     writeFile(project / "source.txt", "source");
-    handOver(project);
-    auto result = launch(profile(true, {}, project), R"sh(
+    handOver(home / ".mozilla");
+    result = launch(profile(true, {}, project), R"sh(
         cat "$H/.mozilla/project/source.txt"; echo
         cat "$H/.mozilla/key"; echo
         echo more > "$H/.mozilla/project/more" && echo wrote-project)sh");
     EXPECT_EQ(result.out, "source\nsecret-key\nwrote-project\n") << result.err;
 }
 
-// Harness state folders are writable, even rewritten by rename; a missing one is made
-// where its parent exists, and nothing is made where it does not.
-TEST_P(SandboxLauncher, HarnessStateFoldersAreWritable) {
+// A read-only run reads the workspace but cannot change it. Harness state folders are
+// writable, even rewritten by rename; a missing one is made where its parent exists, and
+// nothing is made where it does not.
+TEST_P(SandboxLauncher, ReadOnlyRunWritesOnlyItsHarnessStateFolders) {
     writeFile(home / ".tool" / "settings.json", "{\"v\":1}");
     handOver(home / ".tool");
     auto result = launch(profile(false, {"~/.tool", "~/.fresh", "~/.absent/state"}), R"sh(
+        cat "$W/file"; echo
+        echo changed > "$W/file" || echo refused-change
+        rm "$W/file" || echo refused-remove
+        echo scratch > "$TMPDIR/scratch" && echo wrote-temporary
         for v in 2 3; do
             printf '{"v":%s}' $v > "$H/.tool/settings.json.tmp" &&
                 mv "$H/.tool/settings.json.tmp" "$H/.tool/settings.json"
@@ -95,19 +88,10 @@ TEST_P(SandboxLauncher, HarnessStateFoldersAreWritable) {
         mkdir -p "$H/.absent/state" || echo refused-absent
         ls -A "$H" | tr '\n' ' ')sh");
     EXPECT_EQ(result.out,
+              "work-file\nrefused-change\nrefused-remove\nwrote-temporary\n"
               "{\"v\":3}\nwrote-fresh\nrefused-absent\n.fresh .mozilla .tool notes.txt ")
         << result.err;
     EXPECT_FALSE(fs::exists(home / ".absent"));
-}
-
-TEST_P(SandboxLauncher, ChildProcessesAreBoundToo) {
-    auto result = launch(profile(true), R"sh(
-        sh -c 'echo child > "$1/child"' - "$O"
-        (echo background > "$O/background") & wait
-        setsid sh -c 'echo session > "$1/session"' - "$O"
-        sh -c 'sh -c "echo grandchild > $1/grandchild"' - "$O"
-        sh -c 'echo child > "$1/child"' - "$W" && echo child-wrote-workspace)sh");
-    EXPECT_EQ(result.out, "child-wrote-workspace\n") << result.err;
     EXPECT_EQ(damage(), "");
 }
 

@@ -38,54 +38,42 @@ struct Leftover {
     }
 };
 
-struct Recovery {
-    const char* name;
-    std::uint64_t startTimeShift; // 0: the journal names this very process
-    bool ended;
-};
-
-class RunJournalRecovery : public testing::TestWithParam<Recovery> {};
-
 } // namespace
 
 // A run left in the journal is recorded as interrupted, once; its harness's group is
-// ended only when it is still the same process. A slot already recorded is not again.
-TEST_P(RunJournalRecovery, EndsTheLeftoverGroupOnlyWhenItIsTheSameProcess) {
-    test::TempDir dir;
-    Leftover harness;
-    ASSERT_GT(harness.pid, 0);
-    RunHistory history;
-    const Uuid job = Uuid::random();
-    const Instant slot{800000000};
-    RunRecord finished;
-    finished.jobID = Uuid::random();
-    finished.startedAt = slot;
-    history.record(finished);
-    {
-        RunJournal crashed(dir / RunJournal::fileName);
-        RunProcess process;
-        process.group = harness.pid;
-        process.groupStartTime = *RunProcess::startTime(harness.pid) + GetParam().startTimeShift;
-        crashed.add({Uuid::random(), job, slot, process});
-        crashed.add({Uuid::random(), finished.jobID, slot, RunProcess{}});
+// ended only when it is still the same process (not when the id was reused: another
+// start time). A slot already recorded is not recorded again.
+TEST(RunJournal, RecoveryEndsTheLeftoverGroupOnlyWhenItIsTheSameProcess) {
+    for (auto [startTimeShift, ended] : {std::pair<std::uint64_t, bool>{0, true}, {1, false}}) {
+        test::TempDir dir;
+        Leftover harness;
+        ASSERT_GT(harness.pid, 0);
+        RunHistory history;
+        const Uuid job = Uuid::random();
+        const Instant slot{800000000};
+        RunRecord finished;
+        finished.jobID = Uuid::random();
+        finished.startedAt = slot;
+        history.record(finished);
+        {
+            RunJournal crashed(dir / RunJournal::fileName);
+            RunProcess process;
+            process.group = harness.pid;
+            process.groupStartTime = *RunProcess::startTime(harness.pid) + startTimeShift;
+            crashed.add({Uuid::random(), job, slot, process});
+            crashed.add({Uuid::random(), finished.jobID, slot, RunProcess{}});
+        }
+        std::vector<RunRecord> recorded = RunJournal(dir / RunJournal::fileName).recover(history);
+        // A killed process ends a moment later; one spared must still run a moment later.
+        EXPECT_EQ(test::eventually([&] { return !harness.running(); },
+                                   std::chrono::milliseconds(ended ? 30000 : 200)),
+                  ended);
+        ASSERT_EQ(recorded.size(), 1u);
+        EXPECT_EQ(recorded[0].jobID, job);
+        EXPECT_EQ(recorded[0].startedAt, slot);
+        EXPECT_EQ(recorded[0].failureMessage, RunJournal::interruptedMessage);
+        EXPECT_EQ(history.allRuns(), (std::vector{finished, recorded[0]}));
+        EXPECT_TRUE(RunJournal(dir / RunJournal::fileName).recover(history).empty());
+        EXPECT_EQ(history.allRuns().size(), 2u);
     }
-    std::vector<RunRecord> recorded = RunJournal(dir / RunJournal::fileName).recover(history);
-    // A killed process ends a moment later; one spared must still run a moment later.
-    if (GetParam().ended)
-        EXPECT_TRUE(test::eventually([&] { return !harness.running(); }));
-    else
-        EXPECT_FALSE(test::eventually([&] { return !harness.running(); },
-                                      std::chrono::milliseconds(200)));
-    ASSERT_EQ(recorded.size(), 1u);
-    EXPECT_EQ(recorded[0].jobID, job);
-    EXPECT_EQ(recorded[0].startedAt, slot);
-    EXPECT_EQ(recorded[0].failureMessage, RunJournal::interruptedMessage);
-    EXPECT_EQ(history.allRuns(), (std::vector{finished, recorded[0]}));
-    EXPECT_TRUE(RunJournal(dir / RunJournal::fileName).recover(history).empty());
-    EXPECT_EQ(history.allRuns().size(), 2u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, RunJournalRecovery,
-                         testing::Values(Recovery{"sameProcess", 0, true},
-                                         Recovery{"reusedId", 1, false}),
-                         [](const auto& info) { return std::string(info.param.name); });

@@ -26,81 +26,47 @@ struct FollowingScheduler : test::SchedulerFixture {
         settings->follow(watcher);
         service->start();
     }
-    fs::path own() const { return store->fileFor(halfPast.id); }
-    // The job moved to 11:15, as another program would write it.
-    std::string quarterPast() const {
-        Job j = halfPast;
-        j.schedule = CronExpression("15 11 * * *");
-        return text(j);
-    }
-
     Job halfPast = job("half past", "30 11 * * *");
     FileWatcher watcher;
 };
 
-struct DiskChange {
-    const char* label;
-    // What another program does to the folder; returns the file it leaves behind, if any.
-    fs::path (*act)(FollowingScheduler&);
-    std::optional<Seconds> armed; // the plan that must follow
-    std::size_t jobs;
-};
-
-class SchedulerFollowsDisk : public ::testing::TestWithParam<DiskChange> {};
-
-// The scheduler plans exactly what is on disk a moment later, and whatever it does
-// next (a tick, a run, a re-plan) leaves a foreign file as it found it.
-TEST_P(SchedulerFollowsDisk, PlansWhatIsOnDiskAndLeavesTheFileAlone) {
+// Each way another program changes the folder: the scheduler plans exactly what is on
+// disk a moment later, and whatever it does next (a tick, a run, a re-plan) leaves the
+// file it changed as it found it.
+TEST(SchedulerFollowsDisk, PlansWhatIsOnDiskAndLeavesTheFilesAlone) {
     FollowingScheduler f;
     ASSERT_EQ(f.timers->armed(), 1800);
-    fs::path left = GetParam().act(f);
-    std::optional<std::string> written = files::read(left);
-    ASSERT_TRUE(eventually([&] { return f.timers->armed() == GetParam().armed; }))
-        << "armed " << f.timers->armed().value_or(-1);
-    EXPECT_EQ(f.store->jobs().size(), GetParam().jobs);
-    f.timers->fire();
-    f.service->waitUntilIdle();
-    EXPECT_EQ(files::read(left), written) << "never rewritten";
-    EXPECT_EQ(f.store->jobs().size(), GetParam().jobs);
+    fs::path own = f.store->fileFor(f.halfPast.id), added = f.store->directory() / "by hand.json";
+    Job quarterPast = f.halfPast;
+    quarterPast.schedule = CronExpression("15 11 * * *");
+    auto follows = [&](const char* change, const fs::path& left, std::optional<Seconds> armed,
+                       std::size_t jobs) {
+        SCOPED_TRACE(change);
+        std::optional<std::string> written = files::read(left);
+        ASSERT_TRUE(eventually([&] { return f.timers->armed() == armed; }))
+            << "armed " << f.timers->armed().value_or(-1);
+        EXPECT_EQ(f.store->jobs().size(), jobs);
+        f.timers->fire();
+        f.service->waitUntilIdle();
+        EXPECT_EQ(files::read(left), written) << "never rewritten";
+        EXPECT_EQ(f.store->jobs().size(), jobs);
+    };
+    test::writeFile(added, text(job("quarter", "15 11 * * *", "/srv/b")));
+    follows("new file", added, 900, 2);
+    fs::remove(added);
+    follows("another's file deleted", added, 1800, 1);
+    test::writeFile(f.store->directory() / "incoming.tmp", text(quarterPast));
+    fs::rename(f.store->directory() / "incoming.tmp", own);
+    follows("replaced by rename", own, 900, 1);
+    std::ofstream(own, std::ios::trunc) << text(f.halfPast);
+    follows("edited in place", own, 1800, 1);
+    fs::remove(own);
+    follows("deleted", own, std::nullopt, 0);
+    test::writeFile(own, text(f.halfPast));
+    follows("written again", own, 1800, 1);
+    files::writeAtomically(own, "{\"name\": \"half");
+    follows("replaced by a malformed file", own, std::nullopt, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SchedulerFollowsDisk,
-    ::testing::Values(DiskChange{"NewFile",
-                                 [](FollowingScheduler& f) {
-                                     fs::path file = f.store->directory() / "added by hand.json";
-                                     test::writeFile(file,
-                                                     text(job("quarter", "15 11 * * *", "/srv/b")));
-                                     return file;
-                                 },
-                                 900, 2},
-                      DiskChange{"ReplacedByRename",
-                                 [](FollowingScheduler& f) {
-                                     test::writeFile(f.store->directory() / "incoming.tmp",
-                                                     f.quarterPast());
-                                     fs::rename(f.store->directory() / "incoming.tmp", f.own());
-                                     return f.own();
-                                 },
-                                 900, 1},
-                      DiskChange{"EditedInPlace",
-                                 [](FollowingScheduler& f) {
-                                     std::ofstream(f.own(), std::ios::trunc) << f.quarterPast();
-                                     return f.own();
-                                 },
-                                 900, 1},
-                      DiskChange{"Deleted",
-                                 [](FollowingScheduler& f) {
-                                     fs::remove(f.own());
-                                     return f.own();
-                                 },
-                                 std::nullopt, 0},
-                      DiskChange{"ReplacedByAMalformedFile",
-                                 [](FollowingScheduler& f) {
-                                     files::writeAtomically(f.own(), "{\"name\": \"half");
-                                     return f.own();
-                                 },
-                                 std::nullopt, 0}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 // Endpoints and settings written by another process reach the scheduler's stores; a
 // settings file that cannot be decoded leaves the settings in force, and stays as it is.

@@ -1,7 +1,7 @@
 #include "scheduler/SchedulerLock.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,14 +15,9 @@ TEST(SchedulerLock, SecondHolderIsRefusedUntilTheFirstLetsGo) {
     EXPECT_FALSE(SchedulerLock::holder(path));
     {
         SchedulerLock first = SchedulerLock::acquire(path);
-        try {
-            SchedulerLock::acquire(path);
-            FAIL() << "a second scheduler took the lock";
-        } catch (const SchedulerLockError& error) {
-            EXPECT_NE(std::string(error.what()).find("process " + std::to_string(::getpid())),
-                      std::string::npos)
-                << error.what();
-        }
+        EXPECT_THAT([&] { SchedulerLock::acquire(path); },
+                    testing::ThrowsMessage<SchedulerLockError>(
+                        testing::HasSubstr("process " + std::to_string(::getpid()))));
         EXPECT_EQ(SchedulerLock::holder(path), ::getpid());
     }
     EXPECT_FALSE(SchedulerLock::holder(path));

@@ -7,13 +7,9 @@ using test::at;
 using test::job;
 using test::SchedulerFixture;
 
-TEST(SchedulerService, FolderKeyIsTheDecodedPathStandardisedLexically) {
-    EXPECT_EQ(SchedulerService::folderKey(job("j", "* * * * *", "/srv/My Project/../My Work/.")),
-              "/srv/My Work");
-}
-
 // The one timer is armed for the next slot, clamped to 1 s – 1 h, re-armed by every
-// change the stores report, and never armed before `start` or after `stop`.
+// change the stores report, never armed before `start` or after `stop`, and cancelled
+// with the service.
 TEST(SchedulerService, TimerIsArmedForTheNextSlotByEveryChange) {
     SchedulerFixture f(at(5, 11, 0));
     Job half = job("half past", "30 11 * * *");
@@ -50,43 +46,40 @@ TEST(SchedulerService, TimerIsArmedForTheNextSlotByEveryChange) {
     EXPECT_EQ(f.timers->armed(), 3600) << "never later than an hour";
     f.store->remove(far.id);
     EXPECT_FALSE(f.timers->armed()) << "nothing will fire";
+    f.store->save(far);
+    ASSERT_TRUE(f.timers->armed());
+    f.service.reset();
+    EXPECT_FALSE(f.timers->fire()) << "a pending tick is cancelled with the service";
 }
 
-// A job changed while it runs: the run goes on and is recorded once; afterwards the job
-// is planned from what the store holds.
-enum class Midway { deleted, paused, edited };
-
-class SchedulerChangeMidRun : public ::testing::TestWithParam<Midway> {};
-
-TEST_P(SchedulerChangeMidRun, RunFinishesIsRecordedOnceAndThenFollowsTheStore) {
-    SchedulerFixture f(at(5, 12, 0, 5), /*holdRuns=*/true);
-    Job j = job("hourly", "0 * * * *");
-    f.store->save(j);
-    f.service->start();
-    ASSERT_TRUE(f.timers->fire());
-    ASSERT_TRUE(f.runner->waitForCalls(1));
-    j.isPaused = GetParam() == Midway::paused;
-    j.schedule = CronExpression(GetParam() == Midway::edited ? "20 * * * *" : "0 * * * *");
-    if (GetParam() == Midway::deleted)
-        f.store->remove(j.id);
-    else
+// A job deleted, paused or edited while it runs: the run goes on and is recorded once;
+// afterwards the job is planned from what the store holds.
+TEST(SchedulerService, AJobChangedMidRunFinishesIsRecordedOnceAndThenFollowsTheStore) {
+    for (std::string change : {"deleted", "paused", "edited"}) {
+        SCOPED_TRACE(change);
+        SchedulerFixture f(at(5, 12, 0, 5), /*holdRuns=*/true);
+        Job j = job("hourly", "0 * * * *");
         f.store->save(j);
-    EXPECT_TRUE(f.service->isRunning(j.id)) << "a change never cancels the run";
-    f.runner->release();
-    f.service->waitUntilIdle();
-    ASSERT_EQ(f.runs(j).size(), 1u);
-    EXPECT_FALSE(f.runs(j)[0].wasCancelled);
-    EXPECT_EQ(f.runner->calls().size(), 1u);
-    EXPECT_EQ(f.timers->armed(),
-              GetParam() == Midway::edited ? std::optional<Seconds>(20 * 60 - 5) : std::nullopt);
+        f.service->start();
+        ASSERT_TRUE(f.timers->fire());
+        ASSERT_TRUE(f.runner->waitForCalls(1));
+        j.isPaused = change == "paused";
+        j.schedule = CronExpression(change == "edited" ? "20 * * * *" : "0 * * * *");
+        change == "deleted" ? f.store->remove(j.id) : f.store->save(j);
+        EXPECT_TRUE(f.service->isRunning(j.id)) << "a change never cancels the run";
+        f.runner->release();
+        f.service->waitUntilIdle();
+        ASSERT_EQ(f.runs(j).size(), 1u);
+        EXPECT_FALSE(f.runs(j)[0].wasCancelled);
+        EXPECT_EQ(f.runner->calls().size(), 1u);
+        EXPECT_EQ(f.timers->armed(),
+                  change == "edited" ? std::optional<Seconds>(20 * 60 - 5) : std::nullopt);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, SchedulerChangeMidRun,
-                         ::testing::Values(Midway::deleted, Midway::paused, Midway::edited));
 
 // A due job runs once for its slot, with its endpoint (none when unknown) and the
-// default limits, and the run is reported.
-TEST(SchedulerService, DueJobRunsOnceForItsSlotAndReportsIt) {
+// default limits, and the run is reported. Missed slots yield one decision, not a backlog.
+TEST(SchedulerService, DueJobRunsOnceForItsSlotAndMissedSlotsYieldOneDecision) {
     SchedulerFixture f(at(5, 12, 0, 30));
     Endpoint endpoint{Uuid::random(), "Local", *Endpoint::validated("http://127.0.0.1:1234/v1"),
                       EndpointKind::lmStudio};
@@ -122,17 +115,42 @@ TEST(SchedulerService, DueJobRunsOnceForItsSlotAndReportsIt) {
     EXPECT_EQ(calls[0].endpoint, endpoint);
     EXPECT_EQ(calls[0].defaults.timeoutSeconds, 120);
     EXPECT_FALSE(calls[1].endpoint) << "an unknown endpoint is none";
+
+    // Missed slots beyond the grace (15m) are recorded as one skip, however many there
+    // were, and reported; a machine waking days later within the grace (as it is now) of
+    // the latest slot runs that one once.
+    f.setClock(at(5, 15, 20));
+    f.timers->fire();
+    f.service->waitUntilIdle();
+    auto all = f.runs(j);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].startedAt, at(5, 15, 0));
+    EXPECT_EQ(all[0].failureMessage, "Skipped — It was due 20m ago, past the 15m catch-up window.");
+    EXPECT_TRUE(all[0].exitCode == 0 && all[0].duration == 0 && !all[0].timedOut &&
+                !all[0].wasCancelled);
+    EXPECT_EQ(finished, 2);
+    EXPECT_EQ(f.runner->calls().size(), 2u);
+    EXPECT_EQ(f.timers->armed(), 40 * 60) << "planning moved on to 16:00";
+    f.settings->update([](AppSettings& s) { s.catchUpGraceSeconds = 3600; });
+    f.setClock(at(8, 9, 50));
+    f.timers->fire();
+    f.service->waitUntilIdle();
+    all = f.runs(j);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].startedAt, at(8, 9, 0));
+    EXPECT_FALSE(all[0].failureMessage);
 }
 
 // Two due jobs in one folder never run at once: the first in store order runs, the
 // other waits, unrecorded, for the folder and then runs for its slot. A manual run keeps
 // its job out of planning but takes no folder, and counts as the job's last run. Only a
-// job in flight can be cancelled.
+// job in flight can be cancelled. A folder is its decoded path, standardised lexically.
 TEST(SchedulerService, JobsInOneFolderTakeTurnsAndManualRunsTakeNoFolder) {
     SchedulerFixture f(at(5, 12, 0, 5), /*holdRuns=*/true);
-    Job manual = job("manual", "0 * * * *", "/srv/shared");
-    Job first = job("first", "0 * * * *", "/srv/shared/.");
-    Job second = job("second", "0 * * * *", "/srv/shared");
+    Job manual = job("manual", "0 * * * *", "/srv/my share");
+    Job first = job("first", "0 * * * *", "/srv/x/../my share/.");
+    Job second = job("second", "0 * * * *", "/srv/my share");
+    EXPECT_EQ(SchedulerService::folderKey(first), "/srv/my share");
     Job elsewhere = job("elsewhere", "0 * * * *", "/srv/other");
     int order = 0;
     for (Job* j : {&manual, &first, &second, &elsewhere}) {
@@ -173,47 +191,4 @@ TEST(SchedulerService, JobsInOneFolderTakeTurnsAndManualRunsTakeNoFolder) {
     EXPECT_EQ(f.runner->calls().size(), 4u) << "12:00 is not owed to the manual job";
     for (const Job& j : {manual, first, second, elsewhere})
         EXPECT_EQ(f.runs(j).size(), 1u) << j.name;
-}
-
-// Missed slots beyond the grace are recorded as one skip, however many there were; a
-// machine waking days later within the grace (as it is now) of the latest slot runs that
-// one once.
-TEST(SchedulerService, MissedSlotsYieldOneDecisionNotABacklog) {
-    SchedulerFixture f(at(5, 12, 20), false, /*grace=*/900);
-    Job j = job("hourly", "0 * * * *");
-    f.store->save(j);
-    f.history->record(test::ranAt(j.id, at(5, 8, 0)));
-    std::vector<RunRecord> finished;
-    f.service->setOnRunFinished([&](const Job&, const RunRecord& r) { finished.push_back(r); });
-    f.service->start();
-    f.timers->fire();
-    f.service->waitUntilIdle();
-    auto all = f.runs(j);
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].startedAt, at(5, 12, 0));
-    EXPECT_EQ(all[0].failureMessage, "Skipped — It was due 20m ago, past the 15m catch-up window.");
-    EXPECT_TRUE(all[0].exitCode == 0 && all[0].duration == 0 && !all[0].timedOut &&
-                !all[0].wasCancelled);
-    EXPECT_EQ(finished, std::vector{all[0]});
-    EXPECT_TRUE(f.runner->calls().empty());
-    EXPECT_EQ(f.timers->armed(), 40 * 60) << "planning moved on to 13:00";
-
-    f.settings->update([](AppSettings& s) { s.catchUpGraceSeconds = 3600; });
-    f.setClock(at(8, 9, 50));
-    f.timers->fire();
-    f.service->waitUntilIdle();
-    all = f.runs(j);
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0].startedAt, at(8, 9, 0));
-    EXPECT_FALSE(all[0].failureMessage);
-}
-
-TEST(SchedulerService, APendingTickDoesNothingOnceTheServiceIsGone) {
-    SchedulerFixture f(at(5, 12, 0, 5));
-    f.store->save(job("hourly", "0 * * * *"));
-    f.service->start();
-    ASSERT_TRUE(f.timers->armed());
-    f.service.reset();
-    EXPECT_FALSE(f.timers->fire()) << "the timer was cancelled with the service";
-    EXPECT_TRUE(f.runner->calls().empty());
 }

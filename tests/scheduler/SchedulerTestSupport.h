@@ -31,15 +31,8 @@ inline Job job(const std::string& name, const std::string& cron,
     return j;
 }
 
-inline RunRecord ranAt(const Uuid& jobID, Instant startedAt) {
-    RunRecord record;
-    record.jobID = jobID;
-    record.startedAt = startedAt;
-    return record;
-}
-
 // Timers that fire only when the test says so, on the test's thread: the test is the
-// serial queue. A timer is shared with its handle so that firing survives its handle.
+// serial queue. A timer's handler is shared with its handle, so firing survives the handle.
 class ManualTimerQueue : public TimerQueue {
     struct State {
         Seconds delay;
@@ -49,9 +42,6 @@ class ManualTimerQueue : public TimerQueue {
     struct Timer : OneShotTimer {
         ManualTimerQueue* queue;
         std::shared_ptr<State> state;
-        Timer(ManualTimerQueue* q, std::shared_ptr<State> s)
-            : queue(q)
-            , state(std::move(s)) {}
         void start() override {
             std::lock_guard lock(queue->mutex_);
             if (!state->cancelled)
@@ -67,25 +57,26 @@ class ManualTimerQueue : public TimerQueue {
 public:
     std::unique_ptr<OneShotTimer> makeTimer(Seconds delay, std::function<void()> handler) override {
         ++made;
-        return std::make_unique<Timer>(this, std::make_shared<State>(delay, std::move(handler)));
+        auto timer = std::make_unique<Timer>();
+        timer->queue = this;
+        timer->state = std::make_shared<State>(delay, std::move(handler));
+        return timer;
     }
-    // The delay of the timer started and neither cancelled nor fired; each re-arm must
-    // replace the previous timer.
+    // The delay of the timer started and neither cancelled nor fired; a re-arm must have
+    // replaced the previous one.
     std::optional<Seconds> armed() const {
         std::lock_guard lock(mutex_);
         EXPECT_LE(live_.size(), 1u) << "a re-arm left the previous timer live";
         return live_.empty() ? std::nullopt : std::optional(live_.back()->delay);
     }
-    // Fires the live timer (as its deadline passing would); false when there is none.
+    // Fires the live timer, as its deadline passing would; false when there is none.
     bool fire() {
-        std::shared_ptr<State> state;
-        {
-            std::lock_guard lock(mutex_);
-            if (live_.empty())
-                return false;
-            state = live_.back();
-            live_.clear();
-        }
+        std::unique_lock lock(mutex_);
+        if (live_.empty())
+            return false;
+        auto state = live_.back();
+        live_.clear();
+        lock.unlock();
         state->handler();
         return true;
     }
@@ -100,6 +91,12 @@ private:
 // releases it (or its run is cancelled). Also notes how many runs share a folder at once.
 class FakeRunner : public JobRunning {
 public:
+    struct Call {
+        Uuid jobID;
+        Instant now;
+        std::optional<Endpoint> endpoint;
+        RunLimits defaults;
+    };
     explicit FakeRunner(std::shared_ptr<RunHistory> history, bool holdRuns = false)
         : history_(std::move(history))
         , hold_(holdRuns) {}
@@ -108,37 +105,31 @@ public:
 
     RunRecord run(const Job& job, const std::optional<Endpoint>& endpoint,
                   const RunLimits& defaults, Instant now, LineHandler onOutputLine,
-                  std::stop_token stopToken, ProcessHandler = {}) const override {
+                  std::stop_token stop, ProcessHandler = {}) const override {
         std::string folder = SchedulerService::folderKey(job);
         {
             std::unique_lock lock(mutex_);
             calls_.push_back({job.id, now, endpoint, defaults});
             maxPerFolder_ = std::max(maxPerFolder_, ++perFolder_[folder]);
             changed_.notify_all();
-            if (hold_)
-                changed_.wait(lock, stopToken, [&] { return released_ > 0; });
-            else if (pause.count() > 0)
-                changed_.wait_for(lock, stopToken, pause, [] { return false; });
-            if (hold_ && released_ > 0 && !stopToken.stop_requested())
+            if (hold_ && changed_.wait(lock, stop, [&] { return released_ > 0; }) &&
+                !stop.stop_requested())
                 --released_;
+            else if (!hold_ && pause.count() > 0)
+                changed_.wait_for(lock, stop, pause, [] { return false; });
             --perFolder_[folder];
         }
         if (onOutputLine)
             onOutputLine("hello from " + job.name);
-        RunRecord record = ranAt(job.id, now);
+        RunRecord record;
+        record.jobID = job.id;
+        record.startedAt = now;
         record.duration = 0.1;
-        record.wasCancelled = stopToken.stop_requested();
+        record.wasCancelled = stop.stop_requested();
         record.exitCode = record.wasCancelled ? -1 : 0;
         history_->record(record);
         return record;
     }
-
-    struct Call {
-        Uuid jobID;
-        Instant now;
-        std::optional<Endpoint> endpoint;
-        RunLimits defaults;
-    };
     std::vector<Call> calls() const {
         std::lock_guard lock(mutex_);
         return calls_;

@@ -1,10 +1,12 @@
 #include "support/LocalHttpServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,7 +20,6 @@ static int listeningSocket(int& port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, 16) != 0 ||
@@ -32,9 +33,8 @@ static int listeningSocket(int& port) {
 
 std::optional<std::string> LocalHttpServer::Request::header(const std::string& name) const {
     auto it = headers.find(name);
-    if (it == headers.end() || it->second.empty())
-        return std::nullopt;
-    return it->second.front();
+    return it == headers.end() || it->second.empty() ? std::nullopt
+                                                     : std::optional(it->second.front());
 }
 
 LocalHttpServer::LocalHttpServer(Handler handler)
@@ -49,11 +49,9 @@ LocalHttpServer::~LocalHttpServer() {
     char stop = 'x';
     (void)!::write(wake_[1], &stop, 1);
     thread_.join();
+    heldOpen_.insert(heldOpen_.end(), {listener_, wake_[0], wake_[1]});
     for (int fd : heldOpen_)
         ::close(fd);
-    ::close(listener_);
-    ::close(wake_[0]);
-    ::close(wake_[1]);
 }
 
 std::string LocalHttpServer::url(const std::string& path) const {
@@ -81,29 +79,20 @@ int LocalHttpServer::closedPort() {
 static LocalHttpServer::Request parseRequest(const std::string& raw) {
     LocalHttpServer::Request request;
     request.raw = raw;
-    std::size_t lineEnd = raw.find("\r\n");
-    std::string first = raw.substr(0, lineEnd);
-    std::size_t space = first.find(' ');
-    request.method = first.substr(0, space);
-    std::size_t second = first.find(' ', space + 1);
-    request.target = first.substr(space + 1, second - space - 1);
-    std::size_t position = lineEnd + 2;
-    while (position < raw.size()) {
-        std::size_t end = raw.find("\r\n", position);
-        if (end == std::string::npos || end == position)
-            break;
-        std::string line = raw.substr(position, end - position);
-        position = end + 2;
+    std::istringstream in(raw);
+    std::string line;
+    std::getline(in, line);
+    std::istringstream(line) >> request.method >> request.target;
+    // Header lines up to the blank one, names in lower case, values without leading blanks.
+    while (std::getline(in, line) && line.ends_with('\r') && line.size() > 1) {
+        line.pop_back();
         std::size_t colon = line.find(':');
         if (colon == std::string::npos)
             continue;
         std::string name = line.substr(0, colon);
-        for (char& c : name)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        std::string value = line.substr(colon + 1);
-        std::size_t start = value.find_first_not_of(' ');
-        value = start == std::string::npos ? "" : value.substr(start);
-        request.headers[name].push_back(value);
+        std::ranges::transform(name, name.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::size_t start = line.find_first_not_of(' ', colon + 1);
+        request.headers[name].push_back(start == std::string::npos ? "" : line.substr(start));
     }
     return request;
 }
@@ -139,14 +128,11 @@ void LocalHttpServer::serve() {
             heldOpen_.push_back(client);
             continue;
         }
-        const char* data = answer->data();
-        std::size_t left = answer->size();
-        while (left > 0) {
-            ssize_t n = ::send(client, data, left, MSG_NOSIGNAL);
+        for (std::size_t sent = 0; sent < answer->size();) {
+            ssize_t n = ::send(client, answer->data() + sent, answer->size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
                 break;
-            data += n;
-            left -= static_cast<std::size_t>(n);
+            sent += static_cast<std::size_t>(n);
         }
         ::shutdown(client, SHUT_WR);
         ::close(client);

@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -7,7 +8,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
-#include <poll.h>
 #include <sched.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -23,10 +23,7 @@ namespace marrowbell::test {
 namespace fs = std::filesystem;
 
 TempDir::TempDir()
-    : TempDir([] {
-        const char* tmp = std::getenv("TMPDIR");
-        return fs::path(tmp && *tmp ? tmp : "/tmp");
-    }()) {}
+    : TempDir(std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") {}
 
 TempDir::TempDir(const fs::path& parent) {
     fs::create_directories(parent);
@@ -118,19 +115,17 @@ ProcessResult runProcess(const std::vector<std::string>& arguments, const std::s
                          const std::vector<std::string>& environment) {
     ::signal(SIGPIPE, SIG_IGN); // a child that exits before reading its input
     std::map<std::string, std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry(*e);
-        env[entry.substr(0, entry.find('='))] = entry;
-    }
-    for (const auto& entry : environment)
-        env[entry.substr(0, entry.find('='))] = entry;
+    auto add = [&](const std::string& entry) { env[entry.substr(0, entry.find('='))] = entry; };
+    for (char** e = environ; *e; ++e)
+        add(*e);
+    std::ranges::for_each(environment, add);
+    std::vector<std::string> args = arguments;
     std::vector<char*> envp, argv;
     for (auto& [name, entry] : env)
         envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = arguments;
     for (auto& a : args)
         argv.push_back(a.data());
+    envp.push_back(nullptr);
     argv.push_back(nullptr);
 
     int in[2], out[2], err[2];
@@ -144,58 +139,36 @@ ProcessResult runProcess(const std::vector<std::string>& arguments, const std::s
     pid_t pid = -1;
     int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
+    for (int fd : {in[0], out[1], err[1]})
+        ::close(fd);
     ProcessResult result;
+    // Each stream on a thread of its own, so that a full pipe never stalls the others.
+    auto drain = [](int fd, std::string& into) {
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;)
+            if (n > 0)
+                into.append(buffer, static_cast<std::size_t>(n));
+            else if (errno != EINTR)
+                break;
+        ::close(fd);
+    };
+    std::thread writer([&, fd = in[1]] {
+        for (std::size_t written = 0; spawned == 0 && written < input.size();) {
+            ssize_t n = ::write(fd, input.data() + written, input.size() - written);
+            if (n < 0 && errno != EINTR)
+                break;
+            written += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        ::close(fd);
+    });
+    std::thread errors(drain, err[0], std::ref(result.err));
+    drain(out[0], result.out);
+    writer.join();
+    errors.join();
     if (spawned != 0) {
-        ::close(in[1]);
-        ::close(out[0]);
-        ::close(err[0]);
         result.err = "cannot start " + arguments.at(0);
         return result;
     }
-    std::size_t written = 0;
-    if (input.empty()) {
-        ::close(in[1]);
-        in[1] = -1;
-    } else {
-        ::fcntl(in[1], F_SETFL, O_NONBLOCK);
-    }
-    bool outOpen = true, errOpen = true;
-    char buffer[65536];
-    while (outOpen || errOpen) {
-        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
-        fds[0].fd = outOpen ? out[0] : -1;
-        fds[1].fd = errOpen ? err[0] : -1;
-        if (::poll(fds, 3, -1) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents == 0)
-                continue;
-            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                (i == 0 ? outOpen : errOpen) = false;
-            }
-        }
-        if (in[1] >= 0 && fds[2].revents) {
-            ssize_t n = ::write(in[1], input.data() + written, input.size() - written);
-            if (n > 0)
-                written += static_cast<std::size_t>(n);
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
-                written = input.size();
-            if (written == input.size()) {
-                ::close(in[1]);
-                in[1] = -1;
-            }
-        }
-    }
-    if (in[1] >= 0)
-        ::close(in[1]);
-    ::close(out[0]);
-    ::close(err[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
