@@ -14,24 +14,31 @@ using test::eventually;
 const char* result = "echo '{\"type\":\"result\",\"subtype\":\"success\",\"is_error\":false,"
                      "\"result\":\"Reviewed 3 files\"}'\n";
 
-// Writes "started" in the working folder, then hangs until stopped.
-const char* hanging = "echo '{\"type\":\"system\",\"session_id\":\"s\"}'\n"
-                      "echo started > \"$PWD/started\"\n"
-                      "exec sleep 60\n";
-
 class Scheduler : public test::CtlTest {
 protected:
-    // The stand-in runs to its result, or hangs in a working folder called "hang".
+    // The stand-in runs to its result, after doing first what its working folder's name
+    // says: "hang" writes "started" there and waits to be stopped, "fail" exits 3,
+    // "chatty" prints 20,000 lines, "huge" ten lines of 10 MB.
     Scheduler() {
-        std::filesystem::create_directories(work() / "hang");
-        harness(std::string("cat >/dev/null\ncase \"$PWD\" in */hang)\n") + hanging + ";;\nesac\n" +
+        for (const char* folder : {"hang", "fail", "chatty", "huge"})
+            std::filesystem::create_directories(work() / folder);
+        harness(std::string("cat >/dev/null\ncase \"$PWD\" in\n"
+                            "*/hang) echo '{\"type\":\"system\",\"session_id\":\"s\"}'\n"
+                            "  echo started > \"$PWD/started\"; exec sleep 60;;\n"
+                            "*/fail) echo 'no credit left' >&2; exit 3;;\n"
+                            "*/chatty) echo 'the very first line'\n"
+                            "  yes 'padding padding padding padding' | head -n 20000;;\n"
+                            "*/huge) for i in 1 2 3 4 5 6 7 8 9 10; do\n"
+                            "  head -c 10000000 /dev/zero | tr '\\0' x; echo; done;;\nesac\n") +
                 result);
     }
-    // Created two minutes ago: the current minute's slot is owed and within the grace.
-    Job due(const std::string& name, const std::string& folder = "") const {
-        Job job = this->job(name, Instant::now() - 120);
-        job.workingDirectory = FileUrl::fromPath(folder.empty() ? work() : work() / folder, true);
-        return saved(job);
+    // A saved job working in `folder`; by default created two minutes ago, so the
+    // current minute's slot is owed and within the grace.
+    Job saved(const std::string& name, const std::string& folder = "",
+              Instant createdAt = Instant::now() - 120) const {
+        Job job = this->job(name, createdAt);
+        job.workingDirectory = FileUrl::fromPath(work() / folder, true);
+        return CtlTest::saved(job);
     }
     bool started() const { return std::filesystem::exists(work() / "hang/started"); }
 };
@@ -39,8 +46,8 @@ protected:
 // Runs due jobs by itself, with a record each; a second scheduler is refused; a stop
 // signal cancels the run in flight and records it.
 TEST_F(Scheduler, DaemonRunsDueJobsAndCancelsTheRunInFlightWhenStopped) {
-    Job quick = due("Nightly review");
-    Job slow = due("Long job", "hang");
+    Job quick = saved("Nightly review");
+    Job slow = saved("Long job", "hang");
     auto daemon = start({"daemon"}, "daemon");
     ASSERT_TRUE(eventually([&] {
         return started() && daemon->out().find("finished") != std::string::npos;
@@ -77,7 +84,7 @@ TEST_F(Scheduler, ARunOfAKilledSchedulerIsEndedAndRecordedOnce) {
             "setsid sh -c 'echo $$ > \"$PWD/escaped\"; exec sleep 300' &\n"
             "echo $$ > \"$PWD/harness\"\n"
             "exec sleep 300\n");
-    due("Long job");
+    saved("Long job");
     auto pidIn = [&](const char* name) {
         return std::atoi(files::read(work() / name).value_or("0").c_str());
     };
@@ -113,13 +120,10 @@ TEST_F(Scheduler, ARunOfAKilledSchedulerIsEndedAndRecordedOnce) {
 // Without a scheduler `run` runs in the terminal, warnings first; `log` then gives its
 // whole output, well beyond what the record keeps.
 TEST_F(Scheduler, RunPrintsTheOutputAndLogKeepsTheWholeTranscript) {
-    harness(std::string("cat >/dev/null\n"
-                        "echo 'the very first line'\n"
-                        "yes 'padding padding padding padding' | head -n 20000\n") +
-            result);
-    Job job = this->job("Chatty", Instant::now(), "0 3 1 1 *");
+    Job job = this->job("Chatty");
+    job.workingDirectory = FileUrl::fromPath(work() / "chatty", true);
     job.skills = {"extra"}; // the stand-in manifest entry takes no skills: one warning
-    saved(job);
+    CtlTest::saved(job);
     auto run = ctl({"run", "chatty"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_THAT(run.out, StartsWith("warning: ")) << "warnings come first: " << run.out;
@@ -140,41 +144,32 @@ TEST_F(Scheduler, RunPrintsTheOutputAndLogKeepsTheWholeTranscript) {
     EXPECT_EQ(Json::parse(json.substr(0, json.find('\n')))["line"], "the very first line");
 }
 
-TEST_F(Scheduler, AFailedRunExitsOne) {
-    harness("cat >/dev/null\necho 'no credit left' >&2\nexit 3\n");
-    auto result = ctl({"run", saved(job("Docs")).id.text()});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_THAT(result.err, HasSubstr("Exit 3 after 0s — no credit left"));
-}
+// A failed run exits 1 with its reason; Ctrl-C cancels a run and records it; what a run
+// keeps of ten lines of 10 MB each is bounded by bytes, not by lines.
+TEST_F(Scheduler, RunExitsOneWhenItFailsOrIsCancelledAndStaysUnder64MB) {
+    auto failed = ctl({"run", saved("Docs", "fail", Instant::now()).id.text()});
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_THAT(failed.err, HasSubstr("Exit 3 after 0s — no credit left"));
 
-// Ten lines of 10 MB each: what the run keeps is bounded by bytes, not by lines.
-TEST_F(Scheduler, RunStaysUnder64MBWhateverTheHarnessPrints) {
-    harness("cat >/dev/null\n"
-            "for i in 1 2 3 4 5 6 7 8 9 10; do head -c 10000000 /dev/zero | tr '\\0' x; echo; "
-            "done\n");
-    saved(job("Chatty"));
-    auto result = ctl({"run", "Chatty"});
-    EXPECT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_GE(result.out.size(), 100'000'000u);
+    saved("Hanging", "hang", Instant::now());
+    auto run = start({"run", "Hanging"}, "run");
+    ASSERT_TRUE(eventually([&] { return started(); })) << run->err();
+    run->signal(SIGINT);
+    EXPECT_EQ(run->wait(), 1);
+    EXPECT_THAT(run->err(), HasSubstr("Cancelled after "));
+    auto runs = this->runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(std::count_if(runs.begin(), runs.end(), [](auto& r) { return r.wasCancelled; }), 1);
+
+    saved("Huge", "huge", Instant::now());
+    auto huge = ctl({"run", "Huge"});
+    EXPECT_EQ(huge.exitStatus, 0) << huge.err;
+    EXPECT_GE(huge.out.size(), 100'000'000u);
     rusage usage{};
     ::getrusage(RUSAGE_CHILDREN, &usage);
 #ifndef __SANITIZE_ADDRESS__ // its quarantine holds freed memory resident
     EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "peak resident kilobytes";
 #endif
-}
-
-TEST_F(Scheduler, InterruptCancelsTheRunAndRecordsIt) {
-    Job job = this->job("Hanging");
-    job.workingDirectory = FileUrl::fromPath(work() / "hang", true);
-    saved(job);
-    auto run = start({"run", "Hanging"}, "run");
-    ASSERT_TRUE(eventually([&] { return started(); })) << run->err();
-    run->signal(SIGINT);
-    EXPECT_EQ(run->wait(), 1);
-    auto runs = this->runs();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_TRUE(runs[0].wasCancelled);
-    EXPECT_THAT(run->err(), HasSubstr("Cancelled after "));
 }
 
 // The real-time test of a running daemon following marrowbellctl: a hundred `add`
