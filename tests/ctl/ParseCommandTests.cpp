@@ -35,11 +35,8 @@ TEST(ParseCommand, PrintsTheSummaryOfAFileAndExitsOneWhenItCannotBeRead) {
     EXPECT_THAT(missing.err, HasSubstr("cannot read /nonexistent/stream.jsonl"));
 }
 
-// Standard input goes through a run's line splitting: invalid UTF-8 repaired, an
-// unterminated last line read.
 TEST(ParseCommand, JsonFromStandardInputHasIntegerTokensAndLeavesAbsentValuesOut) {
-    auto result = parse({"--json", "opencodeJSON", "-"},
-                        *files::read(streams + "opencode-tool.jsonl") + "not json \xFF\xFE");
+    auto result = parse({"--json", "opencodeJSON"}, *files::read(streams + "opencode-tool.jsonl"));
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     const Json summary = Json::parse(result.out);
     EXPECT_TRUE(summary["inputTokens"].is_number_integer());
@@ -48,5 +45,15 @@ TEST(ParseCommand, JsonFromStandardInputHasIntegerTokensAndLeavesAbsentValuesOut
     EXPECT_FALSE(summary.contains("failureMessage"));
     EXPECT_FALSE(summary.contains("warning"));
     EXPECT_EQ(summary["events"][1], (Json{{"kind", "tool"}, {"text", "bash"}}));
-    EXPECT_EQ(summary["events"].back()["text"], "not json \xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+// Standard input goes through a run's line splitting: invalid UTF-8 repaired, an
+// unterminated last line read.
+TEST(ParseCommand, RepairsInvalidUtf8AndReadsAnUnterminatedLastLine) {
+    auto result = parse({"piJSON", "-", "--json"}, "not json \xFF\xFE\n{\"type\":\"agent_end\"}");
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    const Json events = Json::parse(result.out)["events"];
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0]["text"], "not json \xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(events[1]["kind"], "finished");
 }

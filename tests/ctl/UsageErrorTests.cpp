@@ -56,6 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"editContradiction", "edit|Changelog|--model|m|--no-model",
                 "--model and --no-model"},
         Refused{"editWithoutChange", "edit|Changelog", "nothing to change"},
+        Refused{"editRefusedByTheDraft", "edit|Changelog|--schedule|61 * * * *|--prompt-stdin",
+                "The minute field does not accept \"61\"."},
         Refused{"unknownJob", "pause|Nothing", "no job is named"},
         Refused{"noJob", "delete", "delete needs exactly one JOB"},
         Refused{"daemonArgument", "daemon|now", "daemon takes no arguments"},
