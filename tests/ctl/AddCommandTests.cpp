@@ -5,16 +5,17 @@
 namespace marrowbell {
 namespace {
 
-namespace fs = std::filesystem;
 using CtlAdd = test::CtlTest;
 
-TEST_F(CtlAdd, NewJobTakesItsPromptFromStandardInputAndShowsInJobs) {
+// With only what is needed, the prompt comes from standard input and the rest takes its
+// defaults; every option then reaches the job, the prompt from a file.
+TEST_F(CtlAdd, NewJobsTakeThePromptAndEveryOption) {
     auto result = ctl({"add", "Morning brief", "--folder", work().string(), "--harness", "claude",
                        "--schedule", "0 9 * * 1-5"},
                       "Summarise yesterday's commits.\n");
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     ASSERT_EQ(jobs().size(), 1u);
-    const Job job = jobs().front();
+    Job job = jobs().front();
     EXPECT_EQ(job.name, "Morning brief");
     EXPECT_EQ(job.prompt, "Summarise yesterday's commits.");
     EXPECT_EQ(job.workingDirectory, FileUrl::fromPath(work(), true));
@@ -28,23 +29,21 @@ TEST_F(CtlAdd, NewJobTakesItsPromptFromStandardInputAndShowsInJobs) {
     EXPECT_THAT(result.out, HasSubstr(job.id.text()));
     EXPECT_THAT(result.out, Not(HasSubstr("scheduler")));
     EXPECT_EQ(Json::parse(ctl({"jobs", "--json"}).out)[0]["id"], job.id.text());
-}
 
-TEST_F(CtlAdd, EveryOptionReachesTheJob) {
     const Endpoint local = endpoint("Local LM Studio");
     test::writeFile(work() / "prompt.md", "Fix the flaky test.\nThen stop.\n\n");
-    fs::create_directory(work() / "repo");
+    std::filesystem::create_directory(work() / "repo");
     env.push_back("TZ=Europe/Berlin");
-    auto result = ctl(test::split("add|Nightly fix|--folder=" + (work() / "repo/").string() +
-                                  "|--harness|codex|--schedule|*/30 2-4 * * *|--permission|"
-                                  "scopedWrite|--model|qwen3-coder|--endpoint|Local LM Studio|"
-                                  "--skill|tests|--skill|lint|--timeout|900.5|--offline|fail|"
-                                  "--prompt-file|" +
-                                  (work() / "prompt.md").string()),
-                      "standard input is not read");
+    result = ctl(test::split("add|Nightly fix|--folder=" + (work() / "repo/").string() +
+                             "|--harness|codex|--schedule|*/30 2-4 * * *|--permission|"
+                             "scopedWrite|--model|qwen3-coder|--endpoint|Local LM Studio|"
+                             "--skill|tests|--skill|lint|--timeout|900.5|--offline|fail|"
+                             "--prompt-file|" +
+                             (work() / "prompt.md").string()),
+                 "standard input is not read");
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    ASSERT_EQ(jobs().size(), 1u);
-    const Job job = jobs().front();
+    ASSERT_EQ(jobs().size(), 2u);
+    job = jobs()[jobs()[0].name == "Nightly fix" ? 0 : 1];
     EXPECT_EQ(job.prompt, "Fix the flaky test.\nThen stop.");
     EXPECT_EQ(job.workingDirectory.fsPath(), work() / "repo");
     EXPECT_EQ(job.harnessID, "codex");
@@ -57,16 +56,14 @@ TEST_F(CtlAdd, EveryOptionReachesTheJob) {
     EXPECT_EQ(job.timeZoneIdentifier, "Europe/Berlin");
 }
 
-// JobDraft's problems reach the terminal all at once, before the prompt is read: no
-// prompt is given, and reading one would add "the prompt is empty".
+// JobDraft's problems (their order is its tests') reach the terminal before the prompt
+// is read: none is given, and reading one would add "the prompt is empty".
 TEST_F(CtlAdd, EveryProblemIsShownAtOnceBeforeThePromptIsRead) {
     auto result = ctl(test::split("add|X|--folder|" + (work() / "nowhere").string() +
                                   "|--harness|claude|--schedule|0 9 * *|--timeout|0"));
     EXPECT_EQ(result.exitStatus, 2);
-    const std::size_t folder = result.err.find("there is no folder");
-    const std::size_t schedule = result.err.find("is not valid");
-    const std::size_t limit = result.err.find("the time limit must be");
-    EXPECT_TRUE(folder < schedule && schedule < limit && limit != std::string::npos) << result.err;
+    for (const char* problem : {"there is no folder", "is not valid", "the time limit must be"})
+        EXPECT_THAT(result.err, HasSubstr(problem));
     EXPECT_THAT(result.err, Not(HasSubstr("the prompt is empty")));
     EXPECT_TRUE(jobs().empty());
 }

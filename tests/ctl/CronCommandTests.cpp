@@ -3,12 +3,12 @@
 namespace marrowbell {
 namespace {
 
-class CtlCron : public test::CtlTest {
-protected:
-    CtlCron() { env.push_back("TZ=Europe/Berlin"); }
-};
+using CtlCron = test::CtlTest;
 
-TEST_F(CtlCron, PrintsTextDescriptionsAndNextTimesInTheZone) {
+// The text form in the zone asked for; JSON holds one object with five times in the
+// system's zone unless told, and the offset and fraction of --after are kept (a
+// millisecond before 10:20 UTC).
+TEST_F(CtlCron, PrintsDescriptionsAndNextTimesAsTextOrJson) {
     auto result = ctl({"cron", "--zone", "America/New_York", "--after", "2026-03-07T12:00:00Z",
                        "--count", "3", "  30 2  * * * "});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
@@ -20,13 +20,9 @@ TEST_F(CtlCron, PrintsTextDescriptionsAndNextTimesInTheZone) {
                           "2026-03-10T02:30:00-04:00\n"
                           "2026-03-11T02:30:00-04:00\n");
     EXPECT_EQ(result.err, "");
-}
 
-// Five times in the system's zone unless told; the offset and the fraction of --after
-// are kept: a millisecond before 10:20 UTC.
-TEST_F(CtlCron, JsonHoldsOneObject) {
-    auto result =
-        ctl({"cron", "--json", "--after", "2026-01-01T15:49:59.999+05:30", "*/20 * * * *"});
+    env.push_back("TZ=Europe/Berlin");
+    result = ctl({"cron", "--json", "--after", "2026-01-01T15:49:59.999+05:30", "*/20 * * * *"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(Json::parse(result.out),
               Json({{"text", "*/20 * * * *"},

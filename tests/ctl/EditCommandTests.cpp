@@ -36,19 +36,5 @@ TEST_F(CtlEdit, ChangesWhatIsGivenAndNothingElse) {
     EXPECT_EQ(result.out, "Nothing changed: \u201CChangelog\u201D already reads so.\n");
 }
 
-// JobDraft's problems, all of them, and the job file untouched.
-TEST_F(CtlEdit, ARefusedEditChangesNothing) {
-    Job job = saved(this->job("Changelog"));
-    const auto before = files::read(jobFile(job));
-    auto result = ctl({"edit", "Changelog", "--name", "Renamed", "--schedule", "61 * * * *",
-                       "--zone", "Europe/Atlantis", "--prompt-stdin"},
-                      "never read\n");
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(result.out, "");
-    EXPECT_THAT(result.err, HasSubstr("The minute field does not accept \"61\"."));
-    EXPECT_THAT(result.err, HasSubstr("\u201CEurope/Atlantis\u201D"));
-    EXPECT_EQ(files::read(jobFile(job)), before);
-}
-
 } // namespace
 } // namespace marrowbell

@@ -28,7 +28,9 @@ protected:
     }
 };
 
-TEST_F(EndpointsCommand, AddsListsAndDeletesNamingTheJobsThatUsedIt) {
+// The listing before and after; an edit keeps the identity and the key; set-key reads
+// one line and never prints it; delete removes the key and names the jobs that used it.
+TEST_F(EndpointsCommand, AddsEditsKeysAndDeletes) {
     auto empty = ctl({"endpoints"});
     EXPECT_EQ(empty.exitStatus, 0);
     EXPECT_THAT(empty.out, HasSubstr("Keys are kept in the file "));
@@ -50,6 +52,35 @@ TEST_F(EndpointsCommand, AddsListsAndDeletesNamingTheJobsThatUsedIt) {
     EXPECT_EQ(json["endpoints"][0]["id"], studio.text());
     EXPECT_EQ(json["endpoints"][1]["hasKey"], false);
 
+    ASSERT_EQ(ctl({"endpoints", "set-key", "Studio"}, "sk-kept\n").exitStatus, 0);
+    auto edited = ctl({"endpoints", "edit", "Studio", "--url", "  http://10.0.0.5:1234/v1\t",
+                       "--kind", "openAICompatible"});
+    ASSERT_EQ(edited.exitStatus, 0) << edited.err;
+    EXPECT_EQ(edited.out, "Changed Studio (" + studio.text() +
+                              "):\n"
+                              "  Address: http://127.0.0.1:1234/v1 \u2192 http://10.0.0.5:1234/v1\n"
+                              "  Kind:    LM Studio \u2192 OpenAI-compatible\n");
+    EXPECT_EQ(stored()[0].id, studio);
+    EXPECT_EQ(stored()[0].baseURL.absoluteString, "http://10.0.0.5:1234/v1");
+    EXPECT_EQ(key(studio), "sk-kept");
+
+    auto set = ctl({"endpoints", "set-key", "Cloud"}, "sk-very-secret\n");
+    EXPECT_EQ(set.exitStatus, 0) << set.err;
+    EXPECT_EQ(key(cloud), "sk-very-secret");
+    for (const std::string& shown :
+         {set.out, ctl({"endpoints", "--json"}).out, ctl({"endpoints"}).out,
+          *files::read(support() / "endpoints.json")})
+        EXPECT_THAT(shown, Not(HasSubstr("sk-very-secret")));
+    EXPECT_EQ(ctl({"endpoints", "set-key", "Cloud"}, "sk-a\nsk-b\n").exitStatus, 2);
+    EXPECT_EQ(key(cloud), "sk-very-secret");
+    EXPECT_EQ(ctl({"endpoints", "set-key", "Cloud"}, "\n").exitStatus, 0);
+    EXPECT_EQ(key(cloud), std::nullopt);
+    ctl({"endpoints", "set-key", "Cloud"}, "sk-again");
+    EXPECT_EQ(key(cloud), "sk-again");
+    EXPECT_EQ(ctl({"endpoints", "remove-key", "Cloud"}).exitStatus, 0);
+    EXPECT_EQ(key(cloud), std::nullopt);
+    EXPECT_EQ(ctl({"endpoints", "remove-key", "Cloud"}).exitStatus, 0);
+
     ASSERT_EQ(ctl({"endpoints", "set-key", "Cloud"}, "sk-1\n").exitStatus, 0);
     Job user = job("Nightly review");
     user.endpointID = cloud;
@@ -62,43 +93,6 @@ TEST_F(EndpointsCommand, AddsListsAndDeletesNamingTheJobsThatUsedIt) {
     EXPECT_EQ(key(cloud), std::nullopt);
     ASSERT_EQ(stored().size(), 1u);
     EXPECT_EQ(stored()[0].id, studio);
-}
-
-TEST_F(EndpointsCommand, EditKeepsTheIdentityAndKey) {
-    Uuid studio = add("Studio", "http://127.0.0.1:1234/v1", "lmStudio");
-    ASSERT_EQ(ctl({"endpoints", "set-key", "Studio"}, "sk-kept\n").exitStatus, 0);
-    auto result = ctl({"endpoints", "edit", "Studio", "--url", "  http://10.0.0.5:1234/v1\t",
-                       "--kind", "openAICompatible"});
-    ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_EQ(result.out, "Changed Studio (" + studio.text() +
-                              "):\n"
-                              "  Address: http://127.0.0.1:1234/v1 \u2192 http://10.0.0.5:1234/v1\n"
-                              "  Kind:    LM Studio \u2192 OpenAI-compatible\n");
-    ASSERT_EQ(stored().size(), 1u);
-    EXPECT_EQ(stored()[0].id, studio);
-    EXPECT_EQ(stored()[0].baseURL.absoluteString, "http://10.0.0.5:1234/v1");
-    EXPECT_EQ(key(studio), "sk-kept");
-}
-
-TEST_F(EndpointsCommand, SetKeyReadsOneLineFromStandardInputAndNeverPrintsIt) {
-    Uuid cloud = add("Cloud", "https://api.example.com/v1", "openAICompatible");
-    auto saved = ctl({"endpoints", "set-key", "Cloud"}, "sk-very-secret\n");
-    EXPECT_EQ(saved.exitStatus, 0) << saved.err;
-    EXPECT_EQ(key(cloud), "sk-very-secret");
-    for (const std::string& shown :
-         {saved.out, ctl({"endpoints", "--json"}).out, ctl({"endpoints"}).out,
-          *files::read(support() / "endpoints.json")})
-        EXPECT_THAT(shown, Not(HasSubstr("sk-very-secret")));
-
-    EXPECT_EQ(ctl({"endpoints", "set-key", "Cloud"}, "sk-a\nsk-b\n").exitStatus, 2);
-    EXPECT_EQ(key(cloud), "sk-very-secret");
-    EXPECT_EQ(ctl({"endpoints", "set-key", "Cloud"}, "\n").exitStatus, 0);
-    EXPECT_EQ(key(cloud), std::nullopt);
-    ctl({"endpoints", "set-key", "Cloud"}, "sk-again");
-    EXPECT_EQ(key(cloud), "sk-again");
-    EXPECT_EQ(ctl({"endpoints", "remove-key", "Cloud"}).exitStatus, 0);
-    EXPECT_EQ(key(cloud), std::nullopt);
-    EXPECT_EQ(ctl({"endpoints", "remove-key", "Cloud"}).exitStatus, 0);
 }
 
 // Ctrl-C while the key is typed (echo off) gives the terminal its echo back. A pty

@@ -54,7 +54,7 @@ TEST_F(HarnessCommands, ListsEveryHarnessWithItsExecutableAndModels) {
               "no per-run skills · 1 model · kept to one folder, even in a shell");
 }
 
-TEST_F(HarnessCommands, PreviewShowsTheCommandAndItsWarningsOrTheMissingHarness) {
+TEST_F(HarnessCommands, PreviewShowsTheCommandItsWarningsTheSandboxAndMaskedKeys) {
     Job job = test::makeJob("Docs sweep");
     job.harnessID = "claude";
     job.permission = PermissionLevel::readOnly;
@@ -87,10 +87,9 @@ TEST_F(HarnessCommands, PreviewShowsTheCommandAndItsWarningsOrTheMissingHarness)
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.err,
               "marrowbellctl: No harness called \"gopher\" is described in the manifest.\n");
-}
 
-TEST_F(HarnessCommands, PreviewShowsTheSandboxTheRunFilesAndMaskedKeys) {
-    Job job = test::makeJob("Tidy");
+    // A sandboxed harness: the sandbox, the run files and the key, masked.
+    job = test::makeJob("Tidy");
     job.harnessID = "pi";
     job.permission = PermissionLevel::scopedWrite;
     job.endpointID =
@@ -99,7 +98,7 @@ TEST_F(HarnessCommands, PreviewShowsTheSandboxTheRunFilesAndMaskedKeys) {
     saved(job);
     test::ProcessResult set = ctl({"endpoints", "set-key", "Gateway"}, "sk-test-key-1234\n");
     ASSERT_EQ(set.exitStatus, 0) << set.err;
-    test::ProcessResult result = ctl({"preview", job.id.text()});
+    result = ctl({"preview", job.id.text()});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_THAT(result.out, StartsWith("marrowbell-sandbox -p PROFILE " + bin.string() +
                                        "/pi --print --mode json --model marrowbell/m\n"));

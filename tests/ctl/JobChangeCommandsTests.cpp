@@ -10,7 +10,8 @@ using CtlJobChange = test::CtlTest;
 
 // Pause keeps the resume time, resume stamps it; asked for what is already so, neither
 // writes (resuming an active job would move its resume time and drop a run it is owed).
-TEST_F(CtlJobChange, PauseAndResumeChangeOnlyWhatNeedsChanging) {
+// Delete removes only that job's file.
+TEST_F(CtlJobChange, PauseResumeAndDeleteChangeOnlyWhatNeedsChanging) {
     Job job = this->job("Changelog");
     job.resumedAt = Instant{800000500};
     saved(job);
@@ -38,17 +39,14 @@ TEST_F(CtlJobChange, PauseAndResumeChangeOnlyWhatNeedsChanging) {
     EXPECT_FALSE(stored.isPaused);
     ASSERT_TRUE(stored.resumedAt);
     EXPECT_LT(std::fabs(Instant::now() - *stored.resumedAt), 60);
-}
 
-TEST_F(CtlJobChange, DeleteRemovesOnlyThatJobsFile) {
-    Job gone = saved(job("Gone"));
-    Job kept = saved(job("Kept"));
-    auto result = ctl({"delete", "Gone"});
+    Job gone = saved(this->job("Gone"));
+    result = ctl({"delete", "Gone"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, "Deleted \u201CGone\u201D (" + gone.id.text() + ").\n");
     EXPECT_FALSE(fs::exists(jobFile(gone)));
     ASSERT_EQ(jobs().size(), 1u);
-    EXPECT_EQ(jobs().front().id, kept.id);
+    EXPECT_EQ(jobs().front().id, job.id);
 }
 
 } // namespace

@@ -64,16 +64,6 @@ TEST_F(StoreCommands, WritesThatFailOnAFullDiskAreReportedAndExitOne) {
     }
 }
 
-// A synchroniser's copy of a job file is reported, and delete removes both.
-TEST_F(StoreCommands, DeleteRemovesEveryFileOfTheJob) {
-    Job job = saved(this->job("Nightly"));
-    fs::copy_file(jobFile(job), support() / "Jobs/mycopy.json");
-    EXPECT_THAT(ctl({"jobs"}).err, HasSubstr("mycopy.json"));
-    auto deleted = ctl({"delete", job.id.text()});
-    EXPECT_EQ(deleted.exitStatus, 0) << deleted.err;
-    EXPECT_TRUE(fs::is_empty(support() / "Jobs"));
-}
-
 // Told once: the damaged history is moved aside and the warning is not repeated.
 TEST_F(StoreCommands, ADamagedHistoryIsWarnedAboutOnceAndKept) {
     test::writeFile(support() / "runs.json", "[{\"jobID\": \"AAAA");

@@ -22,7 +22,6 @@ class JobDraftCheck : public testing::Test {
 protected:
     JobDraftCheck() {
         std::filesystem::create_directories(project / "repo");
-        test::writeFile(project / "file.txt", "not a folder");
         test::writeFile(tools / "claude", "#!/bin/sh\n", true);
         context.endpoints = {endpoint("Local", EndpointKind::lmStudio),
                              endpoint("Proxy", EndpointKind::anthropicCompatible),
@@ -133,7 +132,7 @@ TEST_F(JobDraftCheck, EveryProblemIsReportedAtOnceInFieldOrder) {
 
 struct Row {
     std::string label;
-    std::function<void(JobDraft&, const std::filesystem::path& project)> change;
+    std::function<void(JobDraft&)> change;
     Field field;
     bool blocking;
     std::string message; // expected within the problem's message
@@ -144,7 +143,7 @@ class JobDraftProblem : public JobDraftCheck, public testing::WithParamInterface
 TEST_P(JobDraftProblem, IsTheOneProblemOfItsField) {
     const Row& row = GetParam();
     JobDraft draft = valid();
-    row.change(draft, project.path());
+    row.change(draft);
     const JobDraft::Checked checked = draft.check(context, Instant{0});
     ASSERT_EQ(checked.problems.size(), 1u);
     const JobDraft::Problem& problem = checked.problems.front();
@@ -157,45 +156,42 @@ TEST_P(JobDraftProblem, IsTheOneProblemOfItsField) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, JobDraftProblem,
-    testing::Values(Row{"nameTaken", [](auto& d, auto&) { d.name = "Taken"; }, F::name, false,
-                        "another job is also named"},
-                    Row{"noFolder", [](auto& d, auto&) { d.folder = ""; }, F::folder, true,
-                        "no folder is given"},
-                    Row{"missingFolder",
-                        [](auto& d, auto& p) { d.folder = (p / "nowhere").string(); }, F::folder,
-                        true, "there is no folder"},
-                    Row{"fileAsFolder",
-                        [](auto& d, auto& p) { d.folder = (p / "file.txt").string(); }, F::folder,
-                        true, "is not a folder"},
-                    Row{"badCron", [](auto& d, auto&) { d.schedule = "61 * * * *"; }, F::schedule,
-                        true, "does not accept \"61\""},
-                    Row{"unknownZone", [](auto& d, auto&) { d.timeZone = "Europe/Atlantis"; },
-                        F::timeZone, true, "no time zone is called"},
-                    Row{"unknownHarness", [](auto& d, auto&) { d.harnessID = "cursor"; },
-                        F::harness, true, "known harnesses: claude"},
-                    Row{"harnessNotInstalled", [](auto& d, auto&) { d.harnessID = "codex"; },
-                        F::harness, false, "Codex was not found"},
-                    Row{"unknownEndpoint", [](auto& d, auto&) { d.endpoint = "Nowhere"; },
-                        F::endpoint, true, "no endpoint is named"},
-                    Row{"ambiguousEndpoint", [](auto& d, auto&) { d.endpoint = "Twin"; },
-                        F::endpoint, true, "2 endpoints are named"},
-                    Row{"wrongProtocol", [](auto& d, auto&) { d.endpoint = "Local"; }, F::endpoint,
-                        true, "answers in OpenAI"},
-                    Row{"emptySkill",
-                        [](auto& d, auto&) {
-                            d.skills = {"lint", ""};
-                        },
-                        F::skills, true, "name is empty"},
-                    Row{"zeroTimeLimit", [](auto& d, auto&) { d.timeLimit = 0; }, F::timeLimit,
-                        true, "positive number"},
-                    Row{"infiniteTimeLimit", [](auto& d, auto&) { d.timeLimit = INFINITY; },
-                        F::timeLimit, true, "positive number"},
-                    Row{"subSecondTimeLimit", [](auto& d, auto&) { d.timeLimit = 0.5; },
-                        F::timeLimit, true, "at least 1 second"},
-                    Row{"blankPrompt", [](auto& d, auto&) { d.prompt = " \t\n"; }, F::prompt, true,
-                        "the prompt is empty"},
-                    Row{"promptNotUtf8", [](auto& d, auto&) { d.prompt = "caf\xE9"; }, F::prompt,
-                        true, "not UTF-8"}),
+    testing::Values(
+        Row{"nameTaken", [](auto& d) { d.name = "Taken"; }, F::name, false,
+            "another job is also named"},
+        Row{"noFolder", [](auto& d) { d.folder = ""; }, F::folder, true, "no folder is given"},
+        Row{"missingFolder", [](auto& d) { d.folder = "/nonexistent/folder"; }, F::folder, true,
+            "there is no folder"},
+        Row{"fileAsFolder", [](auto& d) { d.folder = "/dev/null"; }, F::folder, true,
+            "is not a folder"},
+        Row{"badCron", [](auto& d) { d.schedule = "61 * * * *"; }, F::schedule, true,
+            "does not accept \"61\""},
+        Row{"unknownZone", [](auto& d) { d.timeZone = "Europe/Atlantis"; }, F::timeZone, true,
+            "no time zone is called"},
+        Row{"unknownHarness", [](auto& d) { d.harnessID = "cursor"; }, F::harness, true,
+            "known harnesses: claude"},
+        Row{"harnessNotInstalled", [](auto& d) { d.harnessID = "codex"; }, F::harness, false,
+            "Codex was not found"},
+        Row{"unknownEndpoint", [](auto& d) { d.endpoint = "Nowhere"; }, F::endpoint, true,
+            "no endpoint is named"},
+        Row{"ambiguousEndpoint", [](auto& d) { d.endpoint = "Twin"; }, F::endpoint, true,
+            "2 endpoints are named"},
+        Row{"wrongProtocol", [](auto& d) { d.endpoint = "Local"; }, F::endpoint, true,
+            "answers in OpenAI"},
+        Row{"emptySkill",
+            [](auto& d) {
+                d.skills = {"lint", ""};
+            },
+            F::skills, true, "name is empty"},
+        Row{"zeroTimeLimit", [](auto& d) { d.timeLimit = 0; }, F::timeLimit, true,
+            "positive number"},
+        Row{"infiniteTimeLimit", [](auto& d) { d.timeLimit = INFINITY; }, F::timeLimit, true,
+            "positive number"},
+        Row{"subSecondTimeLimit", [](auto& d) { d.timeLimit = 0.5; }, F::timeLimit, true,
+            "at least 1 second"},
+        Row{"blankPrompt", [](auto& d) { d.prompt = " \t\n"; }, F::prompt, true,
+            "the prompt is empty"},
+        Row{"promptNotUtf8", [](auto& d) { d.prompt = "caf\xE9"; }, F::prompt, true, "not UTF-8"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.label; });
 
 } // namespace
