@@ -52,45 +52,30 @@ void writeJob(const fs::path& file, const Job& job) {
     test::writeFile(file, json::pretty(job.toJson()));
 }
 
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
-
-TEST(JobStore, CreatesAMissingFolderPrivatelyAndStartsEmpty) {
+// Jobs are read back in creation order, each from a private file of its own name.
+TEST(JobStore, CreatesItsFolderPrivatelySavesAndReloadsInCreationOrder) {
     test::TempDir home;
-    JobStore store(home / "Marrowbell/Jobs");
-    for (const char* folder : {"Marrowbell", "Marrowbell/Jobs"}) {
-        struct stat info {};
-        ASSERT_EQ(::stat((home / folder).c_str(), &info), 0) << folder;
-        EXPECT_TRUE(S_ISDIR(info.st_mode)) << folder;
-        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
-    }
-    EXPECT_TRUE(store.jobs().empty());
-    test::writeFile(home / "Jobs", "a file where the folder should be");
-    EXPECT_THROW(JobStore(home / "Jobs"), fs::filesystem_error);
-    test::ScopedEnv dataEnv("XDG_DATA_HOME", home.path().string());
-    EXPECT_EQ(JobStore::defaultDirectory(), home / "Marrowbell/Jobs");
-}
-
-TEST(JobStore, SavesReloadsAndOrdersByCreation) {
-    test::TempDir folder;
+    const fs::path folder = home / "Marrowbell/Jobs";
     Job late = makeJob("Late", "0 9 * * *", Instant{3000});
     Job early = makeJob("Early", "0 9 * * *", Instant{1000});
     Job middle = makeJob("Middle", "0 9 * * *", Instant{2000});
     {
-        JobStore store(folder.path());
+        JobStore store(folder);
+        for (const char* made : {"Marrowbell", "Marrowbell/Jobs"})
+            EXPECT_EQ(fs::status(home / made).permissions(), fs::perms::owner_all) << made;
+        EXPECT_TRUE(store.jobs().empty());
         for (const Job& job : {late, early, middle})
             store.save(job);
         EXPECT_EQ(store.job(early.id), early);
     }
-    EXPECT_EQ(JobStore(folder.path()).jobs(), (std::vector<Job>{early, middle, late}));
+    EXPECT_EQ(JobStore(folder).jobs(), (std::vector<Job>{early, middle, late}));
     const fs::path file = folder / (early.id.text() + ".json");
     EXPECT_EQ(files::read(file), json::pretty(early.toJson()));
-    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    test::writeFile(home / "Jobs", "a file where the folder should be");
+    EXPECT_THROW(JobStore(home / "Jobs"), fs::filesystem_error);
+    test::ScopedEnv dataEnv("XDG_DATA_HOME", home.path().string());
+    EXPECT_EQ(JobStore::defaultDirectory(), folder);
 }
 
 // Nothing here may hang the load or fill the memory (a FIFO nobody writes to, an
@@ -119,7 +104,9 @@ TEST(JobStore, SkipsFilesThatAreNotJobsWithoutBlockingAndLeavesThemUntouched) {
     EXPECT_EQ(store.jobs().size(), 2u);
     EXPECT_TRUE(store.job(valid.id));
     EXPECT_TRUE(store.job(named.id));
-    const std::string problems = joined(store.loadProblems());
+    std::string problems;
+    for (const std::string& problem : store.loadProblems())
+        problems += problem + "\n";
     for (const char* name : {"fifo.json", "zero.json", "huge.json", "broken.json"})
         EXPECT_NE(problems.find(name), std::string::npos) << problems;
     EXPECT_EQ(files::read(folder / "broken.json"), "{\"id\": \"oops\"");

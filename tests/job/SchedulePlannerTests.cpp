@@ -59,8 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
                  A::paused()},
         Decision{"noSlotBeforeCreation", "0 9 * * *", 14400, std::nullopt, at(10, 9, 45),
                  A::wait(at(11, 9, 0)), at(10, 9, 30)},
-        Decision{"withinGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 10),
-                 A::run(at(10, 12, 0))},
         Decision{"exactlyTheGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 15),
                  A::run(at(10, 12, 0))},
         Decision{"aSecondPastTheGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 15, 1),
