@@ -106,15 +106,10 @@ TEST(ResolveExecutableTest, TriesEveryNameInEveryFolderInOrderAndSkipsPlainFiles
     EXPECT_TRUE(registry.isInstalled(registry.spec("t"), folders));
 }
 
+// An unknown id: the ctl preview test.
 TEST(HarnessRegistryTest, LooksUpTheFirstSpecWithAnId) {
     HarnessRegistry registry = registryOf({specNamed("same", {"one"}), specNamed("same", {"two"})});
     EXPECT_EQ(registry.spec("same").executableNames, Strings{"one"});
-    try {
-        registry.spec("nope");
-        ADD_FAILURE() << "found";
-    } catch (const HarnessError& error) {
-        EXPECT_EQ(error, HarnessError::unknownHarness("nope"));
-    }
 }
 
 TEST(HarnessRegistryTest, PrefersTheFirstInstalledHarnessElseTheFirstListed) {
@@ -128,6 +123,7 @@ TEST(HarnessRegistryTest, PrefersTheFirstInstalledHarnessElseTheFirstListed) {
     EXPECT_EQ(installed.installedSpecs().size(), 1u);
 }
 
+// The shipped list of harnesses: the ctl harnesses test.
 TEST(HarnessRegistryTest, DefaultScheduleParsesOrIsNone) {
     auto schedule = [](const char* text) {
         return HarnessRegistry({}, {}, {}, {}, {text, {}}, nullptr).defaultSchedule();
@@ -135,17 +131,7 @@ TEST(HarnessRegistryTest, DefaultScheduleParsesOrIsNone) {
     EXPECT_EQ(schedule("0 9 * * 1-5"), CronExpression("0 9 * * 1-5"));
     EXPECT_FALSE(schedule(""));
     EXPECT_FALSE(schedule("61 * * * *"));
-}
-
-TEST(HarnessRegistryTest, TheBundledManifestOffersTheFourHarnessesInOrder) {
-    HarnessRegistry registry = HarnessRegistry::bundled();
-    Strings ids;
-    for (const HarnessSpec& spec : registry.specs())
-        ids.push_back(spec.id);
-    EXPECT_EQ(ids, (Strings{"claude", "codex", "opencode", "pi"}));
-    EXPECT_EQ(registry.defaultSchedule()->text(), "0 9 * * 1-5");
-    ASSERT_EQ(registry.suggestedEndpoints().size(), 2u);
-    EXPECT_EQ(registry.suggestedEndpoints()[1].baseURL, "http://127.0.0.1:11434/v1");
+    EXPECT_EQ(HarnessRegistry::bundled().defaultSchedule()->text(), "0 9 * * 1-5");
 }
 
 TEST(HarnessRegistryTest, LoadReportsUnreadableAndInvalidFiles) {
