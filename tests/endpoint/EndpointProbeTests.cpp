@@ -85,7 +85,7 @@ TEST(EndpointProbe, SendsTheKeyInBothHeadersOnOneGetOfModels) {
     EXPECT_EQ(requests[2].header("x-api-key"), "");
 }
 
-TEST(EndpointProbe, ModelsUrlAppendsOneComponent) {
+TEST(EndpointProbe, ModelsUrlAppendsOneComponentAndUnusableAddressesAreUnreachable) {
     auto models = [](const char* base) {
         return EndpointProbe::modelsURL(Url{base}).value_or("-");
     };
@@ -94,10 +94,7 @@ TEST(EndpointProbe, ModelsUrlAppendsOneComponent) {
     EXPECT_EQ(models("https://api.example.com/v1?beta=1"),
               "https://api.example.com/v1/models?beta=1");
     EXPECT_EQ(models("not a url"), "-");
-}
-
-// A closed port: the ctl check test.
-TEST(EndpointProbe, UnusableAddressesAreUnreachableNotThrown) {
+    // Unusable addresses are unreachable, not thrown (a closed port: the ctl check test).
     for (const char* url : {"ftp://127.0.0.1:1/v1", "nonsense"})
         EXPECT_EQ(EndpointProbe(5).probe(endpointAt(url), std::nullopt).state,
                   R::Case::unreachable);

@@ -161,21 +161,20 @@ protected:
     }
 };
 
+// The found file is kept when the resolver is missing, fails or is silent.
 TEST_F(ShimResolverTest, AsksTheManagerForTheRealBinary) {
-    resolverPrinting("test \"$*\" = \"which --exact claude\" || exit 1\nprintf '  %s\\n\\n' " +
-                     (dir / "real/claude").string() + "\n");
-    EXPECT_EQ(resolved(shim, "claude", {shim.parent_path()}), dir / "real/claude");
-}
-
-TEST_F(ShimResolverTest, KeepsTheFoundFileWhenTheResolverIsMissingFailsOrIsSilent) {
     EXPECT_EQ(resolved(shim, "claude", {shim.parent_path()}), shim);
     for (std::string body : {"echo " + (dir / "real/claude").string() + "\nexit 1\n",
                              std::string("exit 0\n"), "echo " + (dir / "real/absent").string()}) {
         resolverPrinting(body);
         EXPECT_EQ(resolved(shim, "claude", {shim.parent_path()}), shim) << body;
     }
+    resolverPrinting("test \"$*\" = \"which --exact claude\" || exit 1\nprintf '  %s\\n\\n' " +
+                     (dir / "real/claude").string() + "\n");
+    EXPECT_EQ(resolved(shim, "claude", {shim.parent_path()}), dir / "real/claude");
 }
 
+// A resolver that never exits is given up.
 TEST_F(ShimResolverTest, ALinkToTheResolverIsResolvedButAnUnmanagedLinkIsNot) {
     resolverPrinting("echo " + (dir / "real/claude").string() + "\n");
     fs::create_directories(dir / "bin");
@@ -183,9 +182,6 @@ TEST_F(ShimResolverTest, ALinkToTheResolverIsResolvedButAnUnmanagedLinkIsNot) {
     EXPECT_EQ(resolved(dir / "bin/claude", "claude", {dir / "bin"}), dir / "real/claude");
     fs::create_symlink(dir / "real/claude", dir / "bin/pi");
     EXPECT_EQ(ShimResolver::resolve(dir / "bin/pi", "pi", {tools}, {manager}), dir / "bin/pi");
-}
-
-TEST_F(ShimResolverTest, AResolverThatNeverExitsIsGivenUp) {
     resolverPrinting("exec sleep 30\n");
     EXPECT_EQ(ShimResolver::ask(dir / "tools/mgr", {"which", "x"}, 0.3), std::nullopt);
 }

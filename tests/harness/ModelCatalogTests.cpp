@@ -23,13 +23,12 @@ using Ids = std::vector<std::string>;
 
 } // namespace
 
-TEST(ModelCatalogTest, ListKeepsBareNamesOnly) {
+// A list keeps bare names once; a table skips its header and joins columns; JSON needs
+// an object holding a list of objects.
+TEST(ModelCatalogTest, ListingsGiveEachIdentifierOnce) {
     EXPECT_EQ(ModelCatalog::identifiersInList("Available models:\n  gpt-5  \nfast (default)\n"
                                               "\r\nollama/qwen3\r\ngpt-5\n"),
               (Ids{"gpt-5", "ollama/qwen3"}));
-}
-
-TEST(ModelCatalogTest, TableSkipsItsHeaderAndJoinsColumns) {
     EXPECT_EQ(ModelCatalog::identifiersInTable("provider  model  size\nlocal  small  1B\n"
                                                "one row with single spaces\nlocal  small  2B\n",
                                                {0, 1}),
@@ -37,17 +36,14 @@ TEST(ModelCatalogTest, TableSkipsItsHeaderAndJoinsColumns) {
     EXPECT_TRUE(ModelCatalog::identifiersInTable("a  b\nc  d\n", {}).empty());
     EXPECT_EQ(ModelCatalog::identifiersInTable(fixture("pi-list-models.txt"), {0, 1}),
               (Ids{"fake/fake-model", "fake-anthropic/fake-claude", "fake-responses/fake-resp"}));
-}
-
-TEST(ModelCatalogTest, JsonNeedsAnObjectHoldingAListOfObjects) {
-    EXPECT_EQ(ModelCatalog::identifiersInJson(
-                  R"({"models":[{"slug":"a"},{"slug":""},{"name":"x"},{"slug":"a"},{"slug":"b"}]})",
-                  "models", "slug"),
-              (Ids{"a", "b"}));
-    EXPECT_TRUE(ModelCatalog::identifiersInJson(R"([{"slug":"a"}])", "models", "slug").empty());
-    EXPECT_TRUE(ModelCatalog::identifiersInJson(R"({"models":[{"slug":"a"}, 3]})", "models", "slug")
-                    .empty());
-    EXPECT_TRUE(ModelCatalog::identifiersInJson("not json", "models", "slug").empty());
+    auto json = [](const char* text) {
+        return ModelCatalog::identifiersInJson(text, "models", "slug");
+    };
+    EXPECT_EQ(
+        json(R"({"models":[{"slug":"a"},{"slug":""},{"name":"x"},{"slug":"a"},{"slug":"b"}]})"),
+        (Ids{"a", "b"}));
+    for (const char* refused : {R"([{"slug":"a"}])", R"({"models":[{"slug":"a"}, 3]})", "not json"})
+        EXPECT_TRUE(json(refused).empty()) << refused;
 }
 
 TEST(ModelCatalogTest, HelpAliasesAreQuotedNearTheFlag) {
