@@ -4,42 +4,14 @@
 #include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <random>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace marrowbell {
 namespace {
 
 namespace fs = std::filesystem;
 using test::makeJob;
-
-const char* saveLoopVariable = "MARROWBELL_TEST_JOB_SAVE_LOOP";
-const char* savedId = "0A1B2C3D-0000-4000-8000-00000000C0DE";
-
-// Hidden helper mode: when started with the variable set, this test program saves
-// one job over and over into the named folder until it is killed.
-[[maybe_unused]] const bool saveLoopHelper = [] {
-    const char* directory = std::getenv(saveLoopVariable);
-    if (!directory)
-        return false;
-    JobStore store(directory);
-    Job job = makeJob();
-    job.id = *Uuid::parse(savedId);
-    for (std::size_t round = 0;; ++round) {
-        // Contents of very different sizes, so a torn write could not pass for whole.
-        job.prompt = std::string(1 + round % 7 * 40000, static_cast<char>('a' + round % 26));
-        store.save(job);
-    }
-}();
 
 std::size_t jobFilesIn(const fs::path& folder) {
     std::size_t count = 0;
@@ -218,37 +190,6 @@ TEST(JobStore, RemoveThatCannotDeleteEveryFileSaysWhichAndKeepsTheJob) {
             EXPECT_NE(message.find(file + ": Read-only file system"), std::string::npos) << message;
     }
     EXPECT_TRUE(store.job(job.id));
-}
-
-TEST(JobStore, KillingTheProcessMidSaveNeverLeavesAPartialJobFile) {
-    test::TempDir folder;
-    const fs::path file = folder / (std::string(savedId) + ".json");
-    test::ScopedEnv helper(saveLoopVariable, folder.path().string());
-    std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=None";
-    char* argv[] = {self.data(), filter.data(), nullptr};
-
-    std::mt19937 random(7);
-    for (int round = 0; round < 25; ++round) {
-        fs::remove(file); // so that the wait below is for a save of this round
-        pid_t child = -1;
-        ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environ), 0);
-        test::eventually([&] { return fs::exists(file); }, std::chrono::seconds(20));
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the helper stopped on its own";
-
-        auto bytes = files::read(file);
-        ASSERT_TRUE(bytes) << "round " << round;
-        auto value = json::parse(*bytes);
-        ASSERT_TRUE(value) << "round " << round << ": partial file of " << bytes->size();
-        Job saved = Job::fromJson(*value);
-        ASSERT_FALSE(saved.prompt.empty());
-        EXPECT_EQ(saved.prompt, std::string(saved.prompt.size(), saved.prompt[0]));
-        EXPECT_EQ(JobStore(folder.path()).jobs().size(), 1u);
-    }
 }
 
 } // namespace
