@@ -186,18 +186,6 @@ TEST_F(ShimResolverTest, ALinkToTheResolverIsResolvedButAnUnmanagedLinkIsNot) {
     EXPECT_EQ(ShimResolver::ask(dir / "tools/mgr", {"which", "x"}, 0.3), std::nullopt);
 }
 
-TEST(CommandBuilderEnvironmentTest, PassesOnlyThePathAndFiveVariables) {
-    test::ScopedEnv lang("LANG", "en_GB.UTF-8");
-    test::ScopedEnv secret("MARROWBELL_SECRET_TEST", "leak");
-    auto environment = CommandBuilder::environment("/opt/tools/bin/claude");
-    EXPECT_EQ(environment.at("PATH"), "/opt/tools/bin:/usr/bin:/bin:/usr/sbin:/sbin");
-    EXPECT_EQ(environment.at("LANG"), "en_GB.UTF-8");
-    for (const auto& [name, value] : environment)
-        EXPECT_TRUE(name == "PATH" || name == "HOME" || name == "USER" || name == "LANG" ||
-                    name == "TMPDIR" || name == "SHELL")
-            << name;
-}
-
 TEST(CommandBuilderEnvironmentTest, DiscoveryDirectoryIsPrivateToTheUser) {
     test::TempDir tmp;
     test::ScopedEnv tmpdir("TMPDIR", tmp.path().string());

@@ -72,18 +72,20 @@ TEST(ModelCatalogTest, LabelsAndRetention) {
     EXPECT_FALSE(ModelCatalog::retains("c", options));
 }
 
+// The minimal environment: PATH with the harness's folder first, and only HOME, USER,
+// LANG, TMPDIR and SHELL passed on.
 TEST(ModelCatalogTest, RunsTheHarnessInTheDiscoveryFolderWithTheMinimalEnvironment) {
     test::TempDir dir;
-    test::ScopedEnv leak("MARROWBELL_LEAK_TEST", "x");
+    test::ScopedEnv leak("MARROWBELL_LEAK_TEST", "x"), lang("LANG", "en_GB.UTF-8");
     test::writeFile(dir / "tool",
                     "#!/bin/sh\necho \"$(pwd)\"\necho \"PATH=$PATH\"\n"
-                    "echo \"leak=${MARROWBELL_LEAK_TEST:-none}\"\necho \"args=$*\"\n"
+                    "echo \"leak=${MARROWBELL_LEAK_TEST:-none} $LANG\"\necho \"args=$*\"\n"
                     "echo on-stderr >&2\n",
                     true);
     std::string output = ModelCatalog::run(dir / "tool", {"a", "b"}, 10);
     EXPECT_EQ(output, fs::canonical(CommandBuilder::discoveryDirectory()).string() + "\n" +
                           "PATH=" + dir.path().string() + ":/usr/bin:/bin:/usr/sbin:/sbin\n" +
-                          "leak=none\nargs=a b\n");
+                          "leak=none en_GB.UTF-8\nargs=a b\n");
     EXPECT_EQ(ModelCatalog::run(dir / "tool", {}, 10, ChildProcess::Stream::standardError),
               "on-stderr\n");
     EXPECT_EQ(ModelCatalog::run(dir / "absent", {}, 10), "");
