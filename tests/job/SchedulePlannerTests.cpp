@@ -95,23 +95,6 @@ TEST(SchedulePlanner, LongLapseOfAnEveryMinuteJobStopsAWeekOfSlotsIn) {
               A::run(lastRun + 10079 * 60.0));
 }
 
-TEST(SchedulePlanner, NextWakeUpIsTheEarliestNeedAcrossJobs) {
-    SchedulePlanner planner{900};
-    Instant now = at(10, 12, 30);
-    EXPECT_FALSE(planner.nextWakeUp({}, {}, now));
-    Job paused = job("* * * * *");
-    paused.isPaused = true;
-    Job never = job("0 0 31 2 *");
-    EXPECT_FALSE(planner.nextWakeUp({paused, never}, {}, now));
-
-    Job daily = job("0 9 * * *"), hourly = job("0 * * * *");
-    std::unordered_map<Uuid, Instant> lastRuns{{daily.id, at(10, 9, 0)},
-                                               {hourly.id, at(10, 12, 0)}};
-    EXPECT_EQ(planner.nextWakeUp({daily, paused, hourly}, lastRuns, now), at(10, 13, 0));
-    // Without a last run, this one is due for 12:30.
-    EXPECT_EQ(planner.nextWakeUp({daily, job("30 * * * *"), hourly}, lastRuns, now), now);
-}
-
 TEST(SchedulePlanner, ReadableDurationsTruncateToTheLargestUnit) {
     const std::pair<double, const char*> cases[] = {
         {59.9, "0m"},
