@@ -89,7 +89,7 @@ TEST(CommandBuilderTest, BuildsTheWholeCommandLineInOrder) {
 
 // An empty scoped-write entry with a directory flag needs no warning; a level the
 // harness lacks warns when no sandbox steps in.
-TEST(CommandBuilderTest, LevelsWithoutFlags) {
+TEST(CommandBuilderTest, ALevelWithoutFlagsTakesTheDirectoryFlagOrWarns) {
     HarnessSpec spec = toolSpec();
     spec.permissions = {{PermissionLevel::scopedWrite, {}}};
     spec.scopedWriteDirectoryFlag = "--dir";
