@@ -17,12 +17,12 @@ Endpoint endpointAt(const std::string& url) {
 }
 
 // The server sends `reply` (raw bytes; none: it never answers). `summary`, where given,
-// is the status line shown for it.
+// is the status line shown for it (the others: the ctl check test).
 struct ReplyCase {
     const char* label;
     Reply reply;
     EndpointReachability expected;
-    const char* summary;
+    const char* summary = nullptr;
 };
 
 class ProbeClassification : public testing::TestWithParam<ReplyCase> {};
@@ -36,7 +36,6 @@ TEST_P(ProbeClassification, ClassifiesTheServersReply) {
     if (c.summary)
         EXPECT_EQ(status.summary(), c.summary);
     EXPECT_EQ(status.endpointID, endpoint.id);
-    EXPECT_EQ(status.isReachable(), c.expected.state == R::Case::reachable);
     EXPECT_EQ(status.models(), c.expected.models);
 }
 
@@ -48,43 +47,37 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, ProbeClassification,
     testing::Values(
         ReplyCase{"TwoModels", ok(R"({"object":"list","data":[{"id":"a"},{"id":"b","x":1}]})"),
-                  R::reachable({"a", "b"}), "Reachable \u00B7 2 models"},
-        ReplyCase{"OneModel", ok(R"({"data":[{"id":"qwen3"}]})"), R::reachable({"qwen3"}),
+                  R::reachable({"a", "b"})},
+        ReplyCase{"OneModel", ok(R"({"data":[{"id":"q"}]})"), R::reachable({"q"}),
                   "Reachable \u00B7 1 model"},
         ReplyCase{"EmptyList", ok(R"({"data":[]})"), R::reachable({}), "Reachable"},
-        ReplyCase{"Junk", ok("<html>hello</html>"), R::reachable({}), nullptr},
-        ReplyCase{"ModelWithoutId", ok(R"({"data":[{"id":"a"},{"name":"b"}]})"), R::reachable({}),
-                  nullptr},
+        ReplyCase{"Junk", ok("<html>hello</html>"), R::reachable({})},
+        ReplyCase{"ModelWithoutId", ok(R"({"data":[{"id":"a"},{"name":"b"}]})"), R::reachable({})},
         ReplyCase{"Unauthorized", LocalHttpServer::reply(401, "{}"), R::unauthorized(),
                   "Reachable, but the key was refused"},
-        ReplyCase{"Forbidden", LocalHttpServer::reply(403, ""), R::unauthorized(), nullptr},
+        ReplyCase{"Forbidden", LocalHttpServer::reply(403, ""), R::unauthorized()},
         ReplyCase{"NotFound", LocalHttpServer::reply(404, "no"),
-                  R::unreachable("it answered with HTTP 404"),
-                  "Studio could not be reached \u2014 it answered with HTTP 404"},
-        ReplyCase{"NeverAnswers", std::nullopt, R::unreachable("it did not answer in time"),
-                  nullptr},
+                  R::unreachable("it answered with HTTP 404")},
+        ReplyCase{"NeverAnswers", std::nullopt, R::unreachable("it did not answer in time")},
         ReplyCase{"NotHttp", std::string("SSH-2.0-OpenSSH_9.2\r\nprotocol mismatch\n"),
-                  R::unreachable("the server sent a reply that was not HTTP"), nullptr},
-        ReplyCase{"ClosesWithoutAReply", std::string(), R::unreachable("the connection dropped"),
-                  nullptr}),
+                  R::unreachable("the server sent a reply that was not HTTP")},
+        ReplyCase{"ClosesWithoutAReply", std::string(), R::unreachable("the connection dropped")}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// The key goes out in both headers, an empty key too; a key that would split the headers
+// is refused before anything is sent. The path and the key's value: the ctl check test.
 TEST(EndpointProbe, SendsTheKeyInBothHeadersOnOneGetOfModels) {
     LocalHttpServer server([](const auto&) -> Reply { return ok(R"({"data":[]})"); });
     EndpointProbe probe(5);
-    probe.probe(endpointAt(server.url("/v1")), std::string("sk-secret"));
-    probe.probe(endpointAt(server.url("/v1")), std::nullopt);
-    // An empty key is still a key: both headers go out.
-    probe.probe(endpointAt(server.url("/v1")), std::string());
-    // A key that would split the headers is refused before anything is sent.
+    for (const std::optional<std::string>& key :
+         {std::optional<std::string>("sk"), std::optional<std::string>(),
+          std::optional<std::string>("")})
+        probe.probe(endpointAt(server.url("/v1")), key);
     EXPECT_EQ(probe.probe(endpointAt(server.url()), std::string("k\r\nX-Injected: 1")).state,
               R::Case::unreachable);
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].method, "GET");
-    EXPECT_EQ(requests[0].target, "/v1/models");
-    EXPECT_EQ(requests[0].header("authorization"), "Bearer sk-secret");
-    EXPECT_EQ(requests[0].header("x-api-key"), "sk-secret");
     EXPECT_EQ(requests[0].headers.at("authorization").size(), 1u);
     EXPECT_EQ(requests[1].header("authorization"), std::nullopt);
     EXPECT_EQ(requests[1].header("x-api-key"), std::nullopt);
@@ -92,26 +85,19 @@ TEST(EndpointProbe, SendsTheKeyInBothHeadersOnOneGetOfModels) {
     EXPECT_EQ(requests[2].header("x-api-key"), "");
 }
 
-TEST(EndpointProbe, ModelsUrlAppendsOneComponent) {
+TEST(EndpointProbe, ModelsUrlAppendsOneComponentAndUnusableAddressesAreUnreachable) {
     auto models = [](const char* base) {
         return EndpointProbe::modelsURL(Url{base}).value_or("-");
     };
-    EXPECT_EQ(models("http://127.0.0.1:1234/v1"), "http://127.0.0.1:1234/v1/models");
     EXPECT_EQ(models("http://127.0.0.1:1234/v1/"), "http://127.0.0.1:1234/v1/models");
     EXPECT_EQ(models("http://localhost:11434"), "http://localhost:11434/models");
     EXPECT_EQ(models("https://api.example.com/v1?beta=1"),
               "https://api.example.com/v1/models?beta=1");
     EXPECT_EQ(models("not a url"), "-");
-}
-
-TEST(EndpointProbe, UnusableAddressesAreUnreachableNotThrown) {
-    EndpointProbe probe(5);
-    const std::string closed = std::to_string(LocalHttpServer::closedPort());
-    EXPECT_EQ(probe.probe(endpointAt("http://127.0.0.1:" + closed + "/v1"), std::nullopt),
-              R::unreachable("nothing is listening on that port"));
-    EXPECT_EQ(probe.probe(endpointAt("ftp://127.0.0.1:1/v1"), std::nullopt).state,
-              R::Case::unreachable);
-    EXPECT_EQ(probe.probe(endpointAt("nonsense"), std::nullopt).state, R::Case::unreachable);
+    // Unusable addresses are unreachable, not thrown (a closed port: the ctl check test).
+    for (const char* url : {"ftp://127.0.0.1:1/v1", "nonsense"})
+        EXPECT_EQ(EndpointProbe(5).probe(endpointAt(url), std::nullopt).state,
+                  R::Case::unreachable);
 }
 
 struct ExplainCase {
@@ -123,6 +109,9 @@ struct ExplainCase {
 
 class Explain : public testing::TestWithParam<ExplainCase> {};
 
+// The refused port and the timeout: the real sockets above and the ctl check test (a
+// server closing without a reply is CURLE_GOT_NOTHING).
+
 TEST_P(Explain, MapsTransferErrorsToReasons) {
     const ExplainCase& c = GetParam();
     EXPECT_EQ(EndpointProbe::explain({c.code, c.systemError, c.description}), c.reason);
@@ -131,9 +120,7 @@ TEST_P(Explain, MapsTransferErrorsToReasons) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, Explain,
     testing::Values(
-        ExplainCase{CURLE_COULDNT_CONNECT, ECONNREFUSED, "", "nothing is listening on that port"},
         ExplainCase{CURLE_COULDNT_RESOLVE_HOST, 0, "", "that host name does not resolve"},
-        ExplainCase{CURLE_OPERATION_TIMEDOUT, 0, "", "it did not answer in time"},
         ExplainCase{CURLE_RECV_ERROR, ECONNRESET, "", "the connection dropped"},
         ExplainCase{CURLE_COULDNT_CONNECT, ENETUNREACH, "", "this computer is offline"},
         ExplainCase{CURLE_PEER_FAILED_VERIFICATION, 0, "SSL: no alternative name matches 'x'.\n",

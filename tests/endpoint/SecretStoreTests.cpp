@@ -49,7 +49,8 @@ protected:
     std::optional<SecretStore> store_;
 };
 
-TEST_P(SecretStoreContract, KeepsOneTextKeyPerEndpointAndAnEmptyKeyIsNone) {
+// Each service is a namespace of its own.
+TEST_P(SecretStoreContract, KeepsOneTextKeyPerEndpointAndServiceAndAnEmptyKeyIsNone) {
     Uuid a = Uuid::random(), b = Uuid::random();
     EXPECT_NO_THROW(store().remove(a));
     EXPECT_EQ(store().secret(a), std::nullopt);
@@ -57,6 +58,9 @@ TEST_P(SecretStoreContract, KeepsOneTextKeyPerEndpointAndAnEmptyKeyIsNone) {
     store().save("second-key", a);
     store().save("other key ✓", b);
     EXPECT_EQ(store().secret(a), "second-key");
+    SecretStore other(freshService(), GetParam(), store().file());
+    EXPECT_EQ(other.secret(a), std::nullopt);
+    other.remove(b);
     EXPECT_EQ(store().secret(b), "other key ✓");
     store().remove(a);
     EXPECT_EQ(store().secret(a), std::nullopt);
@@ -68,64 +72,48 @@ TEST_P(SecretStoreContract, KeepsOneTextKeyPerEndpointAndAnEmptyKeyIsNone) {
     EXPECT_EQ(store().secret(a), std::nullopt);
 }
 
-TEST_P(SecretStoreContract, ServicesAreSeparate) {
-    Uuid id = Uuid::random();
-    SecretStore other(freshService(), GetParam(), store().file());
-    store().save("mine", id);
-    EXPECT_EQ(other.secret(id), std::nullopt);
-    other.remove(id);
-    EXPECT_EQ(store().secret(id), "mine");
-    store().remove(id);
-}
-
 INSTANTIATE_TEST_SUITE_P(Backends, SecretStoreContract,
                          testing::Values(Backend::file, Backend::secretService),
                          [](const auto& info) {
                              return info.param == Backend::file ? "File" : "SecretService";
                          });
 
-class SecretStoreFile : public testing::Test {
-protected:
-    test::TempDir dir_;
-    std::filesystem::path file_ = dir_ / "support/secrets.json";
-    SecretStore store_{"app.marrowbell.endpoints", Backend::file, file_};
-};
-
-TEST_F(SecretStoreFile, IsReadableByTheUserAloneWhateverTheUmaskAndFilesByUpperCaseAccount) {
-    store_.remove(Uuid::random());
-    EXPECT_FALSE(std::filesystem::exists(file_.parent_path()));
+// Readable by the user alone whatever the umask, filed by service and upper-case
+// account; a file others could read is tightened, a damaged one neither read nor
+// overwritten.
+TEST(SecretStoreFile, IsPrivateAndNeverOverwritesADamagedFile) {
+    test::TempDir dir;
+    const auto file = dir / "support/secrets.json";
+    SecretStore store{"app.marrowbell.endpoints", Backend::file, file};
+    store.remove(Uuid::random());
+    EXPECT_FALSE(std::filesystem::exists(file.parent_path()));
     mode_t previous = ::umask(0);
-    store_.save("sk-1", *Uuid::parse("6ba7b810-9dad-11d1-80b4-00c04fd430c8"));
+    store.save("sk-1", *Uuid::parse("6ba7b810-9dad-11d1-80b4-00c04fd430c8"));
     ::umask(previous);
-    EXPECT_EQ(modeOf(file_), 0600u);
-    EXPECT_EQ(modeOf(file_.string() + ".lock"), 0600u);
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(modeOf(file.string() + ".lock"), 0600u);
     // Nothing else (no temporary file) is left beside it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file_.parent_path()), {}), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()), {}), 2);
     EXPECT_EQ(
-        json::parse(*files::read(file_)).value(),
+        json::parse(*files::read(file)).value(),
         (Json{{"app.marrowbell.endpoints", {{"6BA7B810-9DAD-11D1-80B4-00C04FD430C8", "sk-1"}}}}));
-}
+    ::chmod(file.c_str(), 0644);
+    store.save("k", Uuid::random());
+    EXPECT_EQ(modeOf(file), 0600u);
 
-TEST_F(SecretStoreFile, RewritingTightensAFileOthersCouldRead) {
-    test::writeFile(file_, "{}");
-    ::chmod(file_.c_str(), 0644);
-    store_.save("k", Uuid::random());
-    EXPECT_EQ(modeOf(file_), 0600u);
-}
-
-TEST_F(SecretStoreFile, ADamagedFileIsNeitherReadNorOverwritten) {
-    test::writeFile(file_, "{ this is not json");
+    test::writeFile(file, "{ this is not json");
     Uuid id = Uuid::random();
-    EXPECT_EQ(store_.secret(id), std::nullopt);
-    EXPECT_THROW(store_.save("k", id), SecretStore::Failure);
-    EXPECT_EQ(*files::read(file_), "{ this is not json");
-}
-
-TEST(SecretStoreFailure, MessageUsesTheStoresTextOrTheStatus) {
-    EXPECT_STREQ(SecretStore::Failure(2, "Cannot create an item").what(),
-                 "The keyring refused the request \u2014 Cannot create an item");
-    EXPECT_STREQ(SecretStore::Failure(-25300, "").what(),
-                 "The keyring refused the request \u2014 status -25300");
+    EXPECT_EQ(store.secret(id), std::nullopt);
+    try {
+        store.save("k", id);
+        ADD_FAILURE() << "saved over a damaged file";
+    } catch (const SecretStore::Failure& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("The keyring refused the request \u2014 ", 0),
+                  0u);
+    }
+    EXPECT_EQ(*files::read(file), "{ this is not json");
+    EXPECT_STREQ(SecretStore::Failure(-1, "").what(),
+                 "The keyring refused the request \u2014 status -1");
 }
 
 // With the keyring in use, a key written to the file while it was unavailable is

@@ -60,6 +60,8 @@ TEST(HarnessSpecTest, UnknownMapKeysAreDroppedAndUnknownTagsFallBack) {
               (std::vector<std::string>{"skills", "ls"}));
 }
 
+// The cases the shipped manifest does not use (the sandbox, the protocol and key
+// variables: the ctl preview tests).
 TEST(HarnessSpecTest, DecodesEveryPayloadCase) {
     Json harness = minimalHarness();
     harness["localEndpoint"] = Json::parse(R"({"style": "modelPrefix",
@@ -69,9 +71,6 @@ TEST(HarnessSpecTest, DecodesEveryPayloadCase) {
     harness["skills"] = Json::parse(R"({"flag": "-s", "repeatable": true, "style": "toggle",
         "template": "{skill}={enabled}", "source": {"kind": "table", "arguments": ["ls"],
         "column": 1, "requires": {"column": 2, "hasPrefix": "on"}}})");
-    harness["sandbox"] = {{"writablePaths", {"~/.tool"}}};
-    harness["endpointProtocol"] = "anthropic";
-    harness["apiKeyVariables"] = {{"anthropic", "KEY"}};
     harness["limitEnforcement"] = "toolAllowlist";
     HarnessSpec spec = HarnessSpec::decode(harness);
     auto prefix = std::get<LocalEndpointStyle::ModelPrefix>(spec.localEndpoint.style);
@@ -82,9 +81,6 @@ TEST(HarnessSpecTest, DecodesEveryPayloadCase) {
     auto table = std::get<SkillSource::Table>(spec.skills->source->kind);
     EXPECT_EQ(table.requirement, (ColumnRequirement{2, "on"}));
     EXPECT_EQ(spec.skills->style, SkillStyle::toggle);
-    EXPECT_EQ(spec.sandbox->writablePaths, std::vector<std::string>{"~/.tool"});
-    EXPECT_EQ(spec.endpointProtocol, EndpointProtocol::anthropic);
-    EXPECT_EQ(spec.apiKeyVariables.at(EndpointProtocol::anthropic), "KEY");
     EXPECT_EQ(spec.limitEnforcement, LimitEnforcement::toolAllowlist);
 }
 

@@ -106,15 +106,10 @@ TEST(ResolveExecutableTest, TriesEveryNameInEveryFolderInOrderAndSkipsPlainFiles
     EXPECT_TRUE(registry.isInstalled(registry.spec("t"), folders));
 }
 
+// An unknown id: the ctl preview test.
 TEST(HarnessRegistryTest, LooksUpTheFirstSpecWithAnId) {
     HarnessRegistry registry = registryOf({specNamed("same", {"one"}), specNamed("same", {"two"})});
     EXPECT_EQ(registry.spec("same").executableNames, Strings{"one"});
-    try {
-        registry.spec("nope");
-        ADD_FAILURE() << "found";
-    } catch (const HarnessError& error) {
-        EXPECT_EQ(error, HarnessError::unknownHarness("nope"));
-    }
 }
 
 TEST(HarnessRegistryTest, PrefersTheFirstInstalledHarnessElseTheFirstListed) {
@@ -128,6 +123,7 @@ TEST(HarnessRegistryTest, PrefersTheFirstInstalledHarnessElseTheFirstListed) {
     EXPECT_EQ(installed.installedSpecs().size(), 1u);
 }
 
+// The shipped list of harnesses: the ctl harnesses test.
 TEST(HarnessRegistryTest, DefaultScheduleParsesOrIsNone) {
     auto schedule = [](const char* text) {
         return HarnessRegistry({}, {}, {}, {}, {text, {}}, nullptr).defaultSchedule();
@@ -135,17 +131,7 @@ TEST(HarnessRegistryTest, DefaultScheduleParsesOrIsNone) {
     EXPECT_EQ(schedule("0 9 * * 1-5"), CronExpression("0 9 * * 1-5"));
     EXPECT_FALSE(schedule(""));
     EXPECT_FALSE(schedule("61 * * * *"));
-}
-
-TEST(HarnessRegistryTest, TheBundledManifestOffersTheFourHarnessesInOrder) {
-    HarnessRegistry registry = HarnessRegistry::bundled();
-    Strings ids;
-    for (const HarnessSpec& spec : registry.specs())
-        ids.push_back(spec.id);
-    EXPECT_EQ(ids, (Strings{"claude", "codex", "opencode", "pi"}));
-    EXPECT_EQ(registry.defaultSchedule()->text(), "0 9 * * 1-5");
-    ASSERT_EQ(registry.suggestedEndpoints().size(), 2u);
-    EXPECT_EQ(registry.suggestedEndpoints()[1].baseURL, "http://127.0.0.1:11434/v1");
+    EXPECT_EQ(HarnessRegistry::bundled().defaultSchedule()->text(), "0 9 * * 1-5");
 }
 
 TEST(HarnessRegistryTest, LoadReportsUnreadableAndInvalidFiles) {
@@ -175,21 +161,20 @@ protected:
     }
 };
 
+// The found file is kept when the resolver is missing, fails or is silent.
 TEST_F(ShimResolverTest, AsksTheManagerForTheRealBinary) {
-    resolverPrinting("test \"$*\" = \"which --exact claude\" || exit 1\nprintf '  %s\\n\\n' " +
-                     (dir / "real/claude").string() + "\n");
-    EXPECT_EQ(resolved(shim, "claude", {shim.parent_path()}), dir / "real/claude");
-}
-
-TEST_F(ShimResolverTest, KeepsTheFoundFileWhenTheResolverIsMissingFailsOrIsSilent) {
     EXPECT_EQ(resolved(shim, "claude", {shim.parent_path()}), shim);
     for (std::string body : {"echo " + (dir / "real/claude").string() + "\nexit 1\n",
                              std::string("exit 0\n"), "echo " + (dir / "real/absent").string()}) {
         resolverPrinting(body);
         EXPECT_EQ(resolved(shim, "claude", {shim.parent_path()}), shim) << body;
     }
+    resolverPrinting("test \"$*\" = \"which --exact claude\" || exit 1\nprintf '  %s\\n\\n' " +
+                     (dir / "real/claude").string() + "\n");
+    EXPECT_EQ(resolved(shim, "claude", {shim.parent_path()}), dir / "real/claude");
 }
 
+// A resolver that never exits is given up.
 TEST_F(ShimResolverTest, ALinkToTheResolverIsResolvedButAnUnmanagedLinkIsNot) {
     resolverPrinting("echo " + (dir / "real/claude").string() + "\n");
     fs::create_directories(dir / "bin");
@@ -197,23 +182,8 @@ TEST_F(ShimResolverTest, ALinkToTheResolverIsResolvedButAnUnmanagedLinkIsNot) {
     EXPECT_EQ(resolved(dir / "bin/claude", "claude", {dir / "bin"}), dir / "real/claude");
     fs::create_symlink(dir / "real/claude", dir / "bin/pi");
     EXPECT_EQ(ShimResolver::resolve(dir / "bin/pi", "pi", {tools}, {manager}), dir / "bin/pi");
-}
-
-TEST_F(ShimResolverTest, AResolverThatNeverExitsIsGivenUp) {
     resolverPrinting("exec sleep 30\n");
     EXPECT_EQ(ShimResolver::ask(dir / "tools/mgr", {"which", "x"}, 0.3), std::nullopt);
-}
-
-TEST(CommandBuilderEnvironmentTest, PassesOnlyThePathAndFiveVariables) {
-    test::ScopedEnv lang("LANG", "en_GB.UTF-8");
-    test::ScopedEnv secret("MARROWBELL_SECRET_TEST", "leak");
-    auto environment = CommandBuilder::environment("/opt/tools/bin/claude");
-    EXPECT_EQ(environment.at("PATH"), "/opt/tools/bin:/usr/bin:/bin:/usr/sbin:/sbin");
-    EXPECT_EQ(environment.at("LANG"), "en_GB.UTF-8");
-    for (const auto& [name, value] : environment)
-        EXPECT_TRUE(name == "PATH" || name == "HOME" || name == "USER" || name == "LANG" ||
-                    name == "TMPDIR" || name == "SHELL")
-            << name;
 }
 
 TEST(CommandBuilderEnvironmentTest, DiscoveryDirectoryIsPrivateToTheUser) {

@@ -23,13 +23,12 @@ using Ids = std::vector<std::string>;
 
 } // namespace
 
-TEST(ModelCatalogTest, ListKeepsBareNamesOnly) {
+// A list keeps bare names once; a table skips its header and joins columns; JSON needs
+// an object holding a list of objects.
+TEST(ModelCatalogTest, ListingsGiveEachIdentifierOnce) {
     EXPECT_EQ(ModelCatalog::identifiersInList("Available models:\n  gpt-5  \nfast (default)\n"
                                               "\r\nollama/qwen3\r\ngpt-5\n"),
               (Ids{"gpt-5", "ollama/qwen3"}));
-}
-
-TEST(ModelCatalogTest, TableSkipsItsHeaderAndJoinsColumns) {
     EXPECT_EQ(ModelCatalog::identifiersInTable("provider  model  size\nlocal  small  1B\n"
                                                "one row with single spaces\nlocal  small  2B\n",
                                                {0, 1}),
@@ -37,17 +36,14 @@ TEST(ModelCatalogTest, TableSkipsItsHeaderAndJoinsColumns) {
     EXPECT_TRUE(ModelCatalog::identifiersInTable("a  b\nc  d\n", {}).empty());
     EXPECT_EQ(ModelCatalog::identifiersInTable(fixture("pi-list-models.txt"), {0, 1}),
               (Ids{"fake/fake-model", "fake-anthropic/fake-claude", "fake-responses/fake-resp"}));
-}
-
-TEST(ModelCatalogTest, JsonNeedsAnObjectHoldingAListOfObjects) {
-    EXPECT_EQ(ModelCatalog::identifiersInJson(
-                  R"({"models":[{"slug":"a"},{"slug":""},{"name":"x"},{"slug":"a"},{"slug":"b"}]})",
-                  "models", "slug"),
-              (Ids{"a", "b"}));
-    EXPECT_TRUE(ModelCatalog::identifiersInJson(R"([{"slug":"a"}])", "models", "slug").empty());
-    EXPECT_TRUE(ModelCatalog::identifiersInJson(R"({"models":[{"slug":"a"}, 3]})", "models", "slug")
-                    .empty());
-    EXPECT_TRUE(ModelCatalog::identifiersInJson("not json", "models", "slug").empty());
+    auto json = [](const char* text) {
+        return ModelCatalog::identifiersInJson(text, "models", "slug");
+    };
+    EXPECT_EQ(
+        json(R"({"models":[{"slug":"a"},{"slug":""},{"name":"x"},{"slug":"a"},{"slug":"b"}]})"),
+        (Ids{"a", "b"}));
+    for (const char* refused : {R"([{"slug":"a"}])", R"({"models":[{"slug":"a"}, 3]})", "not json"})
+        EXPECT_TRUE(json(refused).empty()) << refused;
 }
 
 TEST(ModelCatalogTest, HelpAliasesAreQuotedNearTheFlag) {
@@ -76,41 +72,33 @@ TEST(ModelCatalogTest, LabelsAndRetention) {
     EXPECT_FALSE(ModelCatalog::retains("c", options));
 }
 
+// The minimal environment: PATH with the harness's folder first, and only HOME, USER,
+// LANG, TMPDIR and SHELL passed on.
 TEST(ModelCatalogTest, RunsTheHarnessInTheDiscoveryFolderWithTheMinimalEnvironment) {
     test::TempDir dir;
-    test::ScopedEnv leak("MARROWBELL_LEAK_TEST", "x");
+    test::ScopedEnv leak("MARROWBELL_LEAK_TEST", "x"), lang("LANG", "en_GB.UTF-8");
     test::writeFile(dir / "tool",
                     "#!/bin/sh\necho \"$(pwd)\"\necho \"PATH=$PATH\"\n"
-                    "echo \"leak=${MARROWBELL_LEAK_TEST:-none}\"\necho \"args=$*\"\n"
+                    "echo \"leak=${MARROWBELL_LEAK_TEST:-none} $LANG\"\necho \"args=$*\"\n"
                     "echo on-stderr >&2\n",
                     true);
     std::string output = ModelCatalog::run(dir / "tool", {"a", "b"}, 10);
     EXPECT_EQ(output, fs::canonical(CommandBuilder::discoveryDirectory()).string() + "\n" +
                           "PATH=" + dir.path().string() + ":/usr/bin:/bin:/usr/sbin:/sbin\n" +
-                          "leak=none\nargs=a b\n");
+                          "leak=none en_GB.UTF-8\nargs=a b\n");
     EXPECT_EQ(ModelCatalog::run(dir / "tool", {}, 10, ChildProcess::Stream::standardError),
               "on-stderr\n");
     EXPECT_EQ(ModelCatalog::run(dir / "absent", {}, 10), "");
+    // A table on standard error: the ctl harnesses test (Pi's stand-in).
+    ModelSource table{ModelSource::Table{{"--list-models"}, {0, 1}, true}};
+    EXPECT_TRUE(ModelCatalog::models(std::nullopt, dir / "tool").empty());
+    EXPECT_TRUE(ModelCatalog::models(table, std::nullopt).empty());
 }
 
 TEST(ModelCatalogTest, AHungListingIsCutOffAndGivesNothing) {
     test::TempDir dir;
     test::writeFile(dir / "tool", "#!/bin/sh\necho partial\nexec sleep 30\n", true);
     EXPECT_EQ(ModelCatalog::run(dir / "tool", {}, 0.3), "");
-}
-
-TEST(ModelCatalogTest, ReadsATableFromStandardErrorWhenTheSourceSaysSo) {
-    test::TempDir dir;
-    test::writeFile(dir / "models.txt", fixture("pi-list-models.txt"));
-    test::writeFile(dir / "pi",
-                    "#!/bin/sh\ntest \"$1\" = --list-models || exit 2\ncat " +
-                        (dir / "models.txt").string() + " >&2\n",
-                    true);
-    ModelSource source{ModelSource::Table{{"--list-models"}, {0, 1}, true}};
-    EXPECT_EQ(ModelCatalog::models(source, dir / "pi").at(2),
-              (ModelOption{"fake-responses/fake-resp", std::nullopt}));
-    EXPECT_TRUE(ModelCatalog::models(std::nullopt, dir / "pi").empty());
-    EXPECT_TRUE(ModelCatalog::models(source, std::nullopt).empty());
 }
 
 TEST(ModelCatalogTest, ResolvesAliasesConcurrentlyAndCachesOnlySuccesses) {

@@ -54,6 +54,8 @@ protected:
 
 } // namespace
 
+// What each level may write, the user's shared temporary folder never, and the keys and
+// other tools' logins hidden: the launcher's tests, on the real profile.
 TEST_F(SandboxProfileTest, TextHoldsEveryRuleAndNoTerminal) {
     fs::create_directories(work);
     SandboxProfile profile{work, {"~/.tool"}, true};
@@ -70,15 +72,9 @@ TEST_F(SandboxProfileTest, TextHoldsEveryRuleAndNoTerminal) {
     EXPECT_FALSE(lists(policy.writableLiterals, "/dev/tty"));
 }
 
-// The user's own temporary folder is shared with everything else the user runs.
-TEST_F(SandboxProfileTest, ReadOnlyProfileKeepsOnlyThePrivateTemporaryFolders) {
-    SandboxProfile profile{work, {}, false};
-    EXPECT_EQ(profile.writableSubpaths(), withTemporaryFolders({}));
-    EXPECT_EQ(profile.text().find(work.string()), std::string::npos);
-    EXPECT_EQ(profile.text().find(tmp.string()), std::string::npos);
-}
-
-TEST_F(SandboxProfileTest, MissingWorkspaceResolvesThroughItsLinkedAncestor) {
+// A missing workspace resolves through its linked ancestor; {uid} is replaced before
+// the tilde is expanded; repeats and trailing slashes are listed once.
+TEST_F(SandboxProfileTest, WritableFoldersAreResolvedAndListedOnce) {
     fs::create_directories(root / "real");
     fs::create_directory_symlink(root / "real", root / "link");
     SandboxProfile profile{root / "link" / "new" / "deeper", {}, true};
@@ -87,39 +83,30 @@ TEST_F(SandboxProfileTest, MissingWorkspaceResolvesThroughItsLinkedAncestor) {
               (root / "real/new/deeper").string());
     EXPECT_EQ(SandboxProfile::resolved("/marrowbell-absent/x/../y"), "/marrowbell-absent/x/../y");
     EXPECT_EQ(SandboxProfile::resolved("/"), "/");
-}
 
-TEST_F(SandboxProfileTest, UidIsReplacedBeforeTheTildeIsExpanded) {
     std::string uid = std::to_string(::getuid());
-    SandboxProfile profile{work, {"~/.state-{uid}/{uid}"}, false};
-    EXPECT_TRUE(lists(profile.writableSubpaths(), home / (".state-" + uid) / uid));
-}
-
-TEST_F(SandboxProfileTest, DuplicatesAndTrailingSlashesAreListedOnce) {
+    EXPECT_TRUE(lists(SandboxProfile{work, {"~/.state-{uid}/{uid}"}, false}.writableSubpaths(),
+                      home / (".state-" + uid) / uid));
     fs::create_directories(home / ".tool");
     fs::create_directory_symlink(home / ".tool", home / ".tool-link");
-    SandboxProfile profile{tmp, {"~/.tool/", "~/.tool", "~/.tool-link"}, true};
-    EXPECT_EQ(profile.writableSubpaths(), withTemporaryFolders({home / ".tool", tmp}));
+    EXPECT_EQ(
+        (SandboxProfile{tmp, {"~/.tool/", "~/.tool", "~/.tool-link"}, true}.writableSubpaths()),
+        withTemporaryFolders({home / ".tool", tmp}));
 }
 
-TEST_F(SandboxProfileTest, WorkspaceInsideAPrivateFolderUnhidesIt) {
-    SandboxProfile profile{home / "Music" / "project", {}, false};
-    EXPECT_EQ(profile.unreadableSubpaths(), without(baseline(), home / "Music"));
-}
-
-TEST_F(SandboxProfileTest, WorkspaceAtHomeUnhidesEveryHomeFolder) {
-    fs::create_directories(home / ".mozilla");
-    for (const std::string& path : SandboxProfile{home, {}, true}.unreadableSubpaths())
-        EXPECT_FALSE(path.starts_with(home.string())) << path;
-    EXPECT_TRUE(lists(SandboxProfile{home, {}, true}.unreadableSubpaths(), "/Volumes"));
-}
-
-TEST_F(SandboxProfileTest, HarnessFolderInsideAPrivateFolderUnhidesIt) {
+// A harness folder inside a private folder unhides that folder only; a workspace at
+// home unhides every home folder (a workspace inside one: the launcher's tests).
+TEST_F(SandboxProfileTest, AFolderTheRunNeedsIsUnhidden) {
     fs::create_directories(home / ".config/chromium");
     fs::create_directories(home / ".local/share/keyrings");
-    SandboxProfile profile{work, {"~/.config/chromium/extension-state"}, false};
-    EXPECT_EQ(profile.unreadableSubpaths(), without(baseline(), home / ".config/chromium"));
-    EXPECT_TRUE(lists(profile.unreadableSubpaths(), home / ".local/share/keyrings"));
+    fs::create_directories(home / ".mozilla");
+    SandboxProfile harness{work, {"~/.config/chromium/extension-state"}, false};
+    EXPECT_EQ(harness.unreadableSubpaths(), without(baseline(), home / ".config/chromium"));
+    EXPECT_TRUE(lists(harness.unreadableSubpaths(), home / ".local/share/keyrings"));
+    const Paths atHome = SandboxProfile{home, {}, true}.unreadableSubpaths();
+    for (const std::string& path : atHome)
+        EXPECT_FALSE(path.starts_with(home.string())) << path;
+    EXPECT_TRUE(lists(atHome, "/Volumes"));
 }
 
 TEST_F(SandboxProfileTest, LinuxPrivateFoldersAreListedOnlyWhereTheyExist) {
@@ -131,27 +118,6 @@ TEST_F(SandboxProfileTest, LinuxPrivateFoldersAreListedOnlyWhereTheyExist) {
     // ~/Videos is listed as the folder it links to.
     EXPECT_EQ(baseline(),
               with(before, {home / ".mozilla", home / ".password-store", root / "elsewhere"}));
-}
-
-TEST_F(SandboxProfileTest, KeysAndOtherHarnessesLoginsAreHiddenButTheHarnesssOwnStaysReadable) {
-    const Paths before = baseline();
-    for (const char* folder : {".ssh", ".codex", ".pi/agent", ".local/share/Marrowbell"})
-        fs::create_directories(home / folder);
-    for (const char* file : {".netrc", ".claude.json"})
-        test::writeFile(home / file, "secret");
-    fs::create_directories(root / "run");
-    SandboxProfile profile{work, {"~/.pi/agent"}, false};
-    EXPECT_EQ(profile.unreadableSubpaths(),
-              with(before, {home / ".ssh", home / ".codex", home / ".local/share/Marrowbell",
-                            home / ".netrc", home / ".claude.json", root / "run"}));
-}
-
-TEST_F(SandboxProfileTest, QuotesAndBackslashesInPathsAreEscaped) {
-    SandboxProfile profile{root / "a \"quoted\" \\ folder", {}, true};
-    std::string text = profile.text();
-    EXPECT_NE(text.find("(subpath \"" + root.path().string() + "/a \\\"quoted\\\" \\\\ folder\")"),
-              std::string::npos);
-    EXPECT_EQ(SandboxPolicy::parse(text).writableSubpaths, profile.writableSubpaths());
 }
 
 TEST(SandboxProfileExecutable, IsTheLauncherBesideTheBinaries) {

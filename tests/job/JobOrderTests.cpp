@@ -19,15 +19,13 @@ std::vector<std::string> names(const std::vector<Job>& jobs) {
     return out;
 }
 
-TEST(BulkPause, ActionFollowsThePausedState) {
+TEST(BulkPause, ActionFollowsThePausedStateAndChangesOnlyWhatDiffers) {
     EXPECT_EQ(bulkPauseAction({paused(makeJob()), paused(makeJob())}), BulkPause::resumeAll);
     EXPECT_EQ(bulkPauseAction({paused(makeJob()), makeJob()}), BulkPause::pauseAll);
     EXPECT_EQ(bulkPauseAction({}), BulkPause::nothingToDo);
     EXPECT_FALSE(isAvailable(BulkPause::nothingToDo));
     EXPECT_TRUE(isAvailable(BulkPause::resumeAll));
-}
-
-TEST(BulkPause, ChangesOnlyJobsNotYetInTheTargetState) {
+    // Only jobs not yet in the target state change.
     Job a = makeJob("A"), b = paused(makeJob("B")), c = makeJob("C");
     a.resumedAt = Instant{5};
     auto pausing = changes(BulkPause::pauseAll, {a, b, c}, Instant{99});
@@ -57,9 +55,6 @@ TEST(JobOrder, RunningFirstThenSoonestThenNumericNameThenInputOrder) {
     EXPECT_EQ(names(ordered), (std::vector<std::string>{"Running tomorrow", "Soon", "Job 2",
                                                         "job 2", "Job 10", "Never"}));
     EXPECT_EQ(ordered[3].prompt, "second");
-}
-
-TEST(JobOrderNames, CompareLikeAFileBrowser) {
     EXPECT_TRUE(JobOrder::nameComesBefore("Job 2", "Job 10"));
     EXPECT_FALSE(JobOrder::nameComesBefore("Job 10", "Job 2"));
     EXPECT_TRUE(JobOrder::nameComesBefore("apple", "Banana"));

@@ -4,42 +4,14 @@
 #include "support/JobFixture.h"
 #include "support/TestSupport.h"
 
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <random>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace marrowbell {
 namespace {
 
 namespace fs = std::filesystem;
 using test::makeJob;
-
-const char* saveLoopVariable = "MARROWBELL_TEST_JOB_SAVE_LOOP";
-const char* savedId = "0A1B2C3D-0000-4000-8000-00000000C0DE";
-
-// Hidden helper mode: when started with the variable set, this test program saves
-// one job over and over into the named folder until it is killed.
-[[maybe_unused]] const bool saveLoopHelper = [] {
-    const char* directory = std::getenv(saveLoopVariable);
-    if (!directory)
-        return false;
-    JobStore store(directory);
-    Job job = makeJob();
-    job.id = *Uuid::parse(savedId);
-    for (std::size_t round = 0;; ++round) {
-        // Contents of very different sizes, so a torn write could not pass for whole.
-        job.prompt = std::string(1 + round % 7 * 40000, static_cast<char>('a' + round % 26));
-        store.save(job);
-    }
-}();
 
 std::size_t jobFilesIn(const fs::path& folder) {
     std::size_t count = 0;
@@ -52,45 +24,30 @@ void writeJob(const fs::path& file, const Job& job) {
     test::writeFile(file, json::pretty(job.toJson()));
 }
 
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
-
-TEST(JobStore, CreatesAMissingFolderPrivatelyAndStartsEmpty) {
+// Jobs are read back in creation order, each from a private file of its own name.
+TEST(JobStore, CreatesItsFolderPrivatelySavesAndReloadsInCreationOrder) {
     test::TempDir home;
-    JobStore store(home / "Marrowbell/Jobs");
-    for (const char* folder : {"Marrowbell", "Marrowbell/Jobs"}) {
-        struct stat info {};
-        ASSERT_EQ(::stat((home / folder).c_str(), &info), 0) << folder;
-        EXPECT_TRUE(S_ISDIR(info.st_mode)) << folder;
-        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
-    }
-    EXPECT_TRUE(store.jobs().empty());
-    test::writeFile(home / "Jobs", "a file where the folder should be");
-    EXPECT_THROW(JobStore(home / "Jobs"), fs::filesystem_error);
-    test::ScopedEnv dataEnv("XDG_DATA_HOME", home.path().string());
-    EXPECT_EQ(JobStore::defaultDirectory(), home / "Marrowbell/Jobs");
-}
-
-TEST(JobStore, SavesReloadsAndOrdersByCreation) {
-    test::TempDir folder;
+    const fs::path folder = home / "Marrowbell/Jobs";
     Job late = makeJob("Late", "0 9 * * *", Instant{3000});
     Job early = makeJob("Early", "0 9 * * *", Instant{1000});
     Job middle = makeJob("Middle", "0 9 * * *", Instant{2000});
     {
-        JobStore store(folder.path());
+        JobStore store(folder);
+        for (const char* made : {"Marrowbell", "Marrowbell/Jobs"})
+            EXPECT_EQ(fs::status(home / made).permissions(), fs::perms::owner_all) << made;
+        EXPECT_TRUE(store.jobs().empty());
         for (const Job& job : {late, early, middle})
             store.save(job);
         EXPECT_EQ(store.job(early.id), early);
     }
-    EXPECT_EQ(JobStore(folder.path()).jobs(), (std::vector<Job>{early, middle, late}));
+    EXPECT_EQ(JobStore(folder).jobs(), (std::vector<Job>{early, middle, late}));
     const fs::path file = folder / (early.id.text() + ".json");
     EXPECT_EQ(files::read(file), json::pretty(early.toJson()));
-    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    test::writeFile(home / "Jobs", "a file where the folder should be");
+    EXPECT_THROW(JobStore(home / "Jobs"), fs::filesystem_error);
+    test::ScopedEnv dataEnv("XDG_DATA_HOME", home.path().string());
+    EXPECT_EQ(JobStore::defaultDirectory(), folder);
 }
 
 // Nothing here may hang the load or fill the memory (a FIFO nobody writes to, an
@@ -119,7 +76,9 @@ TEST(JobStore, SkipsFilesThatAreNotJobsWithoutBlockingAndLeavesThemUntouched) {
     EXPECT_EQ(store.jobs().size(), 2u);
     EXPECT_TRUE(store.job(valid.id));
     EXPECT_TRUE(store.job(named.id));
-    const std::string problems = joined(store.loadProblems());
+    std::string problems;
+    for (const std::string& problem : store.loadProblems())
+        problems += problem + "\n";
     for (const char* name : {"fifo.json", "zero.json", "huge.json", "broken.json"})
         EXPECT_NE(problems.find(name), std::string::npos) << problems;
     EXPECT_EQ(files::read(folder / "broken.json"), "{\"id\": \"oops\"");
@@ -231,37 +190,6 @@ TEST(JobStore, RemoveThatCannotDeleteEveryFileSaysWhichAndKeepsTheJob) {
             EXPECT_NE(message.find(file + ": Read-only file system"), std::string::npos) << message;
     }
     EXPECT_TRUE(store.job(job.id));
-}
-
-TEST(JobStore, KillingTheProcessMidSaveNeverLeavesAPartialJobFile) {
-    test::TempDir folder;
-    const fs::path file = folder / (std::string(savedId) + ".json");
-    test::ScopedEnv helper(saveLoopVariable, folder.path().string());
-    std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string filter = "--gtest_filter=None";
-    char* argv[] = {self.data(), filter.data(), nullptr};
-
-    std::mt19937 random(7);
-    for (int round = 0; round < 25; ++round) {
-        fs::remove(file); // so that the wait below is for a save of this round
-        pid_t child = -1;
-        ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environ), 0);
-        test::eventually([&] { return fs::exists(file); }, std::chrono::seconds(20));
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the helper stopped on its own";
-
-        auto bytes = files::read(file);
-        ASSERT_TRUE(bytes) << "round " << round;
-        auto value = json::parse(*bytes);
-        ASSERT_TRUE(value) << "round " << round << ": partial file of " << bytes->size();
-        Job saved = Job::fromJson(*value);
-        ASSERT_FALSE(saved.prompt.empty());
-        EXPECT_EQ(saved.prompt, std::string(saved.prompt.size(), saved.prompt[0]));
-        EXPECT_EQ(JobStore(folder.path()).jobs().size(), 1u);
-    }
 }
 
 } // namespace

@@ -49,7 +49,8 @@ TEST(JobJson, EveryFieldRoundTrips) {
     EXPECT_EQ(Job::fromJson(Json::parse(json::pretty(written))), job);
 }
 
-TEST(JobJson, EveryRequiredKeyMustBePresent) {
+// Every required key, then one bad value per decoding rule the job uses.
+TEST(JobJson, MissingRequiredKeysAndBadValuesMakeTheJobUndecodable) {
     for (const char* key : {"id", "name", "prompt", "workingDirectory", "harnessID", "permission",
                             "schedule", "timeZoneIdentifier", "createdAt"}) {
         Json value = minimal();
@@ -57,34 +58,25 @@ TEST(JobJson, EveryRequiredKeyMustBePresent) {
         EXPECT_THROW(Job::fromJson(value), DecodeError) << key;
     }
     EXPECT_THROW(Job::fromJson(Json::array()), DecodeError);
-}
-
-struct BadValue {
-    const char* key;
-    Json value;
-};
-
-class JobJsonRefusal : public testing::TestWithParam<BadValue> {};
-
-TEST_P(JobJsonRefusal, MakesTheJobUndecodable) {
-    Json value = minimal();
-    value[GetParam().key] = GetParam().value;
-    EXPECT_THROW(Job::fromJson(value), DecodeError) << GetParam().key << GetParam().value;
-}
-
-// One per decoding rule the job uses.
-INSTANTIATE_TEST_SUITE_P(
-    Rules, JobJsonRefusal,
-    testing::Values(BadValue{"id", "not-a-uuid"}, BadValue{"workingDirectory", "https://x.org/"},
-                    BadValue{"permission", "root"}, BadValue{"offlinePolicy", "retry"},
-                    BadValue{"schedule", 5}, BadValue{"createdAt", "yesterday"},
-                    BadValue{"isPaused", "yes"}, BadValue{"model", 3},
-                    BadValue{"skills", Json::array({1, 2})}, BadValue{"skills", "review"},
-                    BadValue{"limitOverrides", 900},
-                    BadValue{"limitOverrides", Json({{"timeoutSeconds", "x"}})},
-                    BadValue{"endpointID", "abc"}, BadValue{"resumedAt", true}));
-
-TEST(JobJson, ScheduleFailureIsTheCronError) {
+    for (const auto& [key, bad] : std::initializer_list<std::pair<const char*, Json>>{
+             {"id", "not-a-uuid"},
+             {"workingDirectory", "https://x.org/"},
+             {"permission", "ReadOnly"},
+             {"offlinePolicy", "retry"},
+             {"schedule", 5},
+             {"createdAt", "yesterday"},
+             {"isPaused", "yes"},
+             {"model", 3},
+             {"skills", Json::array({1, 2})},
+             {"skills", "review"},
+             {"limitOverrides", 900},
+             {"limitOverrides", Json({{"timeoutSeconds", "x"}})},
+             {"endpointID", "abc"},
+             {"resumedAt", true}}) {
+        Json value = minimal();
+        value[key] = bad;
+        EXPECT_THROW(Job::fromJson(value), DecodeError) << key << bad;
+    }
     Json value = minimal();
     value["schedule"] = "0 24 * * *";
     EXPECT_THROW(Job::fromJson(value), CronError);
@@ -100,9 +92,11 @@ TEST(Job, UnknownZoneReadsFineAndUsesTheSystemZone) {
     EXPECT_EQ(job.nextRun(*zone.instant({2026, 1, 5, 8, 0})), zone.instant({2026, 1, 5, 9, 0}));
 }
 
-TEST(Job, PausedJobsHaveNoNextRunUnlessAskedAsIfResumed) {
-    Job job = makeJob("J", "*/30 * * * *");
-    Instant t{800000000};
+// A paused job has no next run unless asked as if resumed; resuming stamps `resumedAt`
+// and eligibility starts at the later of it and creation.
+TEST(Job, PausingResumingAndEligibility) {
+    Job job = makeJob("J", "*/30 * * * *", Instant{36000});
+    const Instant t{800000000};
     const auto next = job.nextRun(t);
     ASSERT_TRUE(next);
     EXPECT_EQ(job.nextRuns(3, t).size(), 3u);
@@ -110,19 +104,6 @@ TEST(Job, PausedJobsHaveNoNextRunUnlessAskedAsIfResumed) {
     EXPECT_FALSE(job.nextRun(t));
     EXPECT_TRUE(job.nextRuns(3, t).empty());
     EXPECT_EQ(job.nextRunIfResumed(t), next);
-}
-
-TEST(Job, EffectiveLimitsOverrideOnlyTheTimeout) {
-    Job job = makeJob();
-    EXPECT_EQ(job.effectiveLimits({3600, true}), (RunLimits{3600, true}));
-    EXPECT_FALSE(job.hasOverriddenLimits());
-    job.limitOverrides.timeoutSeconds = 900;
-    EXPECT_EQ(job.effectiveLimits({60, false}), (RunLimits{900, false}));
-    EXPECT_TRUE(job.hasOverriddenLimits());
-}
-
-TEST(Job, ResumingStampsResumedAtAndEligibilityStartsAtTheLaterOfItAndCreation) {
-    Job job = makeJob("J", "0 9 * * *", Instant{36000});
     EXPECT_EQ(job.earliestEligible(), Instant{36000});
     job.setPaused(false, Instant{32400});
     EXPECT_EQ(job.earliestEligible(), Instant{36000});
@@ -133,31 +114,13 @@ TEST(Job, ResumingStampsResumedAtAndEligibilityStartsAtTheLaterOfItAndCreation) 
     EXPECT_EQ(job.earliestEligible(), Instant{40000});
 }
 
-TEST(Job, PermissionTitleNamesAWorktreeOnlyForScopedWriteInARepository) {
-    test::TempDir folder;
+TEST(Job, EffectiveLimitsOverrideOnlyTheTimeout) {
     Job job = makeJob();
-    job.workingDirectory = FileUrl::fromPath(folder.path(), true);
-    job.permission = PermissionLevel::scopedWrite;
-    EXPECT_EQ(job.permissionTitle(), "Write in this folder only (scoped write)");
-    test::writeFile(folder / ".git", "gitdir: /elsewhere/.git/worktrees/x\n");
-    EXPECT_EQ(job.permissionTitle(), "Write in a worktree (scoped write)");
-}
-
-TEST(RunLimitsJson, DefaultsForMissingKeysAndStrictTypes) {
-    EXPECT_EQ(RunLimits::fromJson(Json({{"timeoutSeconds", nullptr}})), (RunLimits{3600, true}));
-    const Json stored = {{"timeoutSeconds", 60.0}, {"notifyOnFailureOnly", false}};
-    EXPECT_EQ((RunLimits{60, false}).toJson(), stored);
-    EXPECT_EQ(RunLimits::fromJson(stored), (RunLimits{60, false}));
-    EXPECT_THROW(RunLimits::fromJson(Json({{"notifyOnFailureOnly", "yes"}})), DecodeError);
-    EXPECT_THROW(RunLimits::fromJson(Json({{"timeoutSeconds", "60"}})), DecodeError);
-}
-
-TEST(Enumerations, RawValuesRoundTrip) {
-    for (PermissionLevel level : allPermissionLevels)
-        EXPECT_EQ(permissionLevelFromRaw(rawValue(level)), level);
-    for (OfflinePolicy policy : allOfflinePolicies)
-        EXPECT_EQ(offlinePolicyFromRaw(rawValue(policy)), policy);
-    EXPECT_FALSE(permissionLevelFromRaw("ReadOnly"));
+    EXPECT_EQ(job.effectiveLimits({3600, true}), (RunLimits{3600, true}));
+    EXPECT_FALSE(job.hasOverriddenLimits());
+    job.limitOverrides.timeoutSeconds = 900;
+    EXPECT_EQ(job.effectiveLimits({60, false}), (RunLimits{900, false}));
+    EXPECT_TRUE(job.hasOverriddenLimits());
 }
 
 } // namespace

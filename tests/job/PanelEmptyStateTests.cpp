@@ -4,15 +4,13 @@
 
 using namespace marrowbell;
 
-TEST(PanelEmptyState, JobsHideItWhateverIsInstalled) {
+TEST(PanelEmptyState, JobsHideItElseItSaysWhatIsMissing) {
     EXPECT_FALSE(PanelEmptyState::state(3, {}, {"Claude Code"}));
     EXPECT_EQ(PanelEmptyState::state(0, {"claude"}, {"Claude Code"})->kind,
               PanelEmptyState::Kind::noJobs);
     EXPECT_EQ(PanelEmptyState::state(0, {"claude"}, {})->message(),
               "No jobs yet. Create one to get started.");
-}
-
-TEST(PanelEmptyState, NoHarnessNamesTheKnownToolsAsAnOrList) {
+    // Without a harness it names the known tools as an "or" list.
     auto message = [](std::vector<std::string> known) {
         return PanelEmptyState::state(0, {}, known)->message("en_US");
     };

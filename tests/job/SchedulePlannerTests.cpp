@@ -59,8 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
                  A::paused()},
         Decision{"noSlotBeforeCreation", "0 9 * * *", 14400, std::nullopt, at(10, 9, 45),
                  A::wait(at(11, 9, 0)), at(10, 9, 30)},
-        Decision{"withinGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 10),
-                 A::run(at(10, 12, 0))},
         Decision{"exactlyTheGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 15),
                  A::run(at(10, 12, 0))},
         Decision{"aSecondPastTheGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 15, 1),
@@ -95,23 +93,6 @@ TEST(SchedulePlanner, LongLapseOfAnEveryMinuteJobStopsAWeekOfSlotsIn) {
     EXPECT_EQ(action.as<A::SkipMissed>()->scheduledFor, lastRun + 10081 * 60.0);
     EXPECT_EQ(SchedulePlanner{900}.decide(everyMinute, lastRun, lastRun + 10079 * 60.0 + 30),
               A::run(lastRun + 10079 * 60.0));
-}
-
-TEST(SchedulePlanner, NextWakeUpIsTheEarliestNeedAcrossJobs) {
-    SchedulePlanner planner{900};
-    Instant now = at(10, 12, 30);
-    EXPECT_FALSE(planner.nextWakeUp({}, {}, now));
-    Job paused = job("* * * * *");
-    paused.isPaused = true;
-    Job never = job("0 0 31 2 *");
-    EXPECT_FALSE(planner.nextWakeUp({paused, never}, {}, now));
-
-    Job daily = job("0 9 * * *"), hourly = job("0 * * * *");
-    std::unordered_map<Uuid, Instant> lastRuns{{daily.id, at(10, 9, 0)},
-                                               {hourly.id, at(10, 12, 0)}};
-    EXPECT_EQ(planner.nextWakeUp({daily, paused, hourly}, lastRuns, now), at(10, 13, 0));
-    // Without a last run, this one is due for 12:30.
-    EXPECT_EQ(planner.nextWakeUp({daily, job("30 * * * *"), hourly}, lastRuns, now), now);
 }
 
 TEST(SchedulePlanner, ReadableDurationsTruncateToTheLargestUnit) {

@@ -25,6 +25,7 @@ ScheduleTimeline::Mark markAt(Instant date) {
     return {Uuid::random(), Uuid::random(), "Job", date};
 }
 
+// Paused and never-firing jobs add nothing.
 TEST(ScheduleTimeline, MarksFallInTheWindowWithItsEndUpToTheLimitPerJob) {
     const Job job = makeJob("Half-hourly", "*/30 * * * *");
     const ScheduleTimeline timeline = dayOf({job});
@@ -34,19 +35,13 @@ TEST(ScheduleTimeline, MarksFallInTheWindowWithItsEndUpToTheLimitPerJob) {
     EXPECT_EQ(timeline.marks.front().date, midnight + 1800);
     EXPECT_EQ(timeline.marks.back().date, timeline.end);
     EXPECT_EQ(timeline.marks[7].jobID, job.id);
-    EXPECT_EQ(timeline.marks[7].jobName, "Half-hourly");
     const ScheduleTimeline capped = dayOf({makeJob("Quarterly", "*/15 * * * *")}, midnight, 3);
     ASSERT_EQ(capped.marks.size(), 3u);
     EXPECT_EQ(capped.marks.back().date, midnight + 45 * 60);
     EXPECT_TRUE(dayOf({job}, midnight, 0).isEmpty());
-}
-
-TEST(ScheduleTimeline, PausedAndNeverFiringJobsContributeNothing) {
     Job paused = makeJob("Paused", "* * * * *");
     paused.isPaused = true;
-    const ScheduleTimeline timeline = dayOf({paused, makeJob("Leap day only", "0 0 30 2 *")});
-    EXPECT_TRUE(timeline.isEmpty());
-    EXPECT_EQ(timeline.summary(), "Nothing scheduled in the next 24 hours");
+    EXPECT_TRUE(dayOf({paused, makeJob("Leap day only", "0 0 30 2 *")}).isEmpty());
 }
 
 TEST(ScheduleTimeline, MarksAreSortedSimultaneousOnesKeepJobOrderAndEachJobHasItsZone) {
@@ -68,13 +63,11 @@ TEST(ScheduleTimeline, MarksAreSortedSimultaneousOnesKeepJobOrderAndEachJobHasIt
 
 TEST(ScheduleTimeline, MarkIdentitiesAreFreshOnEveryBuild) {
     const std::vector<Job> jobs{makeJob("Hourly", "0 * * * *")};
-    const ScheduleTimeline first = dayOf(jobs), second = dayOf(jobs);
     std::set<std::string> ids;
-    for (const auto* timeline : {&first, &second})
-        for (const auto& mark : timeline->marks)
+    for (const ScheduleTimeline& timeline : {dayOf(jobs), dayOf(jobs)})
+        for (const auto& mark : timeline.marks)
             ids.insert(mark.id.text());
-    EXPECT_EQ(ids.size(), first.marks.size() + second.marks.size());
-    EXPECT_NE(first, second);
+    EXPECT_EQ(ids.size(), 48u);
 }
 
 TEST(ScheduleTimeline, PositionIsTheClampedFractionOfTheWindow) {
@@ -101,6 +94,7 @@ TEST(ScheduleTimeline, SummaryCountsRunsAndThoseWithinTheHourWhateverTheWindow) 
             timeline.marks.push_back(markAt(midnight + offset));
         return timeline.summary();
     };
+    EXPECT_EQ(summary({}), "Nothing scheduled in the next 24 hours");
     EXPECT_EQ(summary({1800}), "Next 24 hours · 1 run, 1 within the hour");
     EXPECT_EQ(summary({7200}), "Next 24 hours · 1 run");
     EXPECT_EQ(summary({60, 3600, 3601, 80000}), "Next 24 hours · 4 runs, 2 within the hour");

@@ -12,13 +12,10 @@ namespace {
 
 constexpr int threads = 8, perThread = 25;
 
-void inThreads(const std::function<void(int thread, int i)>& change) {
+void inThreads(const std::function<void(int thread)>& work) {
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t)
-        workers.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i)
-                change(t, i);
-        });
+        workers.emplace_back(work, t);
     for (auto& worker : workers)
         worker.join();
 }
@@ -35,11 +32,13 @@ TEST(StoreConcurrency, ConcurrentChangesLoseNothingAndTheFileEndsWithTheLastStat
     EndpointStore endpoints(dir / "endpoints.json");
     SettingsStore settings(dir / "settings.json");
     settings.update([](AppSettings& s) { s.catchUpGraceSeconds = 0; });
-    inThreads([&](int t, int i) {
-        endpoints.save(named(t, i));
-        (void)endpoints.endpoints();
-        settings.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
-        (void)settings.settings();
+    inThreads([&](int t) {
+        for (int i = 0; i < perThread; ++i) {
+            endpoints.save(named(t, i));
+            (void)endpoints.endpoints();
+            settings.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
+            (void)settings.settings();
+        }
     });
     EXPECT_EQ(endpoints.endpoints().size(), std::size_t(threads * perThread));
     EXPECT_EQ(EndpointStore(dir / "endpoints.json").endpoints(), endpoints.endpoints());
@@ -51,18 +50,14 @@ TEST(StoreConcurrency, ConcurrentChangesLoseNothingAndTheFileEndsWithTheLastStat
 // the file under its lock, so none is lost.
 TEST(StoreConcurrency, SeparateStoresOnOneFileLoseNoChange) {
     test::TempDir dir;
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t)
-        workers.emplace_back([&, t] {
-            SettingsStore settings(dir / "settings.json");
-            EndpointStore endpoints(dir / "endpoints.json");
-            for (int i = 0; i < perThread; ++i) {
-                settings.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
-                endpoints.save(named(t, i));
-            }
-        });
-    for (auto& worker : workers)
-        worker.join();
+    inThreads([&](int t) {
+        SettingsStore settings(dir / "settings.json");
+        EndpointStore endpoints(dir / "endpoints.json");
+        for (int i = 0; i < perThread; ++i) {
+            settings.update([](AppSettings& s) { s.catchUpGraceSeconds += 1; });
+            endpoints.save(named(t, i));
+        }
+    });
     EXPECT_EQ(SettingsStore(dir / "settings.json").settings().catchUpGraceSeconds,
               3600 + threads * perThread);
     EXPECT_EQ(EndpointStore(dir / "endpoints.json").endpoints().size(),
