@@ -112,8 +112,11 @@ protected:
     QString chooserStart;
 };
 
-TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestScheduleWhichTheStepperRewrites) {
-    open();
+// A new job opens on the manifest's schedule, which the stepper rewrites; the footer
+// says when the job first runs, or what is wrong with its schedule.
+TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestScheduleAndSaysWhenItFirstRuns) {
+    const Instant now = tenOClock();
+    open(std::nullopt, now);
     EXPECT_EQ(find<QComboBox>("repeat")->currentText(), "Every weekday");
     EXPECT_EQ(find<QTimeEdit>("time")->time(), QTime(9, 0));
     EXPECT_EQ(text("asCron"), "0 9 * * 1-5");
@@ -129,11 +132,7 @@ TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestScheduleWhichTheStepperRewr
     EXPECT_EQ(text("asCron"), "*/20 * * * *");
     EXPECT_EQ(window->editor().draft.cron, "*/20 * * * *");
     EXPECT_FALSE(find<QLabel>("upcoming")->text().isEmpty());
-}
 
-TEST_F(JobEditorWindowTest, SaysWhenANewJobFirstRunsOrWhatIsWrongWithItsSchedule) {
-    const Instant now = tenOClock();
-    open(std::nullopt, now);
     fillIn();
     pick("repeat", "Every day");
     find<QTimeEdit>("time")->setTime(QTime(9, 0));
@@ -281,19 +280,8 @@ TEST_F(JobEditorWindowTest, AnswersAfterTheWindowClosedAreDropped) {
     QTest::qWait(1500); // the listing and the preview answer into nothing
 }
 
-TEST_F(JobEditorWindowTest, ClosingWithChangesAsksFirst) {
-    open();
-    type("name", "Half done");
-    QTest::keyClick(window, Qt::Key_Escape);
-    EXPECT_EQ(answer("confirmDiscard", QMessageBox::RejectRole), "Discard changes?");
-    EXPECT_TRUE(window->isVisible());
-    window->close();
-    EXPECT_EQ(answer("confirmDiscard", QMessageBox::DestructiveRole), "Discard changes?");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
-    EXPECT_FALSE(saved());
-}
-
-TEST_F(JobEditorWindowTest, TheFolderChooserStartsInTheChosenFolder) {
+// The chooser starts in the folder chosen; closing with changes asks first.
+TEST_F(JobEditorWindowTest, TheFolderChooserStartsInTheChosenFolderAndClosingAsks) {
     open();
     EXPECT_EQ(text("folderPath"), "No folder chosen");
     EXPECT_EQ(find<QPushButton>("chooseFolder")->text(), "Choose");
@@ -304,6 +292,15 @@ TEST_F(JobEditorWindowTest, TheFolderChooserStartsInTheChosenFolder) {
     find<QPushButton>("chooseFolder")->click();
     EXPECT_EQ(chooserStart.toStdString(), (home.root / "project").string());
     EXPECT_EQ(text("folderPath"), (home.root / "project").string());
+
+    type("name", "Half done");
+    QTest::keyClick(window, Qt::Key_Escape);
+    EXPECT_EQ(answer("confirmDiscard", QMessageBox::RejectRole), "Discard changes?");
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+    EXPECT_EQ(answer("confirmDiscard", QMessageBox::DestructiveRole), "Discard changes?");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
+    EXPECT_FALSE(saved());
 }
 
 } // namespace

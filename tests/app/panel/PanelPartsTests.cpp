@@ -1,7 +1,6 @@
 // The panel's parts on their own: where it opens, its rows, its list and its strip, and
 // how the app's windows are found and lifted.
 #include "job/JobTestSupport.h"
-#include "panel/JobListModel.h"
 #include "panel/JobRow.h"
 #include "panel/PopupPlacement.h"
 #include "panel/TimelineStrip.h"
@@ -130,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 using JobRowTest = InUTC;
 
-TEST_F(JobRowTest, SubtitleAndTooltipOfAnActiveJob) {
+TEST_F(JobRowTest, SubtitleAndTooltip) {
     Job job = test::makeJob();
     job.permission = PermissionLevel::fullAccess;
     const JobRow active = JobRow::make(job, false, std::nullopt, monday);
@@ -141,10 +140,8 @@ TEST_F(JobRowTest, SubtitleAndTooltipOfAnActiveJob) {
               "Daily 9:00 AM");
     EXPECT_EQ(JobRow::make(test::makeJob(), false, record(), monday).helpText.toStdString(),
               "0 9 * * *\nMay touch: Look, don't touch (read-only)\nLast run: Succeeded");
-}
-
-TEST_F(JobRowTest, TooltipOfAPausedJobThatWouldRunAndWhoseLastRunWasSkipped) {
-    Job job = test::makeJob("Nightly review", "*/15 9-17 * * 1-5");
+    // Paused, it says when resuming would run it.
+    job = test::makeJob("Nightly review", "*/15 9-17 * * 1-5");
     job.isPaused = true;
     JobRow row = JobRow::make(job, false, skipped(), monday);
     EXPECT_EQ(row.dot, State::paused);
@@ -153,34 +150,6 @@ TEST_F(JobRowTest, TooltipOfAPausedJobThatWouldRunAndWhoseLastRunWasSkipped) {
                                           "Resuming would run it Mon 7 Dec, 12:15 PM\n"
                                           "Last run: Skipped: the computer was asleep at 9:00 AM.");
 }
-
-struct HeightCase {
-    int active, paused, expected;
-};
-
-class ListHeight : public testing::TestWithParam<HeightCase> {};
-
-// The height counts only the sections shown: an empty one is left out.
-TEST_P(ListHeight, FollowsRowsAndShownSectionsUpToTheCap) {
-    auto rows = [](int count, bool paused) {
-        std::vector<JobRow> made;
-        for (int i = 0; i < count; ++i) {
-            Job job = test::makeJob("Job " + std::to_string(i));
-            job.isPaused = paused;
-            made.push_back(JobRow::make(job, false, std::nullopt, monday));
-        }
-        return made;
-    };
-    JobListModel list;
-    list.setSections("Next up", rows(GetParam().active, false), rows(GetParam().paused, true));
-    EXPECT_EQ(JobListModel::listHeight(list.jobCount(), list.sectionCount()), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Formula, ListHeight,
-                         testing::Values(HeightCase{2, 0, 46 * 2 + 31 + 6},
-                                         HeightCase{0, 1, 46 + 31 + 6},
-                                         HeightCase{3, 2, 46 * 5 + 31 * 2 + 6},
-                                         HeightCase{10, 3, 340}));
 
 using TimelineStripTest = InUTC;
 

@@ -66,6 +66,7 @@ protected:
     std::string text(const char* label) {
         return panel->findChild<QLabel*>(QString::fromLatin1(label))->text().toStdString();
     }
+    QAbstractButton& banner() { return *panel->findChild<QAbstractButton*>("notificationsBanner"); }
     QPushButton& button(const char* name) {
         return *panel->findChild<QPushButton*>(QString::fromLatin1(name));
     }
@@ -120,8 +121,12 @@ TEST_F(PanelTest, CountsSectionsOrderAndNextRun) {
     EXPECT_EQ(list().rows().flags(list().rows().index(0)), Qt::NoItemFlags);
     EXPECT_TRUE(list().rows().flags(list().rows().index(1)) & Qt::ItemIsEnabled);
     EXPECT_EQ(text("summary"), "next in 30m");
+    // Its height follows the rows and the sections shown, up to a cap.
     EXPECT_EQ(list().height(), 46 * 4 + 31 * 2 + 6);
+    EXPECT_EQ(JobListModel::listHeight(10, 2), 340);
     EXPECT_FALSE(panel->findChild<QLabel*>("emptyState")->isVisible());
+    test::settle();
+    EXPECT_FALSE(banner().isVisible()); // notifications are allowed
 }
 
 TEST_F(PanelTest, BulkButtonPausesEveryJobInItsFileThenOffersResumeAll) {
@@ -135,6 +140,7 @@ TEST_F(PanelTest, BulkButtonPausesEveryJobInItsFileThenOffersResumeAll) {
     EXPECT_TRUE(button("bulkPause").isEnabled());
     EXPECT_EQ(text("summary"), "all paused");
     EXPECT_EQ(listed(), (std::vector<std::string>{"Paused", "  A", "  B"}));
+    EXPECT_EQ(list().height(), 46 * 2 + 31 + 6); // the empty section is left out
 }
 
 TEST_F(PanelTest, NoJobsShowsOnlyTheEmptyStateAndADisabledBulkButton) {
@@ -147,6 +153,10 @@ TEST_F(PanelTest, NoJobsShowsOnlyTheEmptyStateAndADisabledBulkButton) {
     EXPECT_EQ(text("summary"), "");
     EXPECT_EQ(button("bulkPause").text().toStdString(), "Pause all");
     EXPECT_FALSE(button("bulkPause").isEnabled());
+    // Relative times are kept up only while the panel is shown.
+    EXPECT_TRUE(panel->isRefreshing());
+    panel->hide();
+    EXPECT_FALSE(panel->isRefreshing());
 }
 
 // The job's menu offers what its state allows, and each item changes the files.
@@ -216,23 +226,13 @@ TEST_F(PanelTest, StartupErrorShowsInRedBeneathTheCounts) {
     EXPECT_EQ(text("counts"), "0 scheduled · 0 paused");
 }
 
-class NotificationsBanner : public PanelTest, public testing::WithParamInterface<bool> {};
-
-TEST_P(NotificationsBanner, ShowsOnlyWhileNotificationsAreRefused) {
-    const bool refused = GetParam();
-    open(refused ? NotificationCenter::Authorization::denied
-                 : NotificationCenter::Authorization::authorized);
-    auto* banner = panel->findChild<QAbstractButton*>("notificationsBanner");
-    EXPECT_TRUE(test::eventually([&] { return banner->isVisible() == refused; }));
-    EXPECT_EQ(banner->text().toStdString(),
-              "Notifications are off, so finished runs cannot report. Turn them on…");
-}
-
-INSTANTIATE_TEST_SUITE_P(Refused, NotificationsBanner, testing::Bool());
-
 TEST_F(PanelTest, EveryControlIsNamedAndReachedWithTab) {
     home.save(job("Nightly", "0 3 * * *"));
     open(NotificationCenter::Authorization::denied);
+    const std::string refused =
+        "Notifications are off, so finished runs cannot report. Turn them on…";
+    EXPECT_TRUE(test::eventually([&] { return banner().isVisible(); }));
+    EXPECT_EQ(banner().text().toStdString(), refused);
     QApplication::setActiveWindow(panel.get());
     std::vector<QWidget*> reached;
     QWidget* start = QApplication::focusWidget();
@@ -257,7 +257,7 @@ TEST_F(PanelTest, EveryControlIsNamedAndReachedWithTab) {
                                       "Quit Marrowbell"};
     // The banner is a control only where it can open the desktop's settings.
     if (notificationSettingsCommand())
-        expected.push_back("Notifications are off, so finished runs cannot report. Turn them on…");
+        expected.push_back(refused);
     for (const auto& control : expected)
         EXPECT_NE(std::find(names.begin(), names.end(), control), names.end())
             << control << " not among " << testing::PrintToString(names);
@@ -289,13 +289,6 @@ TEST_F(PanelTest, EnterOnARowEditsItsJobAndTheMenuKeyOpensItsMenu) {
     });
     QApplication::sendEvent(view.viewport(), &keyboard);
     EXPECT_EQ(menus, std::vector<Uuid>{nightly.id});
-}
-
-TEST_F(PanelTest, RelativeTimesAreKeptUpOnlyWhileShown) {
-    open();
-    EXPECT_TRUE(panel->isRefreshing());
-    panel->hide();
-    EXPECT_FALSE(panel->isRefreshing());
 }
 
 std::vector<QWidget*> shown(const QString& objectName) {

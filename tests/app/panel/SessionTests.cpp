@@ -16,28 +16,23 @@
 namespace marrowbell::app {
 namespace {
 
+// A second launch shows the first one's panel and exits, leaving the first app running.
 TEST(SingleInstance, ASecondLaunchShowsTheFirstOnesPanelAndExits) {
     if (test::runInPrivateSession(false))
         return;
-    SingleInstance first;
-    ASSERT_TRUE(first.claim());
-    QSignalSpy shown(&first, &SingleInstance::showRequested);
     marrowbell::test::CtlHome home;
-    test::AppProcess second("marrowbell", {}, home);
-    EXPECT_EQ(second.wait(15000), 0);
-    EXPECT_EQ(shown.count(), 1);
-}
-
-TEST(SingleInstance, ASecondLaunchLeavesTheFirstAppRunning) {
-    if (test::runInPrivateSession(false))
-        return;
-    marrowbell::test::CtlHome home;
+    {
+        SingleInstance first;
+        ASSERT_TRUE(first.claim());
+        QSignalSpy shown(&first, &SingleInstance::showRequested);
+        EXPECT_EQ(test::AppProcess("marrowbell", {}, home).wait(15000), 0);
+        EXPECT_EQ(shown.count(), 1);
+    }
     test::AppProcess first("marrowbell", {}, home);
     auto bus = QDBusConnection::sessionBus().interface();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return bus->isServiceRegistered(SingleInstance::serviceName).value(); }, 15000));
-    test::AppProcess second("marrowbell", {}, home);
-    EXPECT_EQ(second.wait(10000), 0);
+    EXPECT_EQ(test::AppProcess("marrowbell", {}, home).wait(10000), 0);
     EXPECT_EQ(first.process().state(), QProcess::Running);
 }
 
