@@ -272,16 +272,10 @@ TEST_F(JobEditorWindowTest, ALateListingForAnEarlierHarnessIsDropped) {
     EXPECT_EQ(offered, (std::vector<std::string>{"gpt-5-codex", "gpt-5"}));
 }
 
-TEST_F(JobEditorWindowTest, AnswersAfterTheWindowClosedAreDropped) {
-    home.claude(0.5);
-    open();
-    window->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
-    QTest::qWait(1500); // the listing and the preview answer into nothing
-}
-
-// The chooser starts in the folder chosen; closing with changes asks first.
+// The chooser starts in the folder chosen; closing with changes asks first, and the
+// answers that come after are dropped.
 TEST_F(JobEditorWindowTest, TheFolderChooserStartsInTheChosenFolderAndClosingAsks) {
+    home.claude(1);
     open();
     EXPECT_EQ(text("folderPath"), "No folder chosen");
     EXPECT_EQ(find<QPushButton>("chooseFolder")->text(), "Choose");
@@ -301,6 +295,7 @@ TEST_F(JobEditorWindowTest, TheFolderChooserStartsInTheChosenFolderAndClosingAsk
     EXPECT_EQ(answer("confirmDiscard", QMessageBox::DestructiveRole), "Discard changes?");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
     EXPECT_FALSE(saved());
+    QTest::qWait(2000); // the listing and the preview answer into nothing
 }
 
 } // namespace

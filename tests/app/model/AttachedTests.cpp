@@ -67,28 +67,8 @@ TEST(AttachedMode, RunsStopsAndAnnouncesThroughTheRunningScheduler) {
     EXPECT_EQ(home.starts(), 1u);
 }
 
-// A terminal reaches the scheduler the app runs, as it would the daemon.
-TEST(AttachedMode, TheAppServesTheControlChannelItself) {
-    ModelHome home;
-    home.harness("sleep 30\n");
-    Job job = home.job("Long", Instant::now(), "0 0 1 1 *");
-    home.save(job);
-    auto model = home.model();
-    ASSERT_TRUE(model->scheduler());
-
-    model->runNow(job);
-    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
-    auto status = home.ctl({"status", "--json"});
-    EXPECT_EQ(status.exitStatus, 0) << status.err;
-    EXPECT_NE(status.out.find("\"app\""), std::string::npos) << status.out;
-    auto stop = home.ctl({"stop", job.id.text()});
-    EXPECT_EQ(stop.exitStatus, 0) << stop.err;
-    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().empty(); }));
-    EXPECT_TRUE(model->history()->lastRun(job.id)->wasCancelled);
-}
-
 // The daemon dies during a scheduled run: the model takes the scheduling over, shows
-// what became of the run and does not run that slot again.
+// what became of the run, does not run that slot again and serves the control channel.
 TEST(AttachedMode, TakesOverWhenTheDaemonDies) {
     DaemonHome home;
     home.harness("echo started >> \"$HOME/starts\"\nsleep 30\n");
@@ -120,6 +100,17 @@ TEST(AttachedMode, TakesOverWhenTheDaemonDies) {
     test::settle(std::chrono::seconds(3));
     EXPECT_EQ(home.starts(), 1u);
     EXPECT_EQ(model->history()->runs(job.id).size(), 1u);
+
+    // A terminal now reaches the scheduler the app runs, as it did the daemon.
+    model->runNow(job);
+    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+    auto status = home.ctl({"status", "--json"});
+    EXPECT_EQ(status.exitStatus, 0) << status.err;
+    EXPECT_NE(status.out.find("\"app\""), std::string::npos) << status.out;
+    auto stop = home.ctl({"stop", job.id.text()});
+    EXPECT_EQ(stop.exitStatus, 0) << stop.err;
+    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().empty(); }));
+    EXPECT_TRUE(model->history()->lastRun(job.id)->wasCancelled);
 }
 
 } // namespace

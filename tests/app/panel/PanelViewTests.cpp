@@ -234,24 +234,16 @@ TEST_F(PanelTest, EveryControlIsNamedAndReachedWithTab) {
     EXPECT_TRUE(test::eventually([&] { return banner().isVisible(); }));
     EXPECT_EQ(banner().text().toStdString(), refused);
     QApplication::setActiveWindow(panel.get());
-    std::vector<QWidget*> reached;
-    QWidget* start = QApplication::focusWidget();
-    if (start)
-        reached.push_back(start);
-    for (int i = 0; i < 12; ++i) {
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : panel.get(),
-                        Qt::Key_Tab);
-        QWidget* now = QApplication::focusWidget();
-        if (!now || now == start)
+    std::vector<std::string> names; // of the controls Tab reaches, round to the first
+    QWidget* const start = QApplication::focusWidget();
+    for (QWidget* now = start; names.size() < 12;) {
+        if (now)
+            names.push_back((now->accessibleName().isEmpty() ? now->property("text").toString()
+                                                             : now->accessibleName())
+                                .toStdString());
+        QTest::keyClick(now ? now : panel.get(), Qt::Key_Tab);
+        if (!(now = QApplication::focusWidget()) || now == start)
             break;
-        if (std::find(reached.begin(), reached.end(), now) == reached.end())
-            reached.push_back(now);
-    }
-    std::vector<std::string> names;
-    for (QWidget* widget : reached) {
-        QString name = widget->accessibleName().isEmpty() ? widget->property("text").toString()
-                                                          : widget->accessibleName();
-        names.push_back(name.toStdString());
     }
     std::vector<std::string> expected{"Jobs", "Pause all", "New job", "Settings",
                                       "Quit Marrowbell"};
