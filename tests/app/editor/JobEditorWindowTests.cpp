@@ -164,34 +164,20 @@ TEST_F(JobEditorWindowTest, AJobMadeHereRunsAtItsNextMinute) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model->history()->runs(id).empty(); }, 75000));
 }
 
-struct NameCase {
-    const char* name;
-    QString typedName, typedModel;
-    std::string savedName;
-    std::optional<std::string> savedModel;
-};
-
-class JobEditorSaving : public JobEditorWindowTest, public testing::WithParamInterface<NameCase> {};
-
-TEST_P(JobEditorSaving, KeepsWhatWasTyped) {
+// A blank name and model are kept as typed (an empty one: the editor's own test).
+TEST_F(JobEditorWindowTest, SavingKeepsWhatWasTypedAndCloses) {
     open();
     fillIn();
-    type("name", GetParam().typedName);
+    type("name", "  ");
     find<QToolButton>("advanced")->click();
-    type("model", GetParam().typedModel);
+    type("model", " ");
     find<QPushButton>("schedule")->click();
     ASSERT_TRUE(saved());
-    EXPECT_EQ(saved()->name, GetParam().savedName);
-    EXPECT_EQ(saved()->model, GetParam().savedModel);
+    EXPECT_EQ(saved()->name, "  ");
+    EXPECT_EQ(saved()->model, " ");
     EXPECT_EQ(saved()->timeZoneIdentifier, TimeZone::system().identifier());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000)) << "closes once saved";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
 }
-
-INSTANTIATE_TEST_SUITE_P(Names, JobEditorSaving,
-                         testing::Values(NameCase{"blank", "  ", " ", "  ", " "},
-                                         NameCase{"empty", "", "", "Untitled job", std::nullopt},
-                                         NameCase{"typed", "Brief", "opus", "Brief", "opus"}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(JobEditorWindowTest, AnEditedJobKeepsItsZoneAndReadsBackFromTheCommandLine) {
     Job job = test::makeJob("Nightly", "30 2 * * *");

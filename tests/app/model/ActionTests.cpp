@@ -99,8 +99,7 @@ TEST_P(AnnounceRule, FailuresAlwaysSuccessesUnlessOnlyFailuresAreWanted) {
 INSTANTIATE_TEST_SUITE_P(Cases, AnnounceRule,
                          testing::Values(std::tuple(true, true, false),
                                          std::tuple(true, false, true),
-                                         std::tuple(false, true, true),
-                                         std::tuple(false, false, true)));
+                                         std::tuple(false, true, true)));
 
 TEST(Announcements, NotShownWhileRefused) {
     ModelHome home;

@@ -118,14 +118,11 @@ TEST_P(NextText, SaysWhenTheJobRunsNext) {
     EXPECT_EQ(JobRow::make(job, c.running, std::nullopt, monday).next.toStdString(), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, NextText,
-    testing::Values(NextCase{"5 14 * * *", false, true, "running"},
-                    NextCase{"5 14 * * *", false, false, "in 2h 5m"},
-                    NextCase{"0 0 30 2 *", false, false, "paused"}, // never fires
-                    NextCase{"0 9 * * 2", true, false, "paused · Tue 9:00 AM"},
-                    NextCase{"0 9 1 1 *", true, false, "paused · 1 Jan 9:00 AM"},
-                    NextCase{"0 0 30 2 *", true, false, "paused"}));
+INSTANTIATE_TEST_SUITE_P(Rules, NextText,
+                         testing::Values(NextCase{"5 14 * * *", false, true, "running"},
+                                         NextCase{"5 14 * * *", false, false, "in 2h 5m"},
+                                         NextCase{"0 9 * * 2", true, false, "paused · Tue 9:00 AM"},
+                                         NextCase{"0 0 30 2 *", true, false, "paused"}));
 
 using JobRowTest = InUTC;
 
