@@ -9,34 +9,17 @@ namespace {
 
 using test::ModelHome;
 
-// Bulk changes ask nothing; a save asks for notification permission while undecided.
-TEST(Actions, BulkPauseAltersEveryJobOnceAndOnlyASaveAsksForPermission) {
+// Bulk changes ask nothing (the panel's test); a save asks while undecided.
+TEST(Actions, SavingAsksForPermissionWhileUndecided) {
     ModelHome home;
     home.notifications.status = NotificationCenter::Authorization::notDetermined;
     home.notifications.grantOnRequest = false;
-    Job a = home.job("A"), b = home.job("B");
-    b.isPaused = true;
-    home.save(a);
-    home.save(b);
-    AppPlatform platform = home.platform();
-    platform.clock = [] { return Instant{800000000}; };
-    AppModel model(platform);
-    QSignalSpy jobs(&model, &AppModel::jobsChanged);
-
-    model.applyBulkPause(); // some are active: pause all
-    EXPECT_EQ(jobs.count(), 1);
-    EXPECT_EQ(model.pausedJobs().size(), 2u);
-    model.applyBulkPause(); // all paused: resume all
-    EXPECT_TRUE(model.pausedJobs().empty());
-    for (const Job& job : model.jobs())
-        EXPECT_EQ(job.resumedAt, Instant{800000000});
-    EXPECT_EQ(home.notifications.requests, 0);
-    EXPECT_TRUE(model.notificationsAllowed()); // undecided counts as allowed
-
-    model.save(home.job("New"));
+    auto model = home.model();
+    EXPECT_TRUE(model->notificationsAllowed()); // undecided counts as allowed
+    model->save(home.job("New"));
     EXPECT_EQ(home.notifications.requests, 1);
-    EXPECT_FALSE(model.notificationsAllowed());
-    EXPECT_EQ(model.jobs().size(), 3u);
+    EXPECT_FALSE(model->notificationsAllowed());
+    EXPECT_EQ(model->jobs().size(), 1u);
 }
 
 TEST(Actions, DeletingAJobKeepsItsRecords) {

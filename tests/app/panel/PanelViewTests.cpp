@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -129,18 +130,26 @@ TEST_F(PanelTest, CountsSectionsOrderAndNextRun) {
     EXPECT_FALSE(banner().isVisible()); // notifications are allowed
 }
 
+// Each click changes every job once and asks nothing, though notifications are undecided.
 TEST_F(PanelTest, BulkButtonPausesEveryJobInItsFileThenOffersResumeAll) {
     Job a = job("A", "0 9 * * *"), b = job("B", "0 10 * * *", true);
     home.save(a);
     home.save(b);
-    open();
+    open(NotificationCenter::Authorization::notDetermined);
+    QSignalSpy jobs(model.get(), &AppModel::jobsChanged);
     QTest::mouseClick(&button("bulkPause"), Qt::LeftButton);
-    EXPECT_TRUE(stored(a)->isPaused);
+    EXPECT_EQ(jobs.count(), 1);
+    EXPECT_TRUE(stored(a)->isPaused && stored(b)->isPaused);
     EXPECT_TRUE(test::eventually([&] { return button("bulkPause").text() == "Resume all"; }));
     EXPECT_TRUE(button("bulkPause").isEnabled());
     EXPECT_EQ(text("summary"), "all paused");
     EXPECT_EQ(listed(), (std::vector<std::string>{"Paused", "  A", "  B"}));
     EXPECT_EQ(list().height(), 46 * 2 + 31 + 6); // the empty section is left out
+
+    QTest::mouseClick(&button("bulkPause"), Qt::LeftButton);
+    for (const Job& each : {a, b})
+        EXPECT_TRUE(!stored(each)->isPaused && stored(each)->resumedAt == monday);
+    EXPECT_EQ(home.notifications.requests, 0);
 }
 
 TEST_F(PanelTest, NoJobsShowsOnlyTheEmptyStateAndADisabledBulkButton) {
