@@ -103,31 +103,5 @@ TEST(Announcements, NotShownWhileRefused) {
     EXPECT_EQ(home.notifications.posted.size(), 1u);
 }
 
-// A whole run: the scheduler's callbacks reach the model on its thread.
-TEST(Announcements, AFailedRunIsShownWhileRunningThenAnnounced) {
-    ModelHome home;
-    home.harness("sleep 1\necho 'no model answered' >&2\nexit 3\n");
-    Job job = home.job("Flaky", Instant::now(), "0 0 1 1 *");
-    home.save(job);
-    auto model = home.model();
-    QSignalSpy activated(model.get(), &AppModel::panelRequested);
-
-    model->runNow(job);
-    EXPECT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
-    EXPECT_EQ(model->barState(), BarState::running);
-    EXPECT_EQ(model->activeJobsTitle(), "Running");
-    ASSERT_TRUE(test::eventually([&] { return !home.notifications.posted.empty(); }));
-    EXPECT_TRUE(model->runningJobIDs().empty());
-    EXPECT_EQ(model->barState(), BarState::attention);
-    const auto& posted = home.notifications.posted.front();
-    EXPECT_EQ(posted.content.title, "Flaky");
-    EXPECT_TRUE(posted.content.critical);
-    ASSERT_TRUE(model->history()->lastRun(job.id));
-    EXPECT_EQ(posted.identifier.toStdString(), model->history()->lastRun(job.id)->id.text());
-
-    emit home.notifications.activated(posted.identifier);
-    EXPECT_EQ(activated.count(), 1);
-}
-
 } // namespace
 } // namespace marrowbell::app

@@ -226,6 +226,7 @@ TEST_F(PanelTest, RunNowRunsTheHarnessAndStopRunCancelsIt) {
     ASSERT_TRUE(test::eventually([&] { return list().rows().anyRunning(); }));
     EXPECT_EQ(list().rows().jobRow(list().rows().index(1))->next.toStdString(), "running");
     EXPECT_EQ(listed().front(), "Running");
+    EXPECT_EQ(model->barState(), BarState::running);
     EXPECT_EQ(menuItems(nightly),
               (std::vector<std::string>{"Stop run", "Pause schedule", "Edit…", "—", "Delete"}));
 
@@ -236,6 +237,18 @@ TEST_F(PanelTest, RunNowRunsTheHarnessAndStopRunCancelsIt) {
         const JobRow* row = list().rows().jobRow(list().rows().index(1));
         return row && row->dot == StatusDot::State::cancelled;
     }));
+    // The scheduler's callbacks reached the model on its thread: the run is announced, and
+    // the announcement opens the panel.
+    ASSERT_TRUE(test::eventually([&] { return !home.notifications.posted.empty(); }));
+    EXPECT_TRUE(model->runningJobIDs().empty());
+    EXPECT_EQ(model->barState(), BarState::attention);
+    const auto& posted = home.notifications.posted.front();
+    EXPECT_EQ(posted.content.title, "Nightly");
+    EXPECT_TRUE(posted.content.critical);
+    EXPECT_EQ(posted.identifier.toStdString(), home.runs().front().id.text());
+    QSignalSpy activated(model.get(), &AppModel::panelRequested);
+    emit home.notifications.activated(posted.identifier);
+    EXPECT_EQ(activated.count(), 1);
 }
 
 TEST_F(PanelTest, StartupErrorShowsInRedBeneathTheCounts) {
