@@ -30,10 +30,7 @@ Instant tenOClock() {
 
 class JobEditorWindowTest : public testing::Test {
 protected:
-    JobEditorWindowTest() {
-        home.claude();
-        project = FileUrl::fromPath(home.root / "plain", true);
-    }
+    JobEditorWindowTest() { home.claude(); }
 
     ~JobEditorWindowTest() override { delete window; }
 
@@ -105,7 +102,6 @@ protected:
     }
 
     test::EditorHome home;
-    FileUrl project;
     std::unique_ptr<AppModel> model;
     QPointer<JobEditorWindow> window;
     std::optional<QString> chosen;
@@ -181,7 +177,7 @@ TEST_F(JobEditorWindowTest, SavingKeepsWhatWasTypedAndCloses) {
 
 TEST_F(JobEditorWindowTest, AnEditedJobKeepsItsZoneAndReadsBackFromTheCommandLine) {
     Job job = test::makeJob("Nightly", "30 2 * * *");
-    job.workingDirectory = project;
+    job.workingDirectory = FileUrl::fromPath(home.root / "plain", true);
     job.timeZoneIdentifier = "Pacific/Auckland";
     home.add(job);
     model = std::make_unique<AppModel>();

@@ -66,12 +66,6 @@ protected:
     std::optional<Endpoint> stored(const Uuid& id) const {
         return model_->endpointStore()->endpoint(id);
     }
-
-    static void requireKeyring() {
-        if (!std::getenv("MARROWBELL_ISOLATED_KEYRING") ||
-            SecretStore::shared().backend() != SecretStore::Backend::secretService)
-            GTEST_SKIP() << "no private Secret Service: run the tests through ./dev test";
-    }
 };
 
 // A refused address is left as it was and says what is missing; one taken is trimmed,
@@ -199,7 +193,9 @@ TEST_F(EndpointsPaneTest, PlusAddsAnEndpointFromTheTemplateAndTheNameIsSavedAsTy
 // A typed key reaches neither the clipboard nor a file; it stays while the kind hides
 // it and goes with its endpoint.
 TEST_F(EndpointsPaneTest, TheKeyIsKeptOnlyInTheKeyringAndGoesWithItsEndpoint) {
-    requireKeyring();
+    if (!std::getenv("MARROWBELL_ISOLATED_KEYRING") ||
+        SecretStore::shared().backend() != SecretStore::Backend::secretService)
+        GTEST_SKIP() << "no private Secret Service: run the tests through ./dev test";
     open();
     const Uuid id = addEndpoint("Cloud", "https://api.example.com/v1");
     select(id);
