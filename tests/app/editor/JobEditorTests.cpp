@@ -51,18 +51,25 @@ TEST(ScheduleControlsCron, FollowsTheControlsExceptForCustom) {
     EXPECT_EQ(controls.cron(), std::nullopt);
 }
 
+// The shipped manifest, its default schedule made `schedule` when given.
+HarnessRegistry registry(std::optional<std::string> schedule = std::nullopt) {
+    const auto shipped = HarnessRegistry::load(MARROWBELL_SOURCE_DIR "/resources/harnesses.json");
+    ManifestDefaults defaults = shipped.defaults();
+    defaults.schedule = schedule.value_or(defaults.schedule);
+    return HarnessRegistry(shipped.specs(), shipped.searchPaths(), shipped.shimManagers(),
+                           shipped.suggestedEndpoints(), defaults, nullptr);
+}
+
 class JobEditorTest : public testing::Test {
 protected:
     JobEditorTest() {
-        manifest.install("claude");
-        manifest.install("opencode");
         std::filesystem::create_directories(folder / "plain");
         std::filesystem::create_directories(folder / "repo/.git");
     }
 
     EditorContext context(std::optional<Job> editing = std::nullopt) const {
         EditorContext context;
-        context.registry = manifest.registry();
+        context.registry = registry();
         context.installedHarnessIDs = {"claude", "opencode"};
         context.defaultHarnessID = "claude";
         context.endpoints = endpoints;
@@ -83,16 +90,13 @@ protected:
         return editor;
     }
 
-    test::EditorManifest manifest;
     test::TempDir folder;
     std::vector<Endpoint> endpoints;
 };
 
 TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
-    test::EditorManifest manifest("");
-    manifest.install("claude");
     EditorContext context;
-    context.registry = manifest.registry();
+    context.registry = registry("");
     context.installedHarnessIDs = {"claude"};
     context.defaultHarnessID = "claude";
     JobEditor editor(context, 14, 25);
@@ -103,7 +107,7 @@ TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
     auto footer = [&] { return editor.footerMessage(Instant::now(), [](Instant) { return ""; }); };
     EXPECT_EQ(footer(), "Name this job to schedule it.");
     editor.draft.name = "Brief";
-    editor.draft.workingDirectory = FileUrl::fromPath(manifest.folder.path(), true);
+    editor.draft.workingDirectory = FileUrl::fromPath("/", true);
     EXPECT_EQ(footer(), "Set a schedule.");
 }
 

@@ -69,7 +69,7 @@ protected:
 };
 
 // A refused address is left as it was and says what is missing; one taken is trimmed,
-// checked and its models listed.
+// checked and its models listed; the jobs on the endpoint are named.
 TEST_F(EndpointsPaneTest, ANewAddressIsTrimmedCheckedAndItsModelsListed) {
     LocalHttpServer server(
         [](const LocalHttpServer::Request&) { return LocalHttpServer::reply(200, modelList(6)); });
@@ -93,20 +93,17 @@ TEST_F(EndpointsPaneTest, ANewAddressIsTrimmedCheckedAndItsModelsListed) {
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].target, "/v1/models");
     EXPECT_EQ(server.requests()[0].header("authorization"), std::nullopt);
-}
 
-TEST_F(EndpointsPaneTest, UsedByNamesEveryJobOnTheEndpoint) {
-    open();
-    const Uuid id = addEndpoint("Local", "http://127.0.0.1:1234/v1");
+    // "Used by" names every job on the endpoint.
     for (int i = 1; i <= 7; ++i) {
         Job job = makeJob("Job " + std::to_string(i), "0 9 * * *", Instant{800000000.0 + i});
         if (i != 4)
             job.endpointID = id;
         model_->store()->save(job);
     }
-    const std::string names = "Job 1, Job 2, Job 3, Job 5, Job 6, Job 7";
     model_->refresh();
     select(id);
+    const std::string names = "Job 1, Job 2, Job 3, Job 5, Job 6, Job 7";
     EXPECT_EQ(text("endpointUsedBy").toStdString(), names);
     EXPECT_EQ(row(id).data(EndpointsPane::usedByRole).toString().toStdString(), names);
 }
