@@ -198,8 +198,9 @@ TEST_F(JobEditorWindowTest, AnEditedJobKeepsItsZoneAndReadsBackFromTheCommandLin
 }
 
 // Advanced offers only the endpoints the harness can read, and a harness that is not
-// installed cannot be scheduled.
-TEST_F(JobEditorWindowTest, AdvancedOffersWhatCanRun) {
+// installed cannot be scheduled; the command is resolved again only when what it shows
+// changes.
+TEST_F(JobEditorWindowTest, AdvancedOffersWhatCanRunAndTheCommandFollowsIt) {
     home.add(test::makeEndpoint("Studio", EndpointKind::lmStudio));
     home.add(test::makeEndpoint("Proxy", EndpointKind::anthropicCompatible));
     home.add(test::makeEndpoint("Gateway", EndpointKind::openAICompatible));
@@ -219,12 +220,7 @@ TEST_F(JobEditorWindowTest, AdvancedOffersWhatCanRun) {
     EXPECT_FALSE(saved());
     pick("harness", "Claude Code");
     EXPECT_TRUE(find<QPushButton>("schedule")->isEnabled());
-}
 
-TEST_F(JobEditorWindowTest, TheCommandIsResolvedAgainOnlyWhenWhatItShowsChanges) {
-    open();
-    find<QToolButton>("advanced")->click();
-    fillIn();
     ASSERT_TRUE(QTest::qWaitFor([&] { return commandSettled(); }, 20000));
     const QString command = find<QPlainTextEdit>("resolvedCommand")->toPlainText();
     EXPECT_TRUE(command.startsWith("claude ")) << command.toStdString();

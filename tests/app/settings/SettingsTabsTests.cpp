@@ -15,6 +15,8 @@ namespace {
 
 using GeneralTab = SettingsWindowTest;
 
+// The choices reach the settings file the command line reads; "Show in Files" shows the
+// jobs folder.
 TEST_F(GeneralTab, ChoicesReachTheSettingsFileTheCommandLineReads) {
     install("claude");
     install("codex");
@@ -37,6 +39,9 @@ TEST_F(GeneralTab, ChoicesReachTheSettingsFileTheCommandLineReads) {
     EXPECT_EQ(settings["defaults"]["timeoutSeconds"], 9000);
     EXPECT_EQ(settings["defaults"]["notifyOnFailureOnly"], false);
     EXPECT_EQ(settings["catchUpGraceSeconds"], 900);
+
+    find<QPushButton>("showJobsInFiles").click();
+    EXPECT_EQ(shown_, std::vector{home_.support() / "Jobs"});
 }
 
 // The toggle writes and removes the autostart entry; one that cannot be written stays
@@ -60,12 +65,6 @@ TEST_F(GeneralTab, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
     EXPECT_TRUE(problem.startsWith("Could not change the login item \u2014 "))
         << problem.toStdString();
     EXPECT_GT(problem.size(), 40) << "says why";
-}
-
-TEST_F(GeneralTab, ShowInFilesShowsTheJobsFolder) {
-    open();
-    find<QPushButton>("showJobsInFiles").click();
-    EXPECT_EQ(shown_, std::vector{home_.support() / "Jobs"});
 }
 
 class HarnessesTab : public SettingsWindowTest {
