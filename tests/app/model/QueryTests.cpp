@@ -81,8 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ModelsForTheEditor,
                          testing::Values(std::pair(Models{"llama-3", "Text-Embedding-3", "qwen"},
                                                    Models{"llama-3", "qwen"}),
                                          std::pair(Models{"nomic-EMBED", "whisper-1"},
-                                                   Models{"sonnet", "opus"}),
-                                         std::pair(Models{}, Models{"sonnet", "opus"})));
+                                                   Models{"sonnet", "opus"})));
 
 // Three lines for the settings window; a harness the manifest lacks takes any endpoint.
 TEST(Queries, HarnessCapabilitiesAndCompatibility) {
