@@ -51,15 +51,6 @@ TEST(ScheduleControlsCron, FollowsTheControlsExceptForCustom) {
     EXPECT_EQ(controls.cron(), std::nullopt);
 }
 
-// The shipped manifest, its default schedule made `schedule` when given.
-HarnessRegistry registry(std::optional<std::string> schedule = std::nullopt) {
-    const auto shipped = HarnessRegistry::load(MARROWBELL_SOURCE_DIR "/resources/harnesses.json");
-    ManifestDefaults defaults = shipped.defaults();
-    defaults.schedule = schedule.value_or(defaults.schedule);
-    return HarnessRegistry(shipped.specs(), shipped.searchPaths(), shipped.shimManagers(),
-                           shipped.suggestedEndpoints(), defaults, nullptr);
-}
-
 class JobEditorTest : public testing::Test {
 protected:
     JobEditorTest() {
@@ -69,7 +60,7 @@ protected:
 
     EditorContext context(std::optional<Job> editing = std::nullopt) const {
         EditorContext context;
-        context.registry = registry();
+        context.registry = HarnessRegistry::load(MARROWBELL_SOURCE_DIR "/resources/harnesses.json");
         context.installedHarnessIDs = {"claude", "opencode"};
         context.defaultHarnessID = "claude";
         context.endpoints = endpoints;
@@ -93,23 +84,6 @@ protected:
     test::TempDir folder;
     std::vector<Endpoint> endpoints;
 };
-
-TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
-    EditorContext context;
-    context.registry = registry("");
-    context.installedHarnessIDs = {"claude"};
-    context.defaultHarnessID = "claude";
-    JobEditor editor(context, 14, 25);
-    EXPECT_EQ(editor.schedule.kind, Kind::custom);
-    EXPECT_EQ(editor.scheduleError(),
-              "A cron expression needs 5 fields (minute hour day month weekday); found 0.");
-    EXPECT_TRUE(editor.upcoming(Instant::now()).empty());
-    auto footer = [&] { return editor.footerMessage(Instant::now(), [](Instant) { return ""; }); };
-    EXPECT_EQ(footer(), "Name this job to schedule it.");
-    editor.draft.name = "Brief";
-    editor.draft.workingDirectory = FileUrl::fromPath("/", true);
-    EXPECT_EQ(footer(), "Set a schedule.");
-}
 
 TEST_F(JobEditorTest, FooterNamesTheFirstThingStandingInTheWay) {
     const Instant now = Instant::fromUnix(1799056800); // 10:00 UTC, Monday 4 January 2027
