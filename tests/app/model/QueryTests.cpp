@@ -111,18 +111,5 @@ TEST(Queries, HarnessCapabilitiesAndCompatibility) {
     EXPECT_FALSE(model->modelsComeFromEndpoint(Uuid::random()));
 }
 
-TEST(Queries, HarnessStatusListsEveryManifestHarness) {
-    ModelHome home;
-    home.harness("[ \"$1\" = --help ] && echo \"  --model <model>  ('sonnet')\"\nexit 0\n");
-    auto model = home.model();
-    model->refreshHarnessStatus();
-    ASSERT_TRUE(test::eventually([&] { return !model->harnessStatus().empty(); }));
-    EXPECT_EQ(model->harnessStatus().size(), model->registry()->specs().size());
-    EXPECT_EQ(model->harnessStatus().at("claude").path,
-              (home.home() / ".local/bin/claude").string());
-    ASSERT_EQ(model->harnessStatus().at("claude").models.size(), 1u);
-    EXPECT_EQ(model->harnessStatus().at("pi").path, HarnessStatus::notFound);
-}
-
 } // namespace
 } // namespace marrowbell::app

@@ -69,29 +69,36 @@ TEST_F(GeneralTab, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
 
 class HarnessesTab : public SettingsWindowTest {
 protected:
-    QString location(const std::string& harness) const {
-        return find<QWidget>(("harness-" + harness).c_str()).findChild<QLabel*>("location")->text();
+    QString line(const std::string& harness, const char* name = "location") const {
+        return find<QWidget>(("harness-" + harness).c_str()).findChild<QLabel*>(name)->text();
     }
 };
 
+// Where each harness is and what it offers (every harness of the manifest has a status,
+// the installed one's models read from its help); one installed since is found again.
 TEST_F(HarnessesTab, SaysWhereEachHarnessIsAndFindsOneInstalledSince) {
-    install("claude");
+    writeFile(home_.home() / ".local/bin/claude",
+              "#!/bin/sh\n[ \"$1\" = --help ] && echo \"  --model <model>  ('sonnet')\"\n", true);
     open();
     window_->tabs().setCurrentIndex(2);
     const auto path = [&](const char* tool) {
         return QString::fromStdString((home_.home() / ".local/bin" / tool).string());
     };
-    ASSERT_TRUE(waitFor([&] { return location("claude") == path("claude"); }))
-        << location("claude").toStdString();
+    ASSERT_TRUE(waitFor([&] { return line("claude") == path("claude"); }))
+        << line("claude").toStdString();
+    EXPECT_TRUE(line("claude", "facts").contains("1 model"))
+        << line("claude", "facts").toStdString();
+    EXPECT_TRUE(line("codex", "facts").contains("models not listable"))
+        << line("codex", "facts").toStdString();
     EXPECT_TRUE(find<QWidget>("harness-claude")
                     .toolTip()
                     .startsWith("Enforced by the harness checking every file path it is given. No "
                                 "shell is granted, because a shell would bypass that.\n\n"));
-    EXPECT_EQ(location("codex"), "not installed");
+    EXPECT_EQ(line("codex"), "not installed");
     install("codex");
     find<QPushButton>("redetect").click();
-    EXPECT_TRUE(waitFor([&] { return location("codex") == path("codex"); }))
-        << location("codex").toStdString();
+    EXPECT_TRUE(waitFor([&] { return line("codex") == path("codex"); }))
+        << line("codex").toStdString();
 }
 
 TEST(SettingsText, ModelsLineShowsFourAndCountsTheRest) {
