@@ -14,11 +14,6 @@ namespace {
 using test::makeEndpoint;
 using Kind = SchedulePresetKind;
 
-std::string testName(std::string name) {
-    std::replace(name.begin(), name.end(), ' ', '_');
-    return name;
-}
-
 struct LoadCase {
     const char* cron;
     Kind kind;
@@ -59,15 +54,13 @@ TEST(ScheduleControlsCron, FollowsTheControlsExceptForCustom) {
 class JobEditorTest : public testing::Test {
 protected:
     JobEditorTest() {
-        manifest.install("claude");
-        manifest.install("opencode");
         std::filesystem::create_directories(folder / "plain");
         std::filesystem::create_directories(folder / "repo/.git");
     }
 
     EditorContext context(std::optional<Job> editing = std::nullopt) const {
         EditorContext context;
-        context.registry = manifest.registry();
+        context.registry = HarnessRegistry::load(MARROWBELL_SOURCE_DIR "/resources/harnesses.json");
         context.installedHarnessIDs = {"claude", "opencode"};
         context.defaultHarnessID = "claude";
         context.endpoints = endpoints;
@@ -88,152 +81,87 @@ protected:
         return editor;
     }
 
-    test::EditorManifest manifest;
     test::TempDir folder;
     std::vector<Endpoint> endpoints;
 };
 
-TEST(JobEditorEmptyDefault, StartsCustomWithTheErrorAndAsksForTheNameFirst) {
-    test::EditorManifest manifest("");
-    manifest.install("claude");
-    EditorContext context;
-    context.registry = manifest.registry();
-    context.installedHarnessIDs = {"claude"};
-    context.defaultHarnessID = "claude";
-    JobEditor editor(context, 14, 25);
-    EXPECT_EQ(editor.schedule.kind, Kind::custom);
-    EXPECT_EQ(editor.scheduleError(),
-              "A cron expression needs 5 fields (minute hour day month weekday); found 0.");
-    EXPECT_TRUE(editor.upcoming(Instant::now()).empty());
-    auto footer = [&] { return editor.footerMessage(Instant::now(), [](Instant) { return ""; }); };
-    EXPECT_EQ(footer(), "Name this job to schedule it.");
-    editor.draft.name = "Brief";
-    editor.draft.workingDirectory = FileUrl::fromPath(manifest.folder.path(), true);
-    EXPECT_EQ(footer(), "Set a schedule.");
-}
-
-struct FooterCase {
-    const char* name;
-    std::function<void(JobEditor&)> change;
-    std::optional<std::string> message;
-};
-
-class JobEditorFooter : public JobEditorTest, public testing::WithParamInterface<FooterCase> {};
-
-TEST_P(JobEditorFooter, NamesTheFirstThingStandingInTheWay) {
-    JobEditor editor = complete();
-    GetParam().change(editor);
+TEST_F(JobEditorTest, FooterNamesTheFirstThingStandingInTheWay) {
     const Instant now = Instant::fromUnix(1799056800); // 10:00 UTC, Monday 4 January 2027
     test::ScopedEnv zone("TZ", "UTC");
-    EXPECT_EQ(
-        editor.footerMessage(now, [](Instant at) { return std::to_string(at.unixSeconds()); }),
-        GetParam().message);
+    const std::string notInstalled = " is not installed. Install it, or pick another harness "
+                                     "under Advanced.";
+    const std::vector<std::pair<std::function<void(Draft&)>, std::string>> rows{
+        {[](Draft& d) { d.harnessID = "codex", d.name = ""; }, "Codex" + notInstalled},
+        {[](Draft& d) { d.harnessID = "aider"; }, "aider" + notInstalled},
+        {[](Draft& d) { d.name = d.cron = ""; }, "Name this job to schedule it."},
+        // A blank name is a name.
+        {[](Draft& d) { d.name = "  ", d.workingDirectory.reset(); },
+         "Choose the folder this job runs in."},
+        {[](Draft& d) { d.cron = "0 9 * *"; }, "Set a schedule."},
+        {[](Draft& d) { d.prompt = " \n"; }, "The prompt is empty."},
+        // The next 9:00 after 10:00 is the next day's.
+        {[](Draft& d) { d.cron = "0 9 * * *"; },
+         "Runs from " + std::to_string(1799056800.0 + 23 * 3600)}};
+    for (const auto& [change, message] : rows) {
+        JobEditor editor = complete();
+        change(editor.draft);
+        EXPECT_EQ(
+            editor.footerMessage(now, [](Instant at) { return std::to_string(at.unixSeconds()); }),
+            message);
+    }
+    Job job = test::makeJob("Nightly", "0 9 * * *"); // nothing missing: no line
+    job.workingDirectory = FileUrl::fromPath(folder / "plain", true);
+    EXPECT_EQ(JobEditor(context(job), 10, 0).footerMessage(now, [](Instant) { return "x"; }),
+              std::nullopt);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Order, JobEditorFooter,
-    testing::Values(
-        FooterCase{"harness before all",
-                   [](JobEditor& e) {
-                       e.draft.harnessID = "codex";
-                       e.draft.name = "";
-                   },
-                   "Codex is not installed. Install it, or pick another harness under Advanced."},
-        FooterCase{"unknown harness by its identifier",
-                   [](JobEditor& e) { e.draft.harnessID = "aider"; },
-                   "aider is not installed. Install it, or pick another harness under Advanced."},
-        FooterCase{"name",
-                   [](JobEditor& e) {
-                       e.draft.name = "";
-                       e.draft.cron = "";
-                   },
-                   "Name this job to schedule it."},
-        FooterCase{"blank name is a name",
-                   [](JobEditor& e) {
-                       e.draft.name = "  ";
-                       e.draft.workingDirectory.reset();
-                   },
-                   "Choose the folder this job runs in."},
-        FooterCase{"schedule", [](JobEditor& e) { e.draft.cron = "0 9 * *"; }, "Set a schedule."},
-        FooterCase{"shared checks", [](JobEditor& e) { e.draft.prompt = " \n"; },
-                   "The prompt is empty."},
-        // The next 9:00 after 10:00 is the next day's.
-        FooterCase{"runs from", [](JobEditor& e) { e.draft.cron = "0 9 * * *"; },
-                   "Runs from " + std::to_string(1799056800.0 + 23 * 3600)}),
-    [](const auto& info) { return testName(info.param.name); });
-
-struct SaveCase {
-    const char* name;
-    std::function<void(Draft&)> change;
-    std::function<void(Job&)> expected; // applied to the job saving the complete draft makes
-};
-
-class JobEditorSave : public JobEditorTest, public testing::WithParamInterface<SaveCase> {};
-
-TEST_P(JobEditorSave, MakesTheJobTheSharedChecksMake) {
+// Each change of the complete draft, and what it changes in the job saved.
+TEST_F(JobEditorTest, SavingMakesTheJobTheSharedChecksMake) {
     Job base = test::makeJob("Old", "0 9 * * *");
     base.timeZoneIdentifier = "Asia/Tokyo";
     base.isPaused = true;
     base.limitOverrides.timeoutSeconds = 600;
     base.resumedAt = Instant{900000000};
-    JobEditor editor = complete(base);
-    GetParam().change(editor.draft);
-    const std::optional<Job> job = editor.jobToSave(Instant{950000000});
-    ASSERT_TRUE(job);
-
-    Job expected = base;
-    expected.name = "Morning brief";
-    expected.prompt = editor.draft.prompt;
-    expected.workingDirectory = *editor.draft.workingDirectory;
-    GetParam().expected(expected);
-    EXPECT_EQ(*job, expected);
-    // The command line's checks make the very same job of the same input.
-    const JobDraft::Context checks{*editor.context().registry, {}, {}, std::nullopt};
-    EXPECT_EQ(editor.draft.checkable(base).check(checks, Instant{950000000}).job, job);
-}
-
-INSTANTIATE_TEST_SUITE_P(Fields, JobEditorSave,
-                         testing::Values(SaveCase{"kept", [](Draft&) {}, [](Job&) {}},
-                                         SaveCase{"untitled", [](Draft& d) { d.name = ""; },
-                                                  [](Job& j) { j.name = "Untitled job"; }},
-                                         SaveCase{"blank name and model as typed",
-                                                  [](Draft& d) { d.name = d.model = "  "; },
-                                                  [](Job& j) { j.name = *(j.model = "  "); }},
-                                         SaveCase{"skills",
-                                                  [](Draft& d) {
-                                                      d.enabledSkills = {"b", "a"};
-                                                  },
-                                                  [](Job& j) {
-                                                      j.skills = {"a", "b"};
-                                                  }}),
-                         [](const auto& info) { return testName(info.param.name); });
-
-TEST_F(JobEditorTest, AnExistingJobWithNothingMissingHasNoFooterLine) {
-    Job job = test::makeJob("Nightly", "0 9 * * *");
-    job.workingDirectory = FileUrl::fromPath(folder / "plain", true);
-    const JobEditor editor(context(job), 10, 0);
-    EXPECT_EQ(editor.footerMessage(Instant::now(), [](Instant) { return "x"; }), std::nullopt);
-}
-
-TEST_F(JobEditorTest, ANewJobTakesTheSystemZoneAndNoOverrides) {
+    const std::vector<std::pair<std::function<void(Draft&)>, std::function<void(Job&)>>> rows{
+        {[](Draft&) {}, [](Job&) {}},
+        {[](Draft& d) { d.name = ""; }, [](Job& j) { j.name = "Untitled job"; }},
+        {[](Draft& d) { d.name = d.model = "  "; }, [](Job& j) { j.name = *(j.model = "  "); }},
+        {[](Draft& d) {
+             d.enabledSkills = {"b", "a"};
+         },
+         [](Job& j) {
+             j.skills = {"a", "b"};
+         }}};
+    for (const auto& [change, expect] : rows) {
+        JobEditor editor = complete(base);
+        change(editor.draft);
+        const std::optional<Job> job = editor.jobToSave(Instant{950000000});
+        ASSERT_TRUE(job);
+        Job expected = base;
+        expected.name = "Morning brief";
+        expected.prompt = editor.draft.prompt;
+        expected.workingDirectory = *editor.draft.workingDirectory;
+        expect(expected);
+        EXPECT_EQ(*job, expected);
+        // The command line's checks make the very same job of the same input.
+        const JobDraft::Context checks{*editor.context().registry, {}, {}, std::nullopt};
+        EXPECT_EQ(editor.draft.checkable(base).check(checks, Instant{950000000}).job, job);
+    }
+    // What the checks refuse is not saved.
+    for (auto change : std::vector<std::function<void(Draft&)>>{
+             [](Draft& d) { d.cron = "61 * * * *"; }, [](Draft& d) { d.workingDirectory.reset(); },
+             [](Draft& d) { d.prompt = ""; }}) {
+        JobEditor editor = complete();
+        change(editor.draft);
+        EXPECT_FALSE(editor.jobToSave(Instant::now()));
+    }
+    // A new job takes the system's zone and no overrides.
     test::ScopedEnv zone("TZ", "America/Denver");
     const std::optional<Job> job = complete().jobToSave(Instant{5});
     ASSERT_TRUE(job);
     EXPECT_EQ(job->timeZoneIdentifier, "America/Denver");
     EXPECT_EQ(job->createdAt, Instant{5});
     EXPECT_FALSE(job->isPaused || job->hasOverriddenLimits() || job->resumedAt);
-}
-
-TEST_F(JobEditorTest, SavingDoesNothingWhatTheChecksRefuse) {
-    for (auto change : std::vector<std::function<void(Draft&)>>{
-             [](Draft& d) { d.cron = "61 * * * *"; },
-             [](Draft& d) { d.workingDirectory.reset(); },
-             [](Draft& d) { d.prompt = ""; },
-         }) {
-        JobEditor editor = complete();
-        change(editor.draft);
-        EXPECT_FALSE(editor.jobToSave(Instant::now()));
-    }
 }
 
 struct FolderCase {

@@ -30,10 +30,7 @@ Instant tenOClock() {
 
 class JobEditorWindowTest : public testing::Test {
 protected:
-    JobEditorWindowTest() {
-        home.claude();
-        project = FileUrl::fromPath(home.root / "plain", true);
-    }
+    JobEditorWindowTest() { home.claude(); }
 
     ~JobEditorWindowTest() override { delete window; }
 
@@ -105,15 +102,17 @@ protected:
     }
 
     test::EditorHome home;
-    FileUrl project;
     std::unique_ptr<AppModel> model;
     QPointer<JobEditorWindow> window;
     std::optional<QString> chosen;
     QString chooserStart;
 };
 
-TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestScheduleWhichTheStepperRewrites) {
-    open();
+// A new job opens on the manifest's schedule, which the stepper rewrites; the footer
+// says when the job first runs, or what is wrong with its schedule.
+TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestScheduleAndSaysWhenItFirstRuns) {
+    const Instant now = tenOClock();
+    open(std::nullopt, now);
     EXPECT_EQ(find<QComboBox>("repeat")->currentText(), "Every weekday");
     EXPECT_EQ(find<QTimeEdit>("time")->time(), QTime(9, 0));
     EXPECT_EQ(text("asCron"), "0 9 * * 1-5");
@@ -129,11 +128,7 @@ TEST_F(JobEditorWindowTest, ANewJobOpensOnTheManifestScheduleWhichTheStepperRewr
     EXPECT_EQ(text("asCron"), "*/20 * * * *");
     EXPECT_EQ(window->editor().draft.cron, "*/20 * * * *");
     EXPECT_FALSE(find<QLabel>("upcoming")->text().isEmpty());
-}
 
-TEST_F(JobEditorWindowTest, SaysWhenANewJobFirstRunsOrWhatIsWrongWithItsSchedule) {
-    const Instant now = tenOClock();
-    open(std::nullopt, now);
     fillIn();
     pick("repeat", "Every day");
     find<QTimeEdit>("time")->setTime(QTime(9, 0));
@@ -165,38 +160,24 @@ TEST_F(JobEditorWindowTest, AJobMadeHereRunsAtItsNextMinute) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model->history()->runs(id).empty(); }, 75000));
 }
 
-struct NameCase {
-    const char* name;
-    QString typedName, typedModel;
-    std::string savedName;
-    std::optional<std::string> savedModel;
-};
-
-class JobEditorSaving : public JobEditorWindowTest, public testing::WithParamInterface<NameCase> {};
-
-TEST_P(JobEditorSaving, KeepsWhatWasTyped) {
+// A blank name and model are kept as typed (an empty one: the editor's own test).
+TEST_F(JobEditorWindowTest, SavingKeepsWhatWasTypedAndCloses) {
     open();
     fillIn();
-    type("name", GetParam().typedName);
+    type("name", "  ");
     find<QToolButton>("advanced")->click();
-    type("model", GetParam().typedModel);
+    type("model", " ");
     find<QPushButton>("schedule")->click();
     ASSERT_TRUE(saved());
-    EXPECT_EQ(saved()->name, GetParam().savedName);
-    EXPECT_EQ(saved()->model, GetParam().savedModel);
+    EXPECT_EQ(saved()->name, "  ");
+    EXPECT_EQ(saved()->model, " ");
     EXPECT_EQ(saved()->timeZoneIdentifier, TimeZone::system().identifier());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000)) << "closes once saved";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, JobEditorSaving,
-                         testing::Values(NameCase{"blank", "  ", " ", "  ", " "},
-                                         NameCase{"empty", "", "", "Untitled job", std::nullopt},
-                                         NameCase{"typed", "Brief", "opus", "Brief", "opus"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(JobEditorWindowTest, AnEditedJobKeepsItsZoneAndReadsBackFromTheCommandLine) {
+TEST_F(JobEditorWindowTest, AnEditedJobKeepsItsIdentityAndZone) {
     Job job = test::makeJob("Nightly", "30 2 * * *");
-    job.workingDirectory = project;
+    job.workingDirectory = FileUrl::fromPath(home.root / "plain", true);
     job.timeZoneIdentifier = "Pacific/Auckland";
     home.add(job);
     model = std::make_unique<AppModel>();
@@ -209,16 +190,13 @@ TEST_F(JobEditorWindowTest, AnEditedJobKeepsItsZoneAndReadsBackFromTheCommandLin
     ASSERT_TRUE(saved());
     EXPECT_EQ(saved()->id, job.id);
     EXPECT_EQ(saved()->timeZoneIdentifier, "Pacific/Auckland");
-
-    const test::ProcessResult listed =
-        test::runProcess({test::builtBinary("marrowbellctl").string(), "jobs"});
-    EXPECT_EQ(listed.exitStatus, 0) << listed.err;
-    EXPECT_NE(listed.out.find("Nightly review"), std::string::npos) << listed.out;
+    EXPECT_EQ(saved()->name, "Nightly review");
 }
 
 // Advanced offers only the endpoints the harness can read, and a harness that is not
-// installed cannot be scheduled.
-TEST_F(JobEditorWindowTest, AdvancedOffersWhatCanRun) {
+// installed cannot be scheduled; the command is resolved again only when what it shows
+// changes.
+TEST_F(JobEditorWindowTest, AdvancedOffersWhatCanRunAndTheCommandFollowsIt) {
     home.add(test::makeEndpoint("Studio", EndpointKind::lmStudio));
     home.add(test::makeEndpoint("Proxy", EndpointKind::anthropicCompatible));
     home.add(test::makeEndpoint("Gateway", EndpointKind::openAICompatible));
@@ -238,12 +216,7 @@ TEST_F(JobEditorWindowTest, AdvancedOffersWhatCanRun) {
     EXPECT_FALSE(saved());
     pick("harness", "Claude Code");
     EXPECT_TRUE(find<QPushButton>("schedule")->isEnabled());
-}
 
-TEST_F(JobEditorWindowTest, TheCommandIsResolvedAgainOnlyWhenWhatItShowsChanges) {
-    open();
-    find<QToolButton>("advanced")->click();
-    fillIn();
     ASSERT_TRUE(QTest::qWaitFor([&] { return commandSettled(); }, 20000));
     const QString command = find<QPlainTextEdit>("resolvedCommand")->toPlainText();
     EXPECT_TRUE(command.startsWith("claude ")) << command.toStdString();
@@ -273,27 +246,10 @@ TEST_F(JobEditorWindowTest, ALateListingForAnEarlierHarnessIsDropped) {
     EXPECT_EQ(offered, (std::vector<std::string>{"gpt-5-codex", "gpt-5"}));
 }
 
-TEST_F(JobEditorWindowTest, AnswersAfterTheWindowClosedAreDropped) {
-    home.claude(0.5);
-    open();
-    window->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
-    QTest::qWait(1500); // the listing and the preview answer into nothing
-}
-
-TEST_F(JobEditorWindowTest, ClosingWithChangesAsksFirst) {
-    open();
-    type("name", "Half done");
-    QTest::keyClick(window, Qt::Key_Escape);
-    EXPECT_EQ(answer("confirmDiscard", QMessageBox::RejectRole), "Discard changes?");
-    EXPECT_TRUE(window->isVisible());
-    window->close();
-    EXPECT_EQ(answer("confirmDiscard", QMessageBox::DestructiveRole), "Discard changes?");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
-    EXPECT_FALSE(saved());
-}
-
-TEST_F(JobEditorWindowTest, TheFolderChooserStartsInTheChosenFolder) {
+// The chooser starts in the folder chosen; closing with changes asks first, and the
+// answers that come after are dropped.
+TEST_F(JobEditorWindowTest, TheFolderChooserStartsInTheChosenFolderAndClosingAsks) {
+    home.claude(1);
     open();
     EXPECT_EQ(text("folderPath"), "No folder chosen");
     EXPECT_EQ(find<QPushButton>("chooseFolder")->text(), "Choose");
@@ -304,6 +260,16 @@ TEST_F(JobEditorWindowTest, TheFolderChooserStartsInTheChosenFolder) {
     find<QPushButton>("chooseFolder")->click();
     EXPECT_EQ(chooserStart.toStdString(), (home.root / "project").string());
     EXPECT_EQ(text("folderPath"), (home.root / "project").string());
+
+    type("name", "Half done");
+    QTest::keyClick(window, Qt::Key_Escape);
+    EXPECT_EQ(answer("confirmDiscard", QMessageBox::RejectRole), "Discard changes?");
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+    EXPECT_EQ(answer("confirmDiscard", QMessageBox::DestructiveRole), "Discard changes?");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window; }, 5000));
+    EXPECT_FALSE(saved());
+    QTest::qWait(2000); // the listing and the preview answer into nothing
 }
 
 } // namespace

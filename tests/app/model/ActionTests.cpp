@@ -9,51 +9,24 @@ namespace {
 
 using test::ModelHome;
 
-TEST(Actions, BulkPauseAltersEveryJobOnceAndAsksNothing) {
-    ModelHome home;
-    home.notifications.status = NotificationCenter::Authorization::notDetermined;
-    Job a = home.job("A"), b = home.job("B");
-    b.isPaused = true;
-    home.save(a);
-    home.save(b);
-    AppPlatform platform = home.platform();
-    platform.clock = [] { return Instant{800000000}; };
-    AppModel model(platform);
-    QSignalSpy jobs(&model, &AppModel::jobsChanged);
-
-    model.applyBulkPause(); // some are active: pause all
-    EXPECT_EQ(jobs.count(), 1);
-    EXPECT_EQ(model.pausedJobs().size(), 2u);
-    model.applyBulkPause(); // all paused: resume all
-    EXPECT_TRUE(model.pausedJobs().empty());
-    for (const Job& job : model.jobs())
-        EXPECT_EQ(job.resumedAt, Instant{800000000});
-    EXPECT_EQ(home.notifications.requests, 0);
-}
-
-TEST(Actions, SavingAsksForPermissionWhileUndecided) {
+// Bulk changes ask nothing (the panel's test); a save asks while undecided. Deleting a
+// job keeps its records.
+TEST(Actions, SavingAsksForPermissionWhileUndecidedAndDeletingKeepsTheRecords) {
     ModelHome home;
     home.notifications.status = NotificationCenter::Authorization::notDetermined;
     home.notifications.grantOnRequest = false;
     auto model = home.model();
     EXPECT_TRUE(model->notificationsAllowed()); // undecided counts as allowed
-
     model->save(home.job("New"));
     EXPECT_EQ(home.notifications.requests, 1);
     EXPECT_FALSE(model->notificationsAllowed());
-    EXPECT_EQ(model->jobs().size(), 1u);
-}
+    ASSERT_EQ(model->jobs().size(), 1u);
 
-TEST(Actions, DeletingAJobKeepsItsRecords) {
-    ModelHome home;
-    Job job = home.job("Short-lived");
-    home.save(job);
-    auto model = home.model();
+    // Deleting the job keeps its records.
+    const Job job = model->jobs().front();
     RunRecord record;
     record.jobID = job.id;
-    record.startedAt = Instant::now();
     model->history()->record(record);
-
     model->deleteJob(job);
     EXPECT_TRUE(model->jobs().empty());
     EXPECT_FALSE(std::filesystem::exists(model->store()->fileFor(job.id)));
@@ -70,69 +43,43 @@ TEST(Actions, AFailedSaveLeavesTheListAsItIs) {
     auto model = home.model();
     model->save(job);
     ASSERT_EQ(model->jobs().size(), 1u);
-
     disk.fill(); // no room for the new file
-    Job renamed = job;
-    renamed.name = "After";
-    model->save(renamed);
+    job.name = "After";
+    model->save(job);
     ASSERT_EQ(model->jobs().size(), 1u);
     EXPECT_EQ(model->jobs().front().name, "Before");
     EXPECT_FALSE(model->startupError());
 }
 
-TEST(Actions, SettingsChangesAreStoredAndShown) {
-    ModelHome home;
-    auto model = home.model();
-    QSignalSpy settings(model.get(), &AppModel::settingsChanged);
-    model->updateSettings([](AppSettings& s) { s.catchUpGraceSeconds = 0; });
-    EXPECT_EQ(settings.count(), 1);
-    EXPECT_EQ(model->settings().catchUpGraceSeconds, 0);
-    EXPECT_EQ(SettingsStore(home.support() / "settings.json").settings().catchUpGraceSeconds, 0);
-}
-
-struct Announcement {
-    const char* name;
-    bool succeeded;
-    bool onlyFailures;
-    bool posts;
-};
-
-class AnnounceRule : public testing::TestWithParam<Announcement> {};
+// {succeeded, only failures wanted, posts}
+class AnnounceRule : public testing::TestWithParam<std::tuple<bool, bool, bool>> {};
 
 TEST_P(AnnounceRule, FailuresAlwaysSuccessesUnlessOnlyFailuresAreWanted) {
+    const auto [succeeded, onlyFailures, posts] = GetParam();
     ModelHome home;
     Job job = home.job("Morning brief");
     auto model = home.model();
-    const bool onlyFailures = GetParam().onlyFailures;
-    model->updateSettings(
-        [onlyFailures](AppSettings& s) { s.defaults.notifyOnFailureOnly = onlyFailures; });
-
+    model->updateSettings([&](AppSettings& s) { s.defaults.notifyOnFailureOnly = onlyFailures; });
     RunRecord record;
-    record.jobID = job.id;
     record.duration = 5;
-    if (!GetParam().succeeded)
-        record.exitCode = 1;
+    record.exitCode = succeeded ? 0 : 1;
     model->announce(job, record);
 
-    ASSERT_EQ(home.notifications.posted.size(), GetParam().posts ? 1u : 0u);
-    if (GetParam().posts) {
+    ASSERT_EQ(home.notifications.posted.size(), posts ? 1u : 0u);
+    if (posts) {
         const auto& posted = home.notifications.posted.front();
         EXPECT_EQ(posted.identifier.toStdString(), record.id.text());
         EXPECT_EQ(posted.content.title, "Morning brief");
         EXPECT_EQ(posted.content.subtitle.toStdString(), record.outcomeSummary());
         EXPECT_EQ(posted.content.body.toStdString(), record.notificationDetail(300));
-        EXPECT_EQ(posted.content.critical, !GetParam().succeeded);
+        EXPECT_EQ(posted.content.critical, !succeeded);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AnnounceRule,
-                         testing::Values(Announcement{"SuccessQuiet", true, true, false},
-                                         Announcement{"SuccessTold", true, false, true},
-                                         Announcement{"FailureWithQuiet", false, true, true},
-                                         Announcement{"Failure", false, false, true}),
-                         [](const testing::TestParamInfo<Announcement>& info) {
-                             return info.param.name;
-                         });
+                         testing::Values(std::tuple(true, true, false),
+                                         std::tuple(true, false, true),
+                                         std::tuple(false, true, true)));
 
 TEST(Announcements, NotShownWhileRefused) {
     ModelHome home;
@@ -151,62 +98,6 @@ TEST(Announcements, NotShownWhileRefused) {
     EXPECT_TRUE(model->notificationsAllowed());
     model->announce(job, failed);
     EXPECT_EQ(home.notifications.posted.size(), 1u);
-}
-
-// A whole run: the scheduler's callbacks reach the model on its thread.
-TEST(Announcements, AFailedRunIsShownWhileRunningThenAnnounced) {
-    ModelHome home;
-    home.harness("sleep 1\necho 'no model answered' >&2\nexit 3\n");
-    Job job = home.job("Flaky", Instant::now(), "0 0 1 1 *");
-    home.save(job);
-    auto model = home.model();
-    QSignalSpy activated(model.get(), &AppModel::panelRequested);
-
-    model->runNow(job);
-    EXPECT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
-    EXPECT_EQ(model->barState(), BarState::running);
-    EXPECT_EQ(model->activeJobsTitle(), "Running");
-    ASSERT_TRUE(test::eventually([&] { return !home.notifications.posted.empty(); }));
-    EXPECT_TRUE(model->runningJobIDs().empty());
-    EXPECT_EQ(model->barState(), BarState::attention);
-    const auto& posted = home.notifications.posted.front();
-    EXPECT_EQ(posted.content.title, "Flaky");
-    EXPECT_TRUE(posted.content.critical);
-    ASSERT_TRUE(model->history()->lastRun(job.id));
-    EXPECT_EQ(posted.identifier.toStdString(), model->history()->lastRun(job.id)->id.text());
-
-    emit home.notifications.activated(posted.identifier);
-    EXPECT_EQ(activated.count(), 1);
-}
-
-// The login item's failure is shown where the start-up error is; the status is read
-// again either way.
-class RefusingLoginItem : public LoginItem {
-public:
-    Status current = Status::notRegistered;
-    int reads = 0;
-    Status status() const override {
-        ++const_cast<RefusingLoginItem*>(this)->reads;
-        return current;
-    }
-    void setEnabled(bool) override { throw Error("The autostart folder is read-only."); }
-};
-
-TEST(Actions, AFailedLoginItemChangeIsReported) {
-    ModelHome home;
-    RefusingLoginItem item;
-    AppPlatform platform = home.platform();
-    platform.loginItem = &item;
-    AppModel model(platform);
-    const int readsAtStart = item.reads;
-    QSignalSpy error(&model, &AppModel::startupErrorChanged);
-
-    model.setLaunchAtLogin(true);
-    EXPECT_EQ(error.count(), 1);
-    EXPECT_EQ(model.startupError(),
-              "Could not change the login item — The autostart folder is read-only.");
-    EXPECT_EQ(item.reads, readsAtStart + 1);
-    EXPECT_TRUE(model.scheduler()); // everything else goes on
 }
 
 } // namespace

@@ -37,12 +37,22 @@ struct DaemonHome : ModelHome {
     }
 };
 
-TEST(AttachedMode, RunsStopsAndAnnouncesThroughTheRunningScheduler) {
+// Attached to the daemon, the model runs and stops jobs through it and announces what it
+// recorded. The daemon then dies during a scheduled run: the model takes the scheduling
+// over, shows what became of the run, does not run that slot again and serves the
+// control channel.
+TEST(AttachedMode, RunsThroughTheDaemonAndTakesOverWhenItDies) {
     DaemonHome home;
     home.harness("echo started >> \"$HOME/starts\"\nsleep 30\n");
-    Job job = home.job("Through the daemon", Instant::now(), "0 0 1 1 *");
+    // Due five minutes ago, within the catch-up grace: the daemon runs it at once.
+    const LocalDateTime at = TimeZone::utc().local(Instant::now() - 300);
+    Job job = home.job("Daily", Instant::now() - 2 * 86400,
+                       std::to_string(at.minute) + " " + std::to_string(at.hour) + " * * *");
+    Job manual = home.job("Through the daemon", Instant::now(), "0 0 1 1 *");
     home.save(job);
+    home.save(manual);
     home.startDaemon();
+    ASSERT_TRUE(test::eventually([&] { return home.starts() == 1; })) << home.daemon->err();
 
     auto model = home.model();
     EXPECT_FALSE(model->startupError());
@@ -52,58 +62,19 @@ TEST(AttachedMode, RunsStopsAndAnnouncesThroughTheRunningScheduler) {
     EXPECT_EQ(model->attachedNote(),
               "Jobs are run by the Marrowbell scheduler already running (process " +
                   std::to_string(home.daemonPID) + ").");
-    ASSERT_EQ(model->jobs().size(), 1u);
+    EXPECT_EQ(model->jobs().size(), 2u);
+    EXPECT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
 
-    model->runNow(job);
-    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
-    model->cancel(job);
+    model->runNow(manual);
+    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(manual.id) > 0; }));
+    model->cancel(manual);
     ASSERT_TRUE(test::eventually([&] { return !home.notifications.posted.empty(); }));
     EXPECT_EQ(home.notifications.posted.front().content.title, "Through the daemon");
-    EXPECT_TRUE(model->runningJobIDs().empty());
+    EXPECT_EQ(model->runningJobIDs().count(manual.id), 0u);
     // The daemon's record, read from the file it wrote.
-    ASSERT_TRUE(test::eventually([&] { return model->history()->lastRun(job.id).has_value(); }));
-    EXPECT_TRUE(model->history()->lastRun(job.id)->wasCancelled);
-    EXPECT_EQ(model->barState(), BarState::attention);
-    EXPECT_EQ(home.starts(), 1u);
-}
-
-// A terminal reaches the scheduler the app runs, as it would the daemon.
-TEST(AttachedMode, TheAppServesTheControlChannelItself) {
-    ModelHome home;
-    home.harness("sleep 30\n");
-    Job job = home.job("Long", Instant::now(), "0 0 1 1 *");
-    home.save(job);
-    auto model = home.model();
-    ASSERT_TRUE(model->scheduler());
-
-    model->runNow(job);
-    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
-    auto status = home.ctl({"status", "--json"});
-    EXPECT_EQ(status.exitStatus, 0) << status.err;
-    EXPECT_NE(status.out.find("\"app\""), std::string::npos) << status.out;
-    auto stop = home.ctl({"stop", job.id.text()});
-    EXPECT_EQ(stop.exitStatus, 0) << stop.err;
-    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().empty(); }));
-    EXPECT_TRUE(model->history()->lastRun(job.id)->wasCancelled);
-}
-
-// The daemon dies during a scheduled run: the model takes the scheduling over, shows
-// what became of the run and does not run that slot again.
-TEST(AttachedMode, TakesOverWhenTheDaemonDies) {
-    DaemonHome home;
-    home.harness("echo started >> \"$HOME/starts\"\nsleep 30\n");
-    // Due five minutes ago, within the catch-up grace: the daemon runs it at once.
-    const Instant slot = Instant::now() - 300;
-    const LocalDateTime at = TimeZone::utc().local(slot);
-    Job job = home.job("Daily", Instant::now() - 2 * 86400,
-                       std::to_string(at.minute) + " " + std::to_string(at.hour) + " * * *");
-    home.save(job);
-    home.startDaemon();
-    ASSERT_TRUE(test::eventually([&] { return home.starts() == 1; })) << home.daemon->err();
-
-    auto model = home.model();
-    ASSERT_TRUE(model->isAttached());
-    EXPECT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+    ASSERT_TRUE(test::eventually([&] { return model->history()->lastRun(manual.id).has_value(); }));
+    EXPECT_TRUE(model->history()->lastRun(manual.id)->wasCancelled);
+    EXPECT_EQ(home.starts(), 2u);
 
     home.daemon->signal(SIGKILL);
     home.daemon->wait();
@@ -116,10 +87,22 @@ TEST(AttachedMode, TakesOverWhenTheDaemonDies) {
     // The interrupted run, as the new scheduler recorded it.
     ASSERT_TRUE(test::eventually([&] { return model->history()->lastRun(job.id).has_value(); }));
     EXPECT_FALSE(model->history()->lastRun(job.id)->succeeded());
+    EXPECT_EQ(model->barState(), BarState::attention);
 
     test::settle(std::chrono::seconds(3));
-    EXPECT_EQ(home.starts(), 1u);
+    EXPECT_EQ(home.starts(), 2u);
     EXPECT_EQ(model->history()->runs(job.id).size(), 1u);
+
+    // A terminal now reaches the scheduler the app runs, as it did the daemon.
+    model->runNow(job);
+    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().count(job.id) > 0; }));
+    auto status = home.ctl({"status", "--json"});
+    EXPECT_EQ(status.exitStatus, 0) << status.err;
+    EXPECT_NE(status.out.find("\"app\""), std::string::npos) << status.out;
+    auto stop = home.ctl({"stop", job.id.text()});
+    EXPECT_EQ(stop.exitStatus, 0) << stop.err;
+    ASSERT_TRUE(test::eventually([&] { return model->runningJobIDs().empty(); }));
+    EXPECT_TRUE(model->history()->lastRun(job.id)->wasCancelled);
 }
 
 } // namespace

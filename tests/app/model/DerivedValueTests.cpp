@@ -1,3 +1,4 @@
+#include "model/Format.h"
 #include "model/ModelTestSupport.h"
 
 #include <QSignalSpy>
@@ -8,57 +9,49 @@ namespace {
 
 using test::ModelHome;
 
-struct LastRun {
-    const char* name;
-    std::function<void(RunRecord&)> shape; // none: no record
-    BarState expected;
-};
-
-class BarStateFromLastRuns : public testing::TestWithParam<LastRun> {};
-
-TEST_P(BarStateFromLastRuns, AttentionForTheFirstJobWhoseLastRunFailed) {
+// Attention while the last run of any job, a paused one too, failed; each new record
+// reaches the views.
+TEST(DerivedValues, BarStateFollowsTheLastRunOfEveryJob) {
     ModelHome home;
-    Job paused = home.job("Paused");
-    paused.isPaused = true; // counts too
-    Job fine = home.job("Fine");
+    Job paused = home.job("Paused"), fine = home.job("Fine");
+    paused.isPaused = true;
     home.save(paused);
     home.save(fine);
     auto model = home.model();
-
-    RunRecord earlier;
-    earlier.jobID = fine.id;
-    earlier.startedAt = Instant::now() - 60;
-    model->history()->record(earlier);
-    if (GetParam().shape) {
-        RunRecord last;
-        last.jobID = paused.id;
-        last.startedAt = Instant::now();
-        GetParam().shape(last);
-        model->history()->record(last);
+    QSignalSpy history(model.get(), &AppModel::historyChanged);
+    QSignalSpy bar(model.get(), &AppModel::barStateChanged);
+    Instant at = Instant::now();
+    auto record = [&](const Job& job, const std::function<void(RunRecord&)>& shape) {
+        RunRecord run;
+        run.jobID = job.id;
+        run.startedAt = at = at + 1;
+        shape(run);
+        model->history()->record(run);
+    };
+    EXPECT_EQ(model->barState(), BarState::idle);
+    record(fine, [](RunRecord&) {});
+    record(paused, [](RunRecord& r) { r.warning = "Partly done."; });
+    EXPECT_EQ(model->barState(), BarState::idle);
+    for (const auto& failure : std::vector<std::function<void(RunRecord&)>>{
+             [](RunRecord& r) { r.exitCode = 1; }, [](RunRecord& r) { r.timedOut = true; },
+             [](RunRecord& r) { r.wasCancelled = true; },
+             [](RunRecord& r) { r.failureMessage = "The endpoint was offline."; }}) {
+        record(paused, failure);
+        EXPECT_EQ(model->barState(), BarState::attention);
+        record(paused, [](RunRecord&) {});
+        EXPECT_EQ(model->barState(), BarState::idle);
     }
-    EXPECT_EQ(model->barState(), GetParam().expected);
+    bar.clear();
+    history.clear();
+    record(fine, [](RunRecord& r) { r.exitCode = 2; });
+    EXPECT_TRUE(test::eventually([&] { return history.count() > 0; }));
+    EXPECT_EQ(bar.count(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachOutcome, BarStateFromLastRuns,
-    testing::Values(
-        LastRun{"NeverRun", nullptr, BarState::idle},
-        LastRun{"Succeeded", [](RunRecord&) {}, BarState::idle},
-        LastRun{"ExitCode", [](RunRecord& r) { r.exitCode = 1; }, BarState::attention},
-        LastRun{"TimedOut", [](RunRecord& r) { r.timedOut = true; }, BarState::attention},
-        LastRun{"Cancelled", [](RunRecord& r) { r.wasCancelled = true; }, BarState::attention},
-        LastRun{"Skipped", [](RunRecord& r) { r.failureMessage = "The endpoint was offline."; },
-                BarState::attention},
-        LastRun{"WarnedOnly", [](RunRecord& r) { r.warning = "Partly done."; }, BarState::idle}),
-    [](const testing::TestParamInfo<LastRun>& info) { return info.param.name; });
-
-TEST(DerivedValues, WithoutJobs) {
+// Nothing installed: the empty state names every harness the manifest knows.
+TEST(DerivedValues, WithNothingInstalled) {
     ModelHome home;
     auto model = home.model();
-    EXPECT_EQ(model->barState(), BarState::idle);
-    EXPECT_EQ(model->activeJobsTitle(), "Next up");
-    EXPECT_TRUE(model->pausedJobs().empty());
-    // Nothing installed: the empty state names every harness the manifest knows.
     ASSERT_TRUE(model->panelEmptyState());
     EXPECT_EQ(model->panelEmptyState()->kind, PanelEmptyState::Kind::noHarness);
     EXPECT_EQ(model->panelEmptyState()->installable.size(), model->registry()->specs().size());
@@ -79,78 +72,72 @@ TEST(DerivedValues, DefaultHarnessIsTheSettingElseTheRegistrysPreference) {
     EXPECT_EQ(model->panelEmptyState()->kind, PanelEmptyState::Kind::noJobs);
 }
 
-// What another process (a terminal) changes reaches the model by itself.
-struct OutsideChange {
-    const char* name;
-    void (AppModel::*signal)();
-    std::function<void(ModelHome&)> change;
-    std::function<bool(const AppModel&)> seen;
-};
-
-class FollowsTheDisk : public testing::TestWithParam<OutsideChange> {};
-
-TEST_P(FollowsTheDisk, WithinASecond) {
+// What another process (a terminal) changes reaches the model by itself, within a second;
+// one change at a time, as each change refreshes everything.
+TEST(FollowsTheDisk, JobsEndpointsAndSettingsWithinASecond) {
     ModelHome home;
     auto model = home.model();
-    ASSERT_FALSE(model->startupError());
-    QSignalSpy changed(model.get(), GetParam().signal);
+    const auto seen = [](QSignalSpy& changed, const std::function<bool()>& shown) {
+        return test::eventually(shown, std::chrono::milliseconds(1000)) && changed.count() > 0;
+    };
+    QSignalSpy jobs(model.get(), &AppModel::jobsChanged);
     // Read once before the change, so a value kept from then would show.
     EXPECT_TRUE(model->timeline().marks.empty());
+    home.save(home.job("From a terminal"));
+    EXPECT_TRUE(seen(jobs, [&] {
+        return model->jobs().size() == 1 && model->jobs().front().name == "From a terminal" &&
+               !model->timeline().marks.empty();
+    }));
 
-    GetParam().change(home);
-    EXPECT_TRUE(
-        test::eventually([&] { return GetParam().seen(*model); }, std::chrono::milliseconds(1000)));
-    EXPECT_GE(changed.count(), 1);
+    QSignalSpy endpoints(model.get(), &AppModel::endpointsChanged);
+    EndpointStore(home.support() / "endpoints.json")
+        .save(Endpoint{Uuid::random(), "Box under the desk", *Url::parse("http://127.0.0.1:9/v1"),
+                       EndpointKind::ollama});
+    EXPECT_TRUE(seen(endpoints, [&] {
+        return !model->endpoints().empty() &&
+               model->endpoints().back().name == "Box under the desk";
+    }));
+
+    QSignalSpy settings(model.get(), &AppModel::settingsChanged);
+    SettingsStore(home.support() / "settings.json").update([](AppSettings& s) {
+        s.defaults.notifyOnFailureOnly = false;
+    });
+    EXPECT_TRUE(seen(settings, [&] { return !model->settings().defaults.notifyOnFailureOnly; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachStore, FollowsTheDisk,
-    testing::Values(
-        OutsideChange{"JobAdded", &AppModel::jobsChanged,
-                      [](ModelHome& home) { home.save(home.job("From a terminal")); },
-                      [](const AppModel& model) {
-                          return model.jobs().size() == 1 &&
-                                 model.jobs().front().name == "From a terminal" &&
-                                 model.timeline().marks.size() > 0;
-                      }},
-        OutsideChange{"EndpointAdded", &AppModel::endpointsChanged,
-                      [](ModelHome& home) {
-                          EndpointStore(home.support() / "endpoints.json")
-                              .save(Endpoint{Uuid::random(), "Box under the desk",
-                                             *Url::parse("http://127.0.0.1:9/v1"),
-                                             EndpointKind::ollama});
-                      },
-                      [](const AppModel& model) {
-                          return !model.endpoints().empty() &&
-                                 model.endpoints().back().name == "Box under the desk";
-                      }},
-        OutsideChange{
-            "SettingsChanged", &AppModel::settingsChanged,
-            [](ModelHome& home) {
-                SettingsStore(home.support() / "settings.json").update([](AppSettings& settings) {
-                    settings.defaults.notifyOnFailureOnly = false;
-                });
-            },
-            [](const AppModel& model) { return !model.settings().defaults.notifyOnFailureOnly; }}),
-    [](const testing::TestParamInfo<OutsideChange>& info) { return info.param.name; });
+// {seconds ahead (none: no date), text}
+class FormatRelative
+    : public testing::TestWithParam<std::tuple<std::optional<Seconds>, const char*>> {};
 
-TEST(FollowsTheDisk, ANewRecordTellsTheViews) {
-    ModelHome home;
-    Job job = home.job("Recorded");
-    home.save(job);
-    auto model = home.model();
-    QSignalSpy history(model.get(), &AppModel::historyChanged);
-    QSignalSpy bar(model.get(), &AppModel::barStateChanged);
-
-    RunRecord failed;
-    failed.jobID = job.id;
-    failed.startedAt = Instant::now();
-    failed.exitCode = 2;
-    model->history()->record(failed);
-    EXPECT_TRUE(test::eventually([&] { return history.count() > 0; }));
-    EXPECT_EQ(bar.count(), 1);
-    EXPECT_EQ(model->barState(), BarState::attention);
+TEST_P(FormatRelative, WritesTheWaitInTheLargestUnits) {
+    const Instant now{800000000};
+    const auto& [ahead, text] = GetParam();
+    EXPECT_EQ(Format::relative(ahead ? std::optional(now + *ahead) : std::nullopt, now), text);
 }
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, FormatRelative,
+                         testing::Values(std::tuple(std::nullopt, "paused"), std::tuple(-1, "due"),
+                                         std::tuple(0, "in <1m"), std::tuple(59.9, "in <1m"),
+                                         std::tuple(60, "in 1m"), std::tuple(3599, "in 59m"),
+                                         std::tuple(3600, "in 1h 0m"), std::tuple(7200, "in 2h 0m"),
+                                         std::tuple(86399, "in 23h 59m"),
+                                         std::tuple(86400, "in 1d 0h"),
+                                         std::tuple(3 * 86400 + 5 * 3600 + 59, "in 3d 5h")));
+
+class FormatBrief : public testing::TestWithParam<std::tuple<Seconds, const char*>> {};
+
+TEST_P(FormatBrief, NamesTheWeekdayWithinSixDays) {
+    const Instant now = Instant::fromUnix(1704099600); // Monday 2024-01-01 09:00 UTC
+    EXPECT_EQ(Format::brief(now + std::get<0>(GetParam()), now, "en_US", TimeZone::utc()),
+              std::get<1>(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, FormatBrief,
+                         testing::Values(std::tuple(5 * 86400, "Sat 9:00 AM"),
+                                         std::tuple(-2 * 86400, "Sat 9:00 AM"),
+                                         std::tuple(518399, "Sun 8:59 AM"),
+                                         std::tuple(518400, "7 Jan 9:00 AM"),
+                                         std::tuple(7 * 86400, "8 Jan 9:00 AM")));
 
 } // namespace
 } // namespace marrowbell::app

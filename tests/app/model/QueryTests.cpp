@@ -45,22 +45,18 @@ TEST(Queries, ResolvedCommandAnswersTheLatestQueryOfAReceiverStillThere) {
     EXPECT_EQ(answers.values.back().rfind("claude --print", 0), 0u) << answers.values.back();
 }
 
-struct ServedModels {
-    const char* name;
-    std::vector<std::string> served;
-    std::vector<std::string> offered;
-};
+using Models = std::vector<std::string>;
 
-class ModelsForTheEditor : public testing::TestWithParam<ServedModels> {};
+// {served, offered}: the endpoint's chat models, else the harness's own catalog.
+class ModelsForTheEditor : public testing::TestWithParam<std::pair<Models, Models>> {};
 
-// The endpoint's chat models, else the harness's own catalog.
 TEST_P(ModelsForTheEditor, ComeFromTheEndpointWhenItServesChatModels) {
     ModelHome home;
     home.harness(
         "[ \"$1\" = --help ] && echo \"  --model <model>  Model alias ('sonnet' or 'opus')\"\n"
         "exit 0\n");
     std::string body = R"({"data":[)";
-    for (const std::string& id : GetParam().served)
+    for (const std::string& id : GetParam().first)
         body += std::string(body.back() == '[' ? "" : ",") + R"({"id":")" + id + R"("})";
     body += "]}";
     marrowbell::test::LocalHttpServer server(
@@ -78,85 +74,41 @@ TEST_P(ModelsForTheEditor, ComeFromTheEndpointWhenItServesChatModels) {
     std::vector<std::string> offered;
     for (const ModelOption& option : answers.values.front())
         offered.push_back(option.id);
-    EXPECT_EQ(offered, GetParam().offered);
+    EXPECT_EQ(offered, GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ModelsForTheEditor,
-                         testing::Values(ServedModels{"ChatModelsKept",
-                                                      {"llama-3", "Text-Embedding-3", "qwen"},
-                                                      {"llama-3", "qwen"}},
-                                         ServedModels{"OnlyNonChatFallsBack",
-                                                      {"nomic-EMBED", "whisper-1"},
-                                                      {"sonnet", "opus"}},
-                                         ServedModels{"NoneFallsBack", {}, {"sonnet", "opus"}}),
-                         [](const testing::TestParamInfo<ServedModels>& info) {
-                             return info.param.name;
-                         });
+                         testing::Values(std::pair(Models{"llama-3", "Text-Embedding-3", "qwen"},
+                                                   Models{"llama-3", "qwen"}),
+                                         std::pair(Models{"nomic-EMBED", "whisper-1"},
+                                                   Models{"sonnet", "opus"})));
 
-struct CapabilityCase {
-    const char* name;
-    std::function<void(HarnessSpec&)> shape;
-    AppModel::Capabilities expected;
-};
-
-class HarnessCapabilities : public testing::TestWithParam<CapabilityCase> {};
-
-TEST_P(HarnessCapabilities, ThreeLinesForTheSettingsWindow) {
+// Three lines for the settings window; a harness the manifest lacks takes any endpoint.
+TEST(Queries, HarnessCapabilitiesAndCompatibility) {
     ModelHome home;
     auto model = home.model();
+    using Lines = AppModel::Capabilities;
     HarnessSpec spec = model->registry()->spec("claude");
-    GetParam().shape(spec);
-    EXPECT_EQ(model->capabilities(spec), GetParam().expected);
-}
+    spec.permissions.clear();
+    spec.skills.reset();
+    spec.localEndpoint.style = LocalEndpointStyle::Unsupported{};
+    EXPECT_EQ(model->capabilities(spec), (Lines{"not supported", "not per run", "none"}));
+    spec.permissions = {{PermissionLevel::readOnly, {"--read-only", "x"}}};
+    spec.skills = SkillSupport{};
+    spec.skills->flag = "--skill";
+    spec.localEndpoint.style = LocalEndpointStyle::Environment{"BASE_URL"};
+    EXPECT_EQ(model->capabilities(spec), (Lines{"--skill", "BASE_URL", "--read-only"}));
+    spec.permissions = {{PermissionLevel::readOnly, {}},
+                        {PermissionLevel::scopedWrite, {"--auto"}}};
+    spec.skills.reset();
+    spec.localEndpoint.style = LocalEndpointStyle::ModelPrefix{};
+    EXPECT_EQ(model->capabilities(spec), (Lines{"not supported", "model prefix", "supported"}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HarnessCapabilities,
-    testing::Values(CapabilityCase{"NoPermissionArguments",
-                                   [](HarnessSpec& s) {
-                                       s.permissions.clear();
-                                       s.skills.reset();
-                                       s.localEndpoint.style = LocalEndpointStyle::Unsupported{};
-                                   },
-                                   {"not supported", "not per run", "none"}},
-                    CapabilityCase{
-                        "ReadOnlyArgument",
-                        [](HarnessSpec& s) {
-                            s.permissions = {{PermissionLevel::readOnly, {"--read-only", "x"}}};
-                            s.skills = SkillSupport{};
-                            s.skills->flag = "--skill";
-                            s.localEndpoint.style = LocalEndpointStyle::Environment{"BASE_URL"};
-                        },
-                        {"--skill", "BASE_URL", "--read-only"}},
-                    CapabilityCase{"OtherLevelsOnly",
-                                   [](HarnessSpec& s) {
-                                       s.permissions = {{PermissionLevel::readOnly, {}},
-                                                        {PermissionLevel::scopedWrite, {"--auto"}}};
-                                       s.localEndpoint.style = LocalEndpointStyle::ModelPrefix{};
-                                   },
-                                   {"not supported", "model prefix", "supported"}}),
-    [](const testing::TestParamInfo<CapabilityCase>& info) { return info.param.name; });
-
-TEST(Queries, EndpointCompatibilityOfAHarnessTheManifestLacksIsCompatible) {
-    ModelHome home;
-    auto model = home.model();
     const Endpoint ollama{Uuid::random(), "Ollama", *Url::parse("http://127.0.0.1:11434/v1"),
                           EndpointKind::ollama};
     EXPECT_TRUE(model->endpointCompatibility("no-such-harness", ollama).isCompatible());
     EXPECT_FALSE(model->modelsComeFromEndpoint(std::nullopt));
     EXPECT_FALSE(model->modelsComeFromEndpoint(Uuid::random()));
-}
-
-TEST(Queries, HarnessStatusListsEveryManifestHarness) {
-    ModelHome home;
-    home.harness("[ \"$1\" = --help ] && echo \"  --model <model>  ('sonnet')\"\nexit 0\n");
-    auto model = home.model();
-    model->refreshHarnessStatus();
-    ASSERT_TRUE(test::eventually([&] { return !model->harnessStatus().empty(); }));
-    EXPECT_EQ(model->harnessStatus().size(), model->registry()->specs().size());
-    EXPECT_EQ(model->harnessStatus().at("claude").path,
-              (home.home() / ".local/bin/claude").string());
-    ASSERT_EQ(model->harnessStatus().at("claude").models.size(), 1u);
-    EXPECT_EQ(model->harnessStatus().at("pi").path, HarnessStatus::notFound);
 }
 
 } // namespace

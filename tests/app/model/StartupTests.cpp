@@ -27,17 +27,12 @@ void expectNothingStarted(const AppModel& model) {
     EXPECT_FALSE(model.isAttached());
 }
 
-struct FailingStart {
-    const char* name;
-    // Spoils the home; the start-up error expected of it.
-    std::function<std::string(ModelHome&)> spoil;
-};
-
-class StartupFailure : public testing::TestWithParam<FailingStart> {};
+// Each spoils the home and gives the start-up error expected of it.
+class StartupFailure : public testing::TestWithParam<std::string (*)(ModelHome&)> {};
 
 TEST_P(StartupFailure, LeavesTheErrorAndNothingElse) {
     ModelHome home;
-    const std::string expected = GetParam().spoil(home);
+    const std::string expected = GetParam()(home);
     Job job = home.job("Every minute");
     if (std::filesystem::exists(home.support() / "Jobs"))
         home.save(job);
@@ -54,28 +49,24 @@ TEST_P(StartupFailure, LeavesTheErrorAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, StartupFailure,
-    testing::Values(FailingStart{"SupportFolderNotCreatable",
-                                 [](ModelHome& home) {
-                                     // The data folder is a file: nothing can be made inside it.
-                                     std::filesystem::remove_all(home.root / "data");
-                                     marrowbell::test::writeFile(home.root / "data",
-                                                                 "not a folder");
-                                     try {
-                                         JobStore(JobStore::defaultDirectory());
-                                     } catch (const std::exception& error) {
-                                         return std::string(error.what());
-                                     }
-                                     return std::string("(the folder could be created)");
-                                 }},
-                    // After the job store and the history were made: they are not published either.
-                    FailingStart{"EndpointsFileUnreadable",
-                                 [](ModelHome& home) {
-                                     const auto file = home.support() / "endpoints.json";
-                                     std::filesystem::create_directories(file);
-                                     return "Could not read " + file.string() +
-                                            ": it is not a regular file";
-                                 }}),
-    [](const testing::TestParamInfo<FailingStart>& info) { return info.param.name; });
+    testing::Values(
+        +[](ModelHome& home) {
+            // The data folder is a file: nothing can be made inside it.
+            std::filesystem::remove_all(home.root / "data");
+            marrowbell::test::writeFile(home.root / "data", "not a folder");
+            try {
+                JobStore(JobStore::defaultDirectory());
+            } catch (const std::exception& error) {
+                return std::string(error.what());
+            }
+            return std::string("(the folder could be created)");
+        },
+        // After the job store and the history were made: they are not published either.
+        +[](ModelHome& home) {
+            const auto file = home.support() / "endpoints.json";
+            std::filesystem::create_directories(file);
+            return "Could not read " + file.string() + ": it is not a regular file";
+        }));
 
 // The manifest is looked for beside the binary: a copy of this program in a folder of
 // its own finds none. The copy runs this test again, with `probe` set.
@@ -101,43 +92,38 @@ TEST(StartupFailure, ManifestMissing) {
     EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
 }
 
-TEST(Startup, PublishesTheServicesAndLoadsWhatIsOnDisk) {
+// The suggested endpoints are seeded only into an empty list.
+TEST(Startup, PublishesTheServicesLoadsWhatIsOnDiskAndSeedsTheEndpointsOnce) {
     ModelHome home;
     home.harness("exit 0\n");
     Job job = home.job("Every minute");
     home.save(job);
-
-    auto model = home.model();
-    EXPECT_FALSE(model->startupError());
-    ASSERT_TRUE(model->store() && model->history() && model->endpointStore() &&
-                model->settingsStore() && model->scheduler() && model->registry());
-    EXPECT_FALSE(model->isAttached());
-    ASSERT_EQ(model->jobs().size(), 1u);
-    EXPECT_EQ(model->jobs().front(), job);
-    ASSERT_EQ(model->installedHarnesses().size(), 1u);
-    EXPECT_EQ(model->installedHarnesses().front().id, "claude");
-    // The one scheduler of this user.
-    EXPECT_EQ(SchedulerLock::holder(home.support() / "scheduler.lock"), ::getpid());
-    EXPECT_NE(model->scheduler()->nextWakeUp(), std::nullopt);
-}
-
-TEST(Startup, SeedsTheSuggestedEndpointsOnlyIntoAnEmptyList) {
-    ModelHome home;
-    std::vector<Uuid> first;
+    std::vector<Uuid> seeded;
     {
         auto model = home.model();
+        EXPECT_FALSE(model->startupError());
+        ASSERT_TRUE(model->store() && model->history() && model->endpointStore() &&
+                    model->settingsStore() && model->scheduler() && model->registry());
+        EXPECT_FALSE(model->isAttached());
+        EXPECT_EQ(model->jobs(), std::vector{job});
+        ASSERT_EQ(model->installedHarnesses().size(), 1u);
+        EXPECT_EQ(model->installedHarnesses().front().id, "claude");
+        // The one scheduler of this user.
+        EXPECT_EQ(SchedulerLock::holder(home.support() / "scheduler.lock"), ::getpid());
+        EXPECT_NE(model->scheduler()->nextWakeUp(), std::nullopt);
+
         const auto& suggested = model->registry()->suggestedEndpoints();
-        ASSERT_FALSE(suggested.empty());
         ASSERT_EQ(model->endpoints().size(), suggested.size());
         for (std::size_t i = 0; i < suggested.size(); ++i) {
             EXPECT_EQ(model->endpoints()[i].name, suggested[i].name);
-            first.push_back(model->endpoints()[i].id);
+            seeded.push_back(model->endpoints()[i].id);
         }
-        EXPECT_NE(first.front(), first.back());
+        ASSERT_GT(seeded.size(), 1u);
+        EXPECT_NE(seeded.front(), seeded.back());
     }
     auto again = home.model();
-    ASSERT_EQ(again->endpoints().size(), first.size());
-    EXPECT_EQ(again->endpoints().front().id, first.front());
+    ASSERT_EQ(again->endpoints().size(), seeded.size());
+    EXPECT_EQ(again->endpoints().front().id, seeded.front());
 }
 
 #ifndef NDEBUG

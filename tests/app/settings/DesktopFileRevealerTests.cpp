@@ -31,48 +31,38 @@ public slots:
     void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
 };
 
-class DesktopFileRevealerTest : public testing::Test {
-protected:
-    void SetUp() override {
-        if (!QDBusConnection::sessionBus().isConnected())
-            GTEST_SKIP() << "no session bus: run the tests through ./dev test";
-        // Writes its argument whole, then names the file, so the test never reads half.
-        test::writeFile(opener_,
-                        "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"" +
-                            opened_.string() + "\"\n",
-                        true);
-        std::filesystem::create_directories(jobs_);
-    }
-
-    test::TempDir dir_;
-    std::filesystem::path opener_ = dir_ / "opener";
-    std::filesystem::path opened_ = dir_ / "opened";
-    std::filesystem::path jobs_ = dir_ / "Marrowbell/Jobs";
-    DesktopFileRevealer revealer_{QString::fromStdString(opener_.string()), fileManagerName};
-};
-
-TEST_F(DesktopFileRevealerTest, AsksTheFileManagerToShowTheFolderSelected) {
-    FakeFileManager manager;
+// With no file manager on the bus the folder is opened; a file manager is asked to show
+// the item selected, and then nothing is opened.
+TEST(DesktopFileRevealer, AsksTheFileManagerElseOpensTheFolder) {
     QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        GTEST_SKIP() << "no session bus: run the tests through ./dev test";
+    test::TempDir dir;
+    const auto opener = dir / "opener", opened = dir / "opened", jobs = dir / "Marrowbell/Jobs";
+    // Writes its argument whole, then names the file, so the test never reads half.
+    test::writeFile(opener,
+                    "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"" +
+                        opened.string() + "\"\n",
+                    true);
+    std::filesystem::create_directories(jobs);
+    DesktopFileRevealer revealer{QString::fromStdString(opener.string()), fileManagerName};
+    revealer.reveal(jobs, jobs.parent_path());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(opened); }));
+    EXPECT_EQ(files::read(opened), jobs.parent_path().string());
+    std::filesystem::remove(opened);
+
+    FakeFileManager manager;
     ASSERT_TRUE(bus.registerObject("/org/freedesktop/FileManager1", &manager,
                                    QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(bus.registerService(fileManagerName));
-
-    revealer_.reveal(jobs_, jobs_.parent_path());
-
-    const QString uri = QUrl::fromLocalFile(QString::fromStdString(jobs_.string())).toString();
+    revealer.reveal(jobs, jobs.parent_path());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !manager.shown.isEmpty(); }));
-    EXPECT_EQ(manager.shown, QStringList{uri});
+    EXPECT_EQ(manager.shown,
+              QStringList{QUrl::fromLocalFile(QString::fromStdString(jobs.string())).toString()});
     QTest::qWait(200);
-    EXPECT_FALSE(std::filesystem::exists(opened_));
+    EXPECT_FALSE(std::filesystem::exists(opened));
     bus.unregisterService(fileManagerName);
     bus.unregisterObject("/org/freedesktop/FileManager1");
-}
-
-TEST_F(DesktopFileRevealerTest, OpensTheSupportFolderWhenNoFileManagerAnswers) {
-    revealer_.reveal(jobs_, jobs_.parent_path());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(opened_); }));
-    EXPECT_EQ(files::read(opened_), jobs_.parent_path().string());
 }
 
 } // namespace
