@@ -15,47 +15,43 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a handler was given, batch by batch, for the test to wait on; `holding` keeps the
-// handler busy until it is cleared.
-class Batches {
-public:
+// What a handler was given, batch by batch, for the test to wait on; `hold` keeps the
+// handler busy until it is lifted. `lookedAtEverything`: the first batch, before anything
+// changed, asked for a look at everything.
+struct Batches {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::vector<std::string>> batches;
+    bool holding = false, lookedAtEverything = false;
+    int calls = 0;
+
     FileWatcher::Handler handler() {
         return [this](const FileWatcher::Changes& changes) {
-            std::unique_lock lock(mutex_);
-            if (calls_++ == 0)
+            std::unique_lock lock(mutex);
+            if (calls++ == 0)
                 lookedAtEverything = changes.touches("anything");
             if (changes.names.empty())
                 return;
-            batches_.push_back(changes.names);
-            changed_.notify_all();
-            changed_.wait(lock, [&] { return !holding_; });
+            batches.push_back(changes.names);
+            changed.notify_all();
+            changed.wait(lock, [&] { return !holding; });
         };
     }
     // Waits until the names seen so far include `name`; then every batch so far.
     std::optional<std::vector<std::vector<std::string>>> waitFor(const std::string& name) {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, 20s, [&] {
-                return std::ranges::any_of(
-                    batches_, [&](const auto& b) { return std::ranges::find(b, name) != b.end(); });
-            }))
+        std::unique_lock lock(mutex);
+        auto named = [&](const auto& batch) {
+            return std::ranges::find(batch, name) != batch.end();
+        };
+        if (!changed.wait_for(lock, 20s, [&] { return std::ranges::any_of(batches, named); }))
             return std::nullopt;
-        return batches_;
+        return batches;
     }
-    void hold(bool holding) {
-        std::lock_guard lock(mutex_);
-        holding_ = holding;
-        changed_.notify_all();
+    void hold(bool on) {
+        std::lock_guard lock(mutex);
+        holding = on;
+        changed.notify_all();
     }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::vector<std::string>> batches_;
-    bool holding_ = false;
-    int calls_ = 0;
-
-public:
-    bool lookedAtEverything = false; // by the first batch, before anything changed
 };
 
 bool eachNameOnce(const std::vector<std::string>& batch) {

@@ -30,9 +30,7 @@ TEST(TimeZone, LocalFieldsRoundTripAndWallTimesMapToTheFirstOccurrence) {
     for (LocalDateTime wall : {LocalDateTime{2026, 3, 8, 2, 30}, LocalDateTime{2026, 2, 30, 9, 0},
                                LocalDateTime{2026, 13, 1, 9, 0}})
         EXPECT_FALSE(newYork.instant(wall));
-}
-
-TEST(TimeZone, CivilDaysMatchTheGregorianCalendar) {
+    // Civil days follow the Gregorian calendar, before 1970 and year 0 too.
     EXPECT_EQ(civil::daysFromDate(2000, 3, 1), 11017);
     EXPECT_EQ(civil::weekdayFromDays(civil::daysFromDate(1900, 1, 1)), 1); // a Monday
     for (std::int64_t days : {-800000LL, -1LL, 59LL, 2932896LL}) {

@@ -31,8 +31,7 @@ inline int landlockAbiVersion() {
 inline std::optional<std::string> landlockMissing() {
     if (landlockAbiVersion() > 0)
         return std::nullopt;
-    return std::string("this kernel cannot enforce a sandbox: Landlock is ") +
-           (errno == EOPNOTSUPP ? "disabled" : "missing") + " (" + std::strerror(errno) + ")";
+    return std::string("this kernel cannot enforce a sandbox: Landlock is ") + std::strerror(errno);
 }
 
 // Who starts the launcher: this test process, or the user "nobody".
@@ -43,9 +42,10 @@ inline std::string nameOf(const ::testing::TestParamInfo<Runner>& info) {
 
 // The prefix that runs a command as "nobody" for that runner.
 inline std::vector<std::string> runnerPrefix(Runner runner) {
-    if (runner == Runner::current)
-        return {};
-    return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    return runner == Runner::current
+               ? std::vector<std::string>{}
+               : std::vector<std::string>{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                          "--clear-groups", "--"};
 }
 
 // Beside the built binaries, since the shared temporary folders are private to each
@@ -78,14 +78,10 @@ inline std::optional<std::string> runnerUnavailable(Runner runner) {
     return reason;
 }
 
-// A throw-away home, temporary folder, runtime folder, workspace and an outside
-// folder, all owned by the user the tool runs as (it holds no capability, even as
-// root), so that only the sandbox (never file permissions) keeps the tool from
-// writing outside.
-//   home/.mozilla/key  "secret-key" (a private folder that exists)
-//   home/notes.txt     "notes"
-//   work/file          "work-file"
-//   outside/existing   "original"
+// A throw-away home (.mozilla/key "secret-key", notes.txt "notes"), temporary folder, runtime
+// folder, workspace (file "work-file") and outside folder (existing "original"), all owned by
+// the user the tool runs as, so that only the sandbox, never file permissions, keeps the tool
+// from writing outside.
 class SandboxFixture {
 protected:
     TempDir root{sandboxScratchFolder()};
@@ -106,10 +102,11 @@ protected:
         if (landlockAbiVersion() < minimumAbi)
             return "this kernel's Landlock ABI " + std::to_string(landlockAbiVersion()) +
                    " cannot enforce it; it needs " + std::to_string(minimumAbi);
-        writeFile(home / ".mozilla" / "key", "secret-key");
-        writeFile(home / "notes.txt", "notes");
-        writeFile(work / "file", "work-file");
-        writeFile(outside / "existing", "original");
+        for (auto [file, text] : {std::pair{home / ".mozilla/key", "secret-key"},
+                                  {home / "notes.txt", "notes"},
+                                  {work / "file", "work-file"},
+                                  {outside / "existing", "original"}})
+            writeFile(file, text);
         for (const fs::path& folder : {tmp, run, root / "bin"})
             fs::create_directories(folder);
         fs::permissions(root.path(), fs::perms(0755));
@@ -120,11 +117,9 @@ protected:
 
     // Gives `path` and everything inside it to the user the tool runs as.
     void handOver(const fs::path& path) const {
-        if (runner != Runner::unprivileged)
-            return;
-        if (::lchown(path.c_str(), 65534, 65534) != 0)
+        if (runner == Runner::unprivileged && ::lchown(path.c_str(), 65534, 65534) != 0)
             throw std::runtime_error("cannot hand over " + path.string());
-        if (fs::is_directory(fs::symlink_status(path)))
+        if (runner == Runner::unprivileged && fs::is_directory(fs::symlink_status(path)))
             for (const auto& entry : fs::directory_iterator(path))
                 handOver(entry.path());
     }
@@ -176,13 +171,11 @@ protected:
     std::string damage() const {
         std::string found;
         for (const auto& entry : fs::directory_iterator(outside))
-            if (entry.path().filename() != "existing")
-                found += " added " + entry.path().filename().string();
-        if (files::read(outside / "existing") != "original")
-            found += " changed outside/existing";
-        if (files::read(work / "file") != "work-file")
-            found += " changed work/file";
-        return found;
+            found += entry.path().filename() == "existing"
+                         ? ""
+                         : " added " + entry.path().filename().string();
+        found += files::read(outside / "existing") == "original" ? "" : " changed outside/existing";
+        return found + (files::read(work / "file") == "work-file" ? "" : " changed work/file");
     }
 
 private:

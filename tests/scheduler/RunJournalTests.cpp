@@ -57,10 +57,10 @@ TEST(RunJournal, RecoveryEndsTheLeftoverGroupOnlyWhenItIsTheSameProcess) {
         history.record(finished);
         {
             RunJournal crashed(dir / RunJournal::fileName);
-            RunProcess process;
-            process.group = harness.pid;
-            process.groupStartTime = *RunProcess::startTime(harness.pid) + startTimeShift;
-            crashed.add({Uuid::random(), job, slot, process});
+            crashed.add({Uuid::random(), job, slot,
+                         RunProcess{.group = harness.pid,
+                                    .groupStartTime =
+                                        *RunProcess::startTime(harness.pid) + startTimeShift}});
             crashed.add({Uuid::random(), finished.jobID, slot, RunProcess{}});
         }
         std::vector<RunRecord> recorded = RunJournal(dir / RunJournal::fileName).recover(history);

@@ -72,13 +72,11 @@ public:
     // Fires the live timer, as its deadline passing would; false when there is none.
     bool fire() {
         std::unique_lock lock(mutex_);
-        if (live_.empty())
-            return false;
-        auto state = live_.back();
-        live_.clear();
+        auto live = std::exchange(live_, {});
         lock.unlock();
-        state->handler();
-        return true;
+        if (!live.empty())
+            live.back()->handler();
+        return !live.empty();
     }
     std::atomic<int> made = 0; // one per re-plan that armed a timer
 
