@@ -237,14 +237,10 @@ TEST_P(SandboxRoute, ReadOnlyJobUnderTmpKeepsItsFolderAndLeavesNothingBehind) {
     handOver(shared.path());
     tmp = shared.path(); // the user's TMPDIR holds the job
     std::string left = "marrowbell-left-" + std::to_string(::getpid());
-    auto result = launch(profile(false, {}, job),
-                         "echo changed > README\necho planted > \"$TMPDIR/planted\"\n"
-                         "echo planted > '" +
-                             shared.path().string() +
-                             "/planted'\n"
-                             "for folder in /tmp /var/tmp /dev/shm; do echo left > \"$folder/" +
-                             left + "\"; done",
-                         {}, "", {}, job);
+    auto result = launch(profile(false, {}, job), R"sh(
+        echo changed > README; echo planted > "$TMPDIR/planted"; echo planted > "$S/planted"
+        for folder in /tmp /var/tmp /dev/shm; do echo left > "$folder/$LEFT"; done)sh",
+                         {}, "", {"S=" + shared.path().string(), "LEFT=" + left}, job);
     EXPECT_EQ(files::read(job / "README"), "readme") << result.err;
     EXPECT_FALSE(fs::exists(shared / "planted"));
     for (const char* folder : {"/tmp", "/var/tmp", "/dev/shm"})

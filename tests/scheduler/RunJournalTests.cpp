@@ -69,9 +69,9 @@ TEST(RunJournal, RecoveryEndsTheLeftoverGroupOnlyWhenItIsTheSameProcess) {
                                    std::chrono::milliseconds(ended ? 30000 : 200)),
                   ended);
         ASSERT_EQ(recorded.size(), 1u);
-        EXPECT_EQ(recorded[0].jobID, job);
-        EXPECT_EQ(recorded[0].startedAt, slot);
-        EXPECT_EQ(recorded[0].failureMessage, RunJournal::interruptedMessage);
+        EXPECT_EQ(
+            std::tie(recorded[0].jobID, recorded[0].startedAt, recorded[0].failureMessage),
+            std::tuple(job, slot, std::optional<std::string>(RunJournal::interruptedMessage)));
         EXPECT_EQ(history.allRuns(), (std::vector{finished, recorded[0]}));
         EXPECT_TRUE(RunJournal(dir / RunJournal::fileName).recover(history).empty());
         EXPECT_EQ(history.allRuns().size(), 2u);
