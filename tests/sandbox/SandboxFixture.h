@@ -31,7 +31,8 @@ inline int landlockAbiVersion() {
 inline std::optional<std::string> landlockMissing() {
     if (landlockAbiVersion() > 0)
         return std::nullopt;
-    return std::string("this kernel cannot enforce a sandbox: Landlock is ") + std::strerror(errno);
+    return std::string("this kernel cannot enforce a sandbox: no Landlock (") +
+           std::strerror(errno) + ")";
 }
 
 // Who starts the launcher: this test process, or the user "nobody".
