@@ -52,11 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"exactName", {"Report", "report"}, "report", 1, ""},
         Row{"caselessWhenNoExact", {"Weekly Report", "Other"}, "weekly report", 0, ""},
         Row{"caseFoldingBeyondAscii", {"STRASSE"}, "straße", 0, ""},
-        Row{"none",
-            {"Report"},
-            "Nothing",
-            -1,
-            "no job is named or identified by \u201CNothing\u201D"},
+        Row{"none", {"Report"}, "Nothing", -1, "no job is named or identified by \u201CNothing"},
         Row{"twoExact", {"Twin", "Twin", "twin"}, "Twin", -1, "2 jobs are named \u201CTwin\u201D"},
         Row{"twoCaseless", {"Twin", "TWIN"}, "twin", -1, "2 jobs are named \u201Ctwin\u201D"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.label; });
