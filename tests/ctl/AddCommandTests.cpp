@@ -16,10 +16,11 @@ TEST_F(CtlAdd, NewJobsTakeThePromptAndEveryOption) {
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     ASSERT_EQ(jobs().size(), 1u);
     Job job = jobs().front();
-    EXPECT_EQ(std::tuple(job.name, job.prompt, job.workingDirectory.fsPath(), job.schedule.text(),
+    EXPECT_EQ(std::tuple(job.name, job.prompt, job.workingDirectory, job.schedule.text(),
                          job.permission, job.offlinePolicy, job.timeZoneIdentifier),
-              std::tuple("Morning brief", "Summarise yesterday's commits.", work(), "0 9 * * 1-5",
-                         PermissionLevel::readOnly, OfflinePolicy::skipAndNotify, "UTC"));
+              std::tuple("Morning brief", "Summarise yesterday's commits.",
+                         FileUrl::fromPath(work(), true), "0 9 * * 1-5", PermissionLevel::readOnly,
+                         OfflinePolicy::skipAndNotify, "UTC"));
     EXPECT_FALSE(job.endpointID || job.model || job.resumedAt || job.isPaused);
     EXPECT_TRUE(job.skills.empty() && job.limitOverrides.isEmpty());
     EXPECT_LT(std::fabs(Instant::now() - job.createdAt), 60);

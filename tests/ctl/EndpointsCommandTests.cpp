@@ -9,6 +9,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::LocalHttpServer;
+using ::testing::AllOf;
 
 // What is refused is EndpointService's (its tests); here each action's way there.
 class EndpointsCommand : public test::CtlTest {
@@ -33,8 +34,8 @@ protected:
 TEST_F(EndpointsCommand, AddsEditsKeysAndDeletes) {
     auto empty = ctl({"endpoints"});
     EXPECT_EQ(empty.exitStatus, 0);
-    EXPECT_THAT(empty.out, HasSubstr("Keys are kept in the file "));
-    EXPECT_THAT(empty.out, HasSubstr("No endpoints."));
+    EXPECT_THAT(empty.out,
+                AllOf(HasSubstr("Keys are kept in the file "), HasSubstr("No endpoints.")));
 
     Uuid studio = add("Studio", "  http://127.0.0.1:1234/v1\t", "lmStudio");
     Uuid cloud = add("Cloud", "HTTPS://api.example.com/v1", "anthropicCompatible");
@@ -88,8 +89,7 @@ TEST_F(EndpointsCommand, AddsEditsKeysAndDeletes) {
     saved(job("Unrelated"));
     auto deleted = ctl({"endpoints", "delete", "Cloud"});
     EXPECT_EQ(deleted.exitStatus, 0) << deleted.err;
-    EXPECT_THAT(deleted.out, HasSubstr("  Nightly review\n"));
-    EXPECT_THAT(deleted.out, Not(HasSubstr("Unrelated")));
+    EXPECT_THAT(deleted.out, AllOf(HasSubstr("  Nightly review\n"), Not(HasSubstr("Unrelated"))));
     EXPECT_EQ(key(cloud), std::nullopt);
     ASSERT_EQ(stored().size(), 1u);
     EXPECT_EQ(stored()[0].id, studio);

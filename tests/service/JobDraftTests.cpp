@@ -62,14 +62,11 @@ TEST_F(JobDraftCheck, ValidDraftMakesTheJob) {
     EXPECT_TRUE(checked.problems.empty());
     ASSERT_TRUE(checked.job);
     const Job& job = *checked.job;
-    EXPECT_EQ(job.name, "Untitled job");
-    EXPECT_EQ(job.workingDirectory, FileUrl::fromPath(project / "repo", true));
-    EXPECT_EQ(job.endpointID, context.endpoints[1].id);
-    EXPECT_FALSE(job.model);
+    EXPECT_EQ(std::tuple(job.name, job.workingDirectory, job.endpointID, job.model,
+                         job.limitOverrides.timeoutSeconds, job.createdAt, job.isPaused),
+              std::tuple("Untitled job", FileUrl::fromPath(project / "repo", true),
+                         context.endpoints[1].id, std::nullopt, 900.5, Instant{1000}, false));
     EXPECT_EQ(job.skills, (std::vector<std::string>{"lint", "tests"}));
-    EXPECT_EQ(job.limitOverrides.timeoutSeconds, 900.5);
-    EXPECT_EQ(job.createdAt, Instant{1000});
-    EXPECT_FALSE(job.isPaused);
 
     test::ScopedEnv home("HOME", project.path().string());
     draft.folder = "~/repo";
