@@ -29,7 +29,7 @@ protected:
     }
 };
 
-// The listing before and after; an edit keeps the identity and the key; set-key reads
+// The listing before and after; an edit keeps the identity; set-key reads
 // one line and never prints it; delete removes the key and names the jobs that used it.
 TEST_F(EndpointsCommand, AddsEditsKeysAndDeletes) {
     auto empty = ctl({"endpoints"});
@@ -53,7 +53,6 @@ TEST_F(EndpointsCommand, AddsEditsKeysAndDeletes) {
     EXPECT_EQ(json["endpoints"][0]["id"], studio.text());
     EXPECT_EQ(json["endpoints"][1]["hasKey"], false);
 
-    ASSERT_EQ(ctl({"endpoints", "set-key", "Studio"}, "sk-kept\n").exitStatus, 0);
     auto edited = ctl({"endpoints", "edit", "Studio", "--url", "  http://10.0.0.5:1234/v1\t",
                        "--kind", "openAICompatible"});
     ASSERT_EQ(edited.exitStatus, 0) << edited.err;
@@ -63,7 +62,6 @@ TEST_F(EndpointsCommand, AddsEditsKeysAndDeletes) {
                               "  Kind:    LM Studio \u2192 OpenAI-compatible\n");
     EXPECT_EQ(stored()[0].id, studio);
     EXPECT_EQ(stored()[0].baseURL.absoluteString, "http://10.0.0.5:1234/v1");
-    EXPECT_EQ(key(studio), "sk-kept");
 
     auto set = ctl({"endpoints", "set-key", "Cloud"}, "sk-very-secret\n");
     EXPECT_EQ(set.exitStatus, 0) << set.err;
