@@ -141,9 +141,8 @@ TEST(ControlServer, AnUnfinishedRequestIsClosedUnanswered) {
         Json message;
         EXPECT_EQ(client.read(message, 30s), ControlClient::Read::closed) << message.dump();
         Json idle = fixture.ask({{"request", "status"}});
-        EXPECT_EQ(idle["runs"], Json::array());
-        EXPECT_EQ(idle["pid"], ::getpid());
-        EXPECT_EQ(idle["kind"], "daemon");
+        EXPECT_EQ(std::tuple(idle["runs"], idle["pid"], idle["kind"]),
+                  std::tuple(Json::array(), ::getpid(), "daemon"));
         EXPECT_EQ(fixture.startedRuns(), 0);
     }
 }
@@ -254,9 +253,8 @@ TEST(ControlServer, AStalledFollowerIsDisconnected) {
     EXPECT_EQ(read, ControlClient::Read::closed);
     Json runs = fixture.ask({{"request", "status"}})["runs"];
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0]["job"], fixture.job.id.text());
-    EXPECT_EQ(runs[0]["jobName"], fixture.job.name);
-    EXPECT_GT(runs[0]["pid"].get<int>(), 0);
+    EXPECT_EQ(std::tuple(runs[0]["job"], runs[0]["jobName"], runs[0]["pid"] > 0),
+              std::tuple(fixture.job.id.text(), fixture.job.name, true));
     test::writeFile(fixture.f.folder / "work" / "end", "");
     EXPECT_TRUE(eventually([&] { return !fixture.f.history->allRuns().empty(); }));
     fixture.server->stop();
@@ -268,11 +266,9 @@ TEST(ControlServer, SubscribersHearRunsAndTheStoresChange) {
     ControlClient subscriber = fixture.send({{"request", "subscribe"}});
     EXPECT_EQ(subscriber.expect()["reply"], "subscribe");
     fixture.f.service->runNow(fixture.job).get();
-    Json started = subscriber.expect();
-    EXPECT_EQ(started["event"], "runStarted");
-    EXPECT_EQ(started["run"]["job"], fixture.job.id.text());
-    Json finished = subscriber.expect();
-    EXPECT_EQ(finished["event"], "runFinished");
+    Json started = subscriber.expect(), finished = subscriber.expect();
+    EXPECT_EQ(std::tuple(started["event"], started["run"]["job"], finished["event"]),
+              std::tuple("runStarted", fixture.job.id.text(), "runFinished"));
     EXPECT_EQ(finished["record"]["id"], started["run"]["run"]);
 
     Job renamed = fixture.job;
@@ -332,11 +328,10 @@ TEST_P(OutputEventDecoding, AgreesWithTheFullParse) {
     EXPECT_EQ(fast, GetParam().fast);
     if (!fast)
         return;
-    std::optional<Json> parsed = json::parse(event);
-    ASSERT_TRUE(parsed && parsed->is_object());
-    EXPECT_EQ((*parsed)["event"], "output");
-    EXPECT_EQ((*parsed)["stream"], name(channel));
-    EXPECT_EQ((*parsed)["line"].get<std::string>(), text);
+    EXPECT_EQ(json::parse(event), Json({{"event", "output"},
+                                        {"stream", name(channel)},
+                                        {"line", text},
+                                        {"version", ControlProtocol::version}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(

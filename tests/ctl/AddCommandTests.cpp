@@ -16,13 +16,11 @@ TEST_F(CtlAdd, NewJobsTakeThePromptAndEveryOption) {
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     ASSERT_EQ(jobs().size(), 1u);
     Job job = jobs().front();
-    EXPECT_EQ(job.name, "Morning brief");
-    EXPECT_EQ(job.prompt, "Summarise yesterday's commits.");
-    EXPECT_EQ(job.workingDirectory, FileUrl::fromPath(work(), true));
-    EXPECT_EQ(job.schedule.text(), "0 9 * * 1-5");
-    EXPECT_EQ(job.permission, PermissionLevel::readOnly);
-    EXPECT_EQ(job.offlinePolicy, OfflinePolicy::skipAndNotify);
-    EXPECT_EQ(job.timeZoneIdentifier, "UTC");
+    EXPECT_EQ(std::tuple(job.name, job.prompt, job.workingDirectory, job.schedule.text(),
+                         job.permission, job.offlinePolicy, job.timeZoneIdentifier),
+              std::tuple("Morning brief", "Summarise yesterday's commits.",
+                         FileUrl::fromPath(work(), true), "0 9 * * 1-5", PermissionLevel::readOnly,
+                         OfflinePolicy::skipAndNotify, "UTC"));
     EXPECT_FALSE(job.endpointID || job.model || job.resumedAt || job.isPaused);
     EXPECT_TRUE(job.skills.empty() && job.limitOverrides.isEmpty());
     EXPECT_LT(std::fabs(Instant::now() - job.createdAt), 60);
@@ -44,16 +42,13 @@ TEST_F(CtlAdd, NewJobsTakeThePromptAndEveryOption) {
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     ASSERT_EQ(jobs().size(), 2u);
     job = jobs()[jobs()[0].name == "Nightly fix" ? 0 : 1];
-    EXPECT_EQ(job.prompt, "Fix the flaky test.\nThen stop.");
-    EXPECT_EQ(job.workingDirectory.fsPath(), work() / "repo");
-    EXPECT_EQ(job.harnessID, "codex");
-    EXPECT_EQ(job.permission, PermissionLevel::scopedWrite);
-    EXPECT_EQ(job.model, "qwen3-coder");
-    EXPECT_EQ(job.endpointID, local.id);
+    EXPECT_EQ(std::tuple(job.prompt, job.workingDirectory.fsPath(), job.harnessID, job.permission,
+                         job.model, job.endpointID, job.limitOverrides.timeoutSeconds,
+                         job.offlinePolicy, job.timeZoneIdentifier),
+              std::tuple("Fix the flaky test.\nThen stop.", work() / "repo", "codex",
+                         PermissionLevel::scopedWrite, "qwen3-coder", local.id, 900.5,
+                         OfflinePolicy::failAndNotify, "Europe/Berlin"));
     EXPECT_EQ(job.skills, (std::vector<std::string>{"lint", "tests"}));
-    EXPECT_EQ(job.limitOverrides.timeoutSeconds, 900.5);
-    EXPECT_EQ(job.offlinePolicy, OfflinePolicy::failAndNotify);
-    EXPECT_EQ(job.timeZoneIdentifier, "Europe/Berlin");
 }
 
 // JobDraft's problems (their order is its tests') reach the terminal before the prompt

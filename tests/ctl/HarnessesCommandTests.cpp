@@ -65,20 +65,15 @@ TEST_F(HarnessCommands, PreviewShowsTheCommandItsWarningsTheSandboxAndMaskedKeys
 
     test::ProcessResult result = ctl({"preview", "docs sweep"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_EQ(
-        result.out,
-        "claude --print --output-format stream-json --verbose --permission-mode dontAsk "
-        "--model opus\n"
-        "Working folder: " +
-            job.workingDirectory.fsPath().string() +
-            "\n"
-            "Environment: PWD=" +
-            job.workingDirectory.fsPath().string() +
-            "\n"
-            "The prompt goes to standard input.\n"
-            "warning: Claude Code speaks the Anthropic protocol and Studio answers in OpenAI. The "
-            "endpoint was not applied — a run would get a reply it cannot read.\n"
-            "warning: Claude Code cannot load skills for a single run; none were attached.\n");
+    const std::string folder = job.workingDirectory.fsPath().string();
+    EXPECT_EQ(result.out, "claude --print --output-format stream-json --verbose --permission-mode "
+                          "dontAsk --model opus\nWorking folder: " +
+                              folder + "\nEnvironment: PWD=" + folder +
+                              "\nThe prompt goes to standard input.\n"
+                              "warning: Claude Code speaks the Anthropic protocol and Studio "
+                              "answers in OpenAI. The endpoint was not applied — a run would get "
+                              "a reply it cannot read.\nwarning: Claude Code cannot load skills "
+                              "for a single run; none were attached.\n");
 
     job = test::makeJob("Odd tool");
     job.harnessID = "gopher";

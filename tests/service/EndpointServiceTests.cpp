@@ -1,6 +1,7 @@
 #include "service/EndpointService.h"
 #include "support/TestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -42,13 +43,9 @@ class EndpointServiceRefuses : public EndpointServiceTest,
 
 TEST_P(EndpointServiceRefuses, BeforeAnythingIsWritten) {
     const auto before = store->endpoints();
-    try {
-        GetParam().change(service, studio);
-        ADD_FAILURE() << "accepted";
-    } catch (const EndpointService::Refusal& refusal) {
-        EXPECT_NE(std::string(refusal.what()).find(GetParam().message), std::string::npos)
-            << refusal.what();
-    }
+    EXPECT_THAT([&] { GetParam().change(service, studio); },
+                testing::ThrowsMessage<EndpointService::Refusal>(
+                    testing::HasSubstr(std::string(GetParam().message))));
     EXPECT_EQ(store->endpoints(), before);
 }
 

@@ -11,7 +11,6 @@
 namespace marrowbell {
 namespace {
 
-using Field = JobDraft::Field;
 using F = JobDraft::Field;
 
 Endpoint endpoint(const std::string& name, EndpointKind kind) {
@@ -63,14 +62,11 @@ TEST_F(JobDraftCheck, ValidDraftMakesTheJob) {
     EXPECT_TRUE(checked.problems.empty());
     ASSERT_TRUE(checked.job);
     const Job& job = *checked.job;
-    EXPECT_EQ(job.name, "Untitled job");
-    EXPECT_EQ(job.workingDirectory, FileUrl::fromPath(project / "repo", true));
-    EXPECT_EQ(job.endpointID, context.endpoints[1].id);
-    EXPECT_FALSE(job.model);
+    EXPECT_EQ(std::tuple(job.name, job.workingDirectory, job.endpointID, job.model,
+                         job.limitOverrides.timeoutSeconds, job.createdAt, job.isPaused),
+              std::tuple("Untitled job", FileUrl::fromPath(project / "repo", true),
+                         context.endpoints[1].id, std::nullopt, 900.5, Instant{1000}, false));
     EXPECT_EQ(job.skills, (std::vector<std::string>{"lint", "tests"}));
-    EXPECT_EQ(job.limitOverrides.timeoutSeconds, 900.5);
-    EXPECT_EQ(job.createdAt, Instant{1000});
-    EXPECT_FALSE(job.isPaused);
 
     test::ScopedEnv home("HOME", project.path().string());
     draft.folder = "~/repo";
@@ -120,12 +116,11 @@ TEST_F(JobDraftCheck, EveryProblemIsReportedAtOnceInFieldOrder) {
     draft.timeLimit = 0;
     draft.prompt = " \n";
     const JobDraft::Checked checked = draft.check(context, Instant{0});
-    std::vector<Field> fields;
+    std::vector<F> fields;
     for (const JobDraft::Problem& problem : checked.problems)
         fields.push_back(problem.field);
-    EXPECT_EQ(fields, (std::vector<Field>{Field::name, Field::folder, Field::schedule,
-                                          Field::timeZone, Field::harness, Field::endpoint,
-                                          Field::skills, Field::timeLimit, Field::prompt}));
+    EXPECT_EQ(fields, (std::vector<F>{F::name, F::folder, F::schedule, F::timeZone, F::harness,
+                                      F::endpoint, F::skills, F::timeLimit, F::prompt}));
     EXPECT_TRUE(checked.blocked());
     EXPECT_FALSE(checked.job);
 }
@@ -133,7 +128,7 @@ TEST_F(JobDraftCheck, EveryProblemIsReportedAtOnceInFieldOrder) {
 struct Row {
     std::string label;
     std::function<void(JobDraft&)> change;
-    Field field;
+    F field;
     bool blocking;
     std::string message; // expected within the problem's message
 };
@@ -154,45 +149,32 @@ TEST_P(JobDraftProblem, IsTheOneProblemOfItsField) {
     EXPECT_EQ(checked.job.has_value(), !row.blocking);
 }
 
+// One change to the valid draft, the field it lands in, whether it blocks, the message.
+#define ROW(label, change, field, blocking, message)                                               \
+    (Row{#label, [](JobDraft& d) { d.change; }, F::field, blocking, message})
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, JobDraftProblem,
     testing::Values(
-        Row{"nameTaken", [](auto& d) { d.name = "Taken"; }, F::name, false,
-            "another job is also named"},
-        Row{"noFolder", [](auto& d) { d.folder = ""; }, F::folder, true, "no folder is given"},
-        Row{"missingFolder", [](auto& d) { d.folder = "/nonexistent/folder"; }, F::folder, true,
-            "there is no folder"},
-        Row{"fileAsFolder", [](auto& d) { d.folder = "/dev/null"; }, F::folder, true,
-            "is not a folder"},
-        Row{"badCron", [](auto& d) { d.schedule = "61 * * * *"; }, F::schedule, true,
-            "does not accept \"61\""},
-        Row{"unknownZone", [](auto& d) { d.timeZone = "Europe/Atlantis"; }, F::timeZone, true,
-            "no time zone is called"},
-        Row{"unknownHarness", [](auto& d) { d.harnessID = "cursor"; }, F::harness, true,
-            "known harnesses: claude"},
-        Row{"harnessNotInstalled", [](auto& d) { d.harnessID = "codex"; }, F::harness, false,
-            "Codex was not found"},
-        Row{"unknownEndpoint", [](auto& d) { d.endpoint = "Nowhere"; }, F::endpoint, true,
-            "no endpoint is named"},
-        Row{"ambiguousEndpoint", [](auto& d) { d.endpoint = "Twin"; }, F::endpoint, true,
-            "2 endpoints are named"},
-        Row{"wrongProtocol", [](auto& d) { d.endpoint = "Local"; }, F::endpoint, true,
-            "answers in OpenAI"},
-        Row{"emptySkill",
-            [](auto& d) {
-                d.skills = {"lint", ""};
-            },
-            F::skills, true, "name is empty"},
-        Row{"zeroTimeLimit", [](auto& d) { d.timeLimit = 0; }, F::timeLimit, true,
-            "positive number"},
-        Row{"infiniteTimeLimit", [](auto& d) { d.timeLimit = INFINITY; }, F::timeLimit, true,
-            "positive number"},
-        Row{"subSecondTimeLimit", [](auto& d) { d.timeLimit = 0.5; }, F::timeLimit, true,
-            "at least 1 second"},
-        Row{"blankPrompt", [](auto& d) { d.prompt = " \t\n"; }, F::prompt, true,
-            "the prompt is empty"},
-        Row{"promptNotUtf8", [](auto& d) { d.prompt = "caf\xE9"; }, F::prompt, true, "not UTF-8"}),
+        ROW(nameTaken, name = "Taken", name, false, "another job is also named"),
+        ROW(noFolder, folder = "", folder, true, "no folder is given"),
+        ROW(missingFolder, folder = "/nonexistent/f", folder, true, "there is no folder"),
+        ROW(fileAsFolder, folder = "/dev/null", folder, true, "is not a folder"),
+        ROW(badCron, schedule = "61 * * * *", schedule, true, "does not accept \"61\""),
+        ROW(unknownZone, timeZone = "Europe/Atlantis", timeZone, true, "no time zone is"),
+        ROW(unknownHarness, harnessID = "cursor", harness, true, "known harnesses: claude"),
+        ROW(harnessNotInstalled, harnessID = "codex", harness, false, "Codex was not found"),
+        ROW(unknownEndpoint, endpoint = "Nowhere", endpoint, true, "no endpoint is named"),
+        ROW(ambiguousEndpoint, endpoint = "Twin", endpoint, true, "2 endpoints are named"),
+        ROW(wrongProtocol, endpoint = "Local", endpoint, true, "answers in OpenAI"),
+        ROW(emptySkill, skills = (std::vector<std::string>{"lint", ""}), skills, true, "is empty"),
+        ROW(zeroTimeLimit, timeLimit = 0, timeLimit, true, "positive number"),
+        ROW(infiniteTimeLimit, timeLimit = INFINITY, timeLimit, true, "positive number"),
+        ROW(subSecondTimeLimit, timeLimit = 0.5, timeLimit, true, "at least 1 second"),
+        ROW(blankPrompt, prompt = " \t\n", prompt, true, "the prompt is empty"),
+        ROW(promptNotUtf8, prompt = "caf\xE9", prompt, true, "not UTF-8")),
     [](const testing::TestParamInfo<Row>& info) { return info.param.label; });
+#undef ROW
 
 } // namespace
 } // namespace marrowbell

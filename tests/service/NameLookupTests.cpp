@@ -1,10 +1,10 @@
 #include "service/NameLookup.h"
 #include "support/JobFixture.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <functional>
 
 namespace marrowbell {
 namespace {
@@ -16,16 +16,7 @@ std::vector<Job> jobsNamed(const std::vector<std::string>& names) {
     return jobs;
 }
 
-// The message of a lookup that finds nothing or too much.
-std::string refusal(const std::function<void()>& lookup) {
-    try {
-        lookup();
-    } catch (const NameLookup::Error& error) {
-        return error.what();
-    }
-    return "found one";
-}
-
+using testing::HasSubstr;
 struct Row {
     std::string label;
     std::vector<std::string> names;
@@ -42,8 +33,8 @@ TEST_P(NameLookupRule, FindsOneJobOrSaysWhyNot) {
     if (row.found >= 0)
         EXPECT_EQ(NameLookup::job(jobs, row.argument).id, jobs[row.found].id);
     else
-        EXPECT_NE(refusal([&] { NameLookup::job(jobs, row.argument); }).find(row.message),
-                  std::string::npos);
+        EXPECT_THAT([&] { NameLookup::job(jobs, row.argument); },
+                    testing::ThrowsMessage<NameLookup::Error>(HasSubstr(row.message)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -52,11 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"exactName", {"Report", "report"}, "report", 1, ""},
         Row{"caselessWhenNoExact", {"Weekly Report", "Other"}, "weekly report", 0, ""},
         Row{"caseFoldingBeyondAscii", {"STRASSE"}, "straße", 0, ""},
-        Row{"none",
-            {"Report"},
-            "Nothing",
-            -1,
-            "no job is named or identified by \u201CNothing\u201D"},
+        Row{"none", {"Report"}, "Nothing", -1, "no job is named or identified by \u201CNothing"},
         Row{"twoExact", {"Twin", "Twin", "twin"}, "Twin", -1, "2 jobs are named \u201CTwin\u201D"},
         Row{"twoCaseless", {"Twin", "TWIN"}, "twin", -1, "2 jobs are named \u201Ctwin\u201D"}),
     [](const testing::TestParamInfo<Row>& info) { return info.param.label; });
@@ -75,10 +62,12 @@ TEST(NameLookup, IdentifiersWinAndAreOfferedWhenNamesAreAmbiguous) {
                      EndpointKind::ollama};
     Endpoint b = a;
     b.id = Uuid::random();
-    const std::string message = refusal([&] { NameLookup::endpoint({a, b}, "Twin"); });
-    EXPECT_NE(message.find("2 endpoints are named"), std::string::npos) << message;
-    EXPECT_NE(message.find(a.id.text()), std::string::npos) << message;
-    EXPECT_NE(message.find(b.id.text()), std::string::npos) << message;
+    EXPECT_THAT(
+        [&] {
+            NameLookup::endpoint({a, b}, "Twin");
+        },
+        testing::ThrowsMessage<NameLookup::Error>(testing::AllOf(
+            HasSubstr("2 endpoints are named"), HasSubstr(a.id.text()), HasSubstr(b.id.text()))));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "service/SettingsChange.h"
 #include "support/TestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -85,13 +86,11 @@ class SettingsChangeRefuses : public SettingsChangeTest,
                               public testing::WithParamInterface<Refused> {};
 
 TEST_P(SettingsChangeRefuses, ValuesTheSettingsWindowCouldNotStore) {
-    try {
-        SettingsChange::set(*SettingsChange::key(GetParam().key), GetParam().value, context);
-        ADD_FAILURE() << "accepted";
-    } catch (const SettingsChange::Refusal& refusal) {
-        EXPECT_NE(std::string(refusal.what()).find(GetParam().message), std::string::npos)
-            << refusal.what();
-    }
+    EXPECT_THAT(
+        [&] {
+            SettingsChange::set(*SettingsChange::key(GetParam().key), GetParam().value, context);
+        },
+        testing::ThrowsMessage<SettingsChange::Refusal>(testing::HasSubstr(GetParam().message)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
