@@ -138,8 +138,6 @@ INSTANTIATE_TEST_SUITE_P(
     Policies, JobRunnerOffline,
     ::testing::Values(OfflineCase{"skipUnreachable", OfflinePolicy::skipAndNotify, 0, 0,
                                   "Skipped — Proxy could not be reached — "},
-                      OfflineCase{"failUnreachable", OfflinePolicy::failAndNotify, 0, 1,
-                                  "Proxy could not be reached — "},
                       OfflineCase{"skipUnauthorized", OfflinePolicy::skipAndNotify, 401, 0,
                                   "Skipped — Reachable, but the key was refused"},
                       OfflineCase{"failForbidden", OfflinePolicy::failAndNotify, 403, 1,

@@ -154,7 +154,16 @@ TEST(RunExecutor, LaunchFailureRaisesCouldNotStartWithTheSystemsReason) {
     }
 }
 
-TEST(RunExecutor, AChildIgnoringSigtermIsKilledAboutThreeSecondsAfterItsLimit) {
+// SIGTERM at the limit (a zero limit included: it stops at once, not never); a child
+// ignoring it is killed about three seconds later.
+TEST(RunExecutor, TimeLimitStopsTheChildWithSigtermThenSigkill) {
+    for (Seconds limit : {0.2, 0.0}) {
+        RunOutcome outcome = run(shell("exec sleep 30"), limit, nullptr, quick);
+        EXPECT_TRUE(outcome.timedOut) << limit;
+        EXPECT_EQ(outcome.exitCode, SIGTERM) << limit;
+        EXPECT_LT(outcome.duration, 2) << limit;
+        EXPECT_FALSE(outcome.succeeded());
+    }
     Lines lines;
     RunOutcome outcome = run(shell("trap '' TERM; echo ready; sleep 30; echo late"), 0.5, &lines);
     EXPECT_TRUE(outcome.timedOut);
@@ -164,17 +173,6 @@ TEST(RunExecutor, AChildIgnoringSigtermIsKilledAboutThreeSecondsAfterItsLimit) {
     EXPECT_LT(outcome.duration, 5.5);
     EXPECT_EQ(lines, Lines{"ready"});
     EXPECT_EQ(outcome.terminationSummary().rfind("Stopped at its time limit after ", 0), 0u);
-}
-
-// A zero limit included: it stops at once, not never.
-TEST(RunExecutor, TimeLimitStopsTheChildWithSigterm) {
-    for (Seconds limit : {0.2, 0.0}) {
-        RunOutcome outcome = run(shell("exec sleep 30"), limit, nullptr, quick);
-        EXPECT_TRUE(outcome.timedOut) << limit;
-        EXPECT_EQ(outcome.exitCode, SIGTERM) << limit;
-        EXPECT_LT(outcome.duration, 2) << limit;
-        EXPECT_FALSE(outcome.succeeded());
-    }
 }
 
 // Started from an interactive shell, a tool must not reach that shell's terminal: input

@@ -72,6 +72,8 @@ TEST(RunTranscript, IsWrittenWhileTheRunGoesOnNotOnlyAtTheEnd) {
 
 struct PruneCase {
     const char* label;
+    Seconds oldestRecordAge;
+    std::uint64_t limit;
     struct File {
         int age; // seconds
         int size;
@@ -79,8 +81,6 @@ struct PruneCase {
         bool live;     // its run is in flight
     };
     std::vector<File> files;
-    Seconds oldestRecordAge;
-    std::uint64_t limit;
     std::vector<bool> remaining;
 };
 
@@ -113,24 +113,16 @@ TEST_P(TranscriptPruning, KeepsWhatTheHistoryAndTheLimitAllow) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TranscriptPruning,
     testing::Values(
-        PruneCase{"RecordLeftTheHistory",
-                  {{500, 10, false, false}, {100, 10, true, false}},
-                  200,
-                  1000,
-                  {false, true}},
+        PruneCase{"RecordLeftTheHistory", 200, 1000, {{500, 10, 0, 0}, {100, 10, 1, 0}}, {0, 1}},
+        PruneCase{"RecordlessButYoungerThanTheHistory", 200, 1000, {{100, 10, 0, 0}}, {1}},
         PruneCase{
-            "RecordlessButYoungerThanTheHistory", {{100, 10, false, false}}, 200, 1000, {true}},
-        PruneCase{"LiveRunsAreNeverTouched",
-                  {{500, 10, false, true}, {400, 5000, false, true}},
-                  200,
-                  100,
-                  {true, true}},
+            "LiveRunsAreNeverTouched", 200, 100, {{500, 10, 0, 1}, {400, 5000, 0, 1}}, {1, 1}},
         PruneCase{"OldestGoFirstBeyondTheLimit",
-                  {{300, 100, true, false}, {200, 100, true, false}, {100, 100, true, false}},
                   400,
                   250,
-                  {false, true, true}},
-        PruneCase{"ALimitOfZeroKeepsNone", {{300, 1, true, false}}, 400, 0, {false}}),
+                  {{300, 100, 1, 0}, {200, 100, 1, 0}, {100, 100, 1, 0}},
+                  {0, 1, 1}},
+        PruneCase{"ALimitOfZeroKeepsNone", 400, 0, {{300, 1, 1, 0}}, {0}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Sees what a run hands to LiveRuns' listener.
