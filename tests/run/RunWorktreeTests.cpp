@@ -151,7 +151,7 @@ TEST_F(WorktreeHome, ATakenBranchNameGetsANumberAndTwoRunsAtOnceGetTwoBranches) 
     for (int i = 0; i < 2; ++i)
         runs.emplace_back([&, i] {
             RunWorktree::Opening opening = RunWorktree::open(repo, "Tidy", startedAt);
-            ASSERT_TRUE(opening.worktree);
+            ASSERT_TRUE(opening.worktree) << opening.failure.value_or("");
             test::writeFile(opening.worktree->workingDirectory() / "run.txt", std::to_string(i));
             sentences[i] = opening.worktree->finish("run " + std::to_string(i));
         });
