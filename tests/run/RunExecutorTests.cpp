@@ -55,20 +55,6 @@ std::size_t countEntries(const char* folder) {
 
 } // namespace
 
-// Under a minute rounded, beyond it whole seconds; the other cases' texts are checked
-// where runs end that way.
-TEST(RunOutcome, TerminationSummaryAndSuccess) {
-    RunOutcome o;
-    o.duration = 59.6;
-    EXPECT_TRUE(o.succeeded());
-    EXPECT_EQ(o.terminationSummary(), "Finished in 60s");
-    o.duration = 61.9;
-    EXPECT_EQ(o.terminationSummary(), "Finished in 1m 1s");
-    o.exitCode = -2;
-    EXPECT_FALSE(o.succeeded());
-    EXPECT_EQ(o.terminationSummary(), "Exit -2 after 1m 1s");
-}
-
 // Exactly the given arguments, environment and folder, in its own session and process
 // group.
 TEST(RunExecutor, StartsWithExactlyTheArgumentsEnvironmentAndFolderInItsOwnSession) {

@@ -33,7 +33,7 @@ TEST(RunRecord, SucceedsOnlyWithCleanExitAndNoFailure) {
 
 // Each change below is of a higher case than the ones before it.
 TEST(RunRecord, OutcomeAndSummaryTakeTheFirstMatchingCase) {
-    RunRecord r = finished(303);
+    RunRecord r = finished(303.9); // whole seconds beyond a minute, rounded below it
     EXPECT_EQ(r.summary(), "Finished.");
     r.resultText = "";
     EXPECT_EQ(r.summary(), "Finished.");
