@@ -42,10 +42,7 @@ RunRecord runOnce(const RunnerFixture& f, const Job& job,
                   const std::optional<Endpoint>& endpoint = std::nullopt,
                   JobRunning::LineHandler lines = {}) {
     RunRecord r = f.runner->run(job, endpoint, {}, slot, std::move(lines));
-    auto all = f.history->allRuns();
-    EXPECT_EQ(all.size(), 1u);
-    if (!all.empty())
-        EXPECT_EQ(all[0], r);
+    EXPECT_EQ(f.history->allRuns(), std::vector{r});
     return r;
 }
 

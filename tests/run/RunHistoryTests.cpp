@@ -45,7 +45,8 @@ std::vector<std::string> results(const std::vector<RunRecord>& runs) {
 
 } // namespace
 
-// In memory (no file): the last run is the latest start, not the last recorded.
+// In memory (no file): the last run is the latest start, not the last recorded. (The
+// last starts are the scheduler's: its catch-up tests read them.)
 TEST(RunHistory, RunsAreNewestStartFirstAndEqualStartsKeepRecordedOrder) {
     RunHistory history;
     EXPECT_FALSE(history.fileURL());
@@ -68,10 +69,6 @@ TEST(RunHistory, RunsAreNewestStartFirstAndEqualStartsKeepRecordedOrder) {
     ASSERT_EQ(last.size(), 2u);
     EXPECT_EQ(last.at(jobA), *history.lastRun(jobA));
     EXPECT_EQ(last.at(jobB).resultText, "other job");
-    auto starts = history.lastStarts();
-    ASSERT_EQ(starts.size(), 2u);
-    EXPECT_EQ(starts[jobA].sinceReference, 300);
-    EXPECT_EQ(starts[jobB].sinceReference, 500);
 }
 
 // A file beyond the cap loads whole; the next record cuts it to the newest 2000, which
