@@ -64,13 +64,11 @@ struct RunnerFixture {
     }
 
     // A scheduler running jobs with this runner, over stores in this folder.
-    void schedule(std::shared_ptr<TimerQueue> timers = nullptr,
-                  SchedulerService::Clock clock = nullptr) {
+    void schedule() {
         store = std::make_shared<JobStore>(folder / "Jobs");
         endpoints = std::make_shared<EndpointStore>(folder / "endpoints.json");
         settings = std::make_shared<SettingsStore>(folder / "settings.json");
-        service = SchedulerService::create(store, history, endpoints, settings, runner,
-                                           std::move(timers), std::move(clock));
+        service = SchedulerService::create(store, history, endpoints, settings, runner);
     }
 
     TempDir folder;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <random>
+#include <sstream>
 
 using namespace marrowbell;
 using Kind = RunEvent::Kind;
@@ -38,12 +39,6 @@ const std::string blockedTail =
     "it can do without that tool.";
 
 } // namespace
-
-TEST(EventFormat, RawValuesRoundTrip) {
-    for (EventFormat format : formats)
-        EXPECT_EQ(eventFormatFromRaw(rawValue(format)), format);
-    EXPECT_FALSE(eventFormatFromRaw("claude"));
-}
 
 // What a run keeps of its events is bounded in number (the newest 500 once 1000 are
 // reached) and in bytes, whatever a harness prints.
@@ -120,11 +115,10 @@ TEST(JSONObject, TypedReadsTreatWrongTypesAsAbsent) {
 struct RealRun {
     const char* file; // in tests/data/run, captured from the real tool
     EventFormat format;
-    std::optional<std::string> result;
-    std::optional<std::string> failure;
-    bool toolRun = false;  // two model calls of 123 tokens in and 17 out
-    Events events = {};    // beginnings of events found in this order among all of them
-    std::size_t count = 0; // of all the events, when not 0
+    std::optional<std::string> result, failure;
+    bool toolRun = false;    // two model calls of 123 tokens in and 17 out
+    std::string events = ""; // beginnings of events found in this order, "|" between
+    std::size_t count = 0;   // of all the events, when not 0
     std::optional<std::string> warning = {};
 };
 
@@ -145,16 +139,18 @@ TEST_P(RealRuns, YieldResultFailureTokensAndEvents) {
     Events all = described(summary);
     EXPECT_TRUE(!c.count || all.size() == c.count) << testing::PrintToString(all);
     auto at = all.begin();
-    for (const std::string& event : c.events) {
+    std::istringstream events(c.events);
+    for (std::string event; std::getline(events, event, '|');) {
         at =
             std::find_if(at, all.end(), [&](const std::string& e) { return e.starts_with(event); });
         EXPECT_NE(at, all.end()) << event << " in order in " << testing::PrintToString(all);
     }
 }
 
-const std::string done = "DONE: hello from fake";
+const std::string done = "DONE: hello from fake", fake500 = "500 fake internal server error";
 const std::string demand =
     "We\u2019re currently experiencing high demand, which may cause temporary errors.";
+const std::nullopt_t none = std::nullopt;
 
 // Each harness's tool run and failures; an error result with subtype "success" is a
 // failure, and a successful retry clears the earlier attempt's failure though its event
@@ -162,50 +158,29 @@ const std::string demand =
 INSTANTIATE_TEST_SUITE_P(
     Harnesses, RealRuns,
     testing::Values(
-        RealRun{"claude-tool-denied",
-                EventFormat::claudeStreamJSON,
-                done,
-                std::nullopt,
-                true,
-                {"started: session 38c2fe94-467e-4ab6-981f-cf4464a2582a",
-                 "message: I will use a tool.", "message: " + done, "finished: success"},
-                4,
-                blocked + "Bash" + blockedTail},
-        RealRun{"claude-error401", EventFormat::claudeStreamJSON, std::nullopt,
+        RealRun{"claude-tool-denied", EventFormat::claudeStreamJSON, done, none, true,
+                "started: session 38c2fe94-467e-4ab6-981f-cf4464a2582a|message: I will use a "
+                "tool.|message: " +
+                    done + "|finished: success",
+                4, blocked + "Bash" + blockedTail},
+        RealRun{"claude-error401", EventFormat::claudeStreamJSON, none,
                 "Invalid API key \u00B7 Fix external API key"},
-        RealRun{"codex-tool-workspace",
-                EventFormat::codexJSONL,
-                done,
-                std::nullopt,
-                true,
-                {"started: thread 01a24cf4-7c9d-7251-9088-610e36e3c92f", "error: Model metadata",
-                 "message: " + done, "finished: turn completed"},
+        RealRun{"codex-tool-workspace", EventFormat::codexJSONL, done, none, true,
+                "started: thread 01a24cf4-7c9d-7251-9088-610e36e3c92f|error: Model "
+                "metadata|message: " +
+                    done + "|finished: turn completed",
                 4},
-        RealRun{"codex-error500",
-                EventFormat::codexJSONL,
-                std::nullopt,
-                demand,
-                false,
-                {"error: " + demand}},
-        RealRun{"opencode-tool",
-                EventFormat::opencodeJSON,
-                done,
-                std::nullopt,
-                true,
-                {"started: session ses_db306bc83ffeDttkLXNip54XxG", "tool: bash",
-                 "finished: tool-calls", "started: session ses_db306bc83ffeDttkLXNip54XxG",
-                 "message: " + done, "finished: stop"},
+        RealRun{"codex-error500", EventFormat::codexJSONL, none, demand, false, "error: " + demand},
+        RealRun{"opencode-tool", EventFormat::opencodeJSON, done, none, true,
+                "started: session ses_db306bc83ffeDttkLXNip54XxG|tool: bash|finished: "
+                "tool-calls|started: session ses_db306bc83ffeDttkLXNip54XxG|message: " +
+                    done + "|finished: stop",
                 6},
-        RealRun{"opencode-error500", EventFormat::opencodeJSON, std::nullopt,
-                "fake internal server error"},
-        RealRun{"pi-tool", EventFormat::piJSON, done, std::nullopt, true, {"finished: finished"}},
-        RealRun{"pi-error500", EventFormat::piJSON, std::nullopt, "500 fake internal server error"},
-        RealRun{"pi-retry-success",
-                EventFormat::piJSON,
-                done,
-                std::nullopt,
-                false,
-                {"error: 500 fake internal server error", "message: " + done}}),
+        RealRun{"opencode-error500", EventFormat::opencodeJSON, none, "fake internal server error"},
+        RealRun{"pi-tool", EventFormat::piJSON, done, none, true, "finished: finished"},
+        RealRun{"pi-error500", EventFormat::piJSON, none, fake500},
+        RealRun{"pi-retry-success", EventFormat::piJSON, done, none, false,
+                "error: " + fake500 + "|message: " + done}),
     [](const auto& info) {
         std::string name = info.param.file;
         std::erase(name, '-');
@@ -254,8 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "E \u00D72, B"},
         DenialCase{"sorted", R"([{"tool_name":"Write"},{"tool_name":"Bash"}])", "Bash, Write"},
         DenialCase{"unnamed", R"([{"tool_name":1},{"other":"x"}])", "A tool"},
-        DenialCase{"empty", "[]", nullptr}, DenialCase{"notObjects", R"(["Bash"])", nullptr},
-        DenialCase{"notAList", R"({"a":1})", nullptr}),
+        DenialCase{"empty", "[]", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CodexJSONLParser, UsageAgentMessagesAndFailedTurns) {

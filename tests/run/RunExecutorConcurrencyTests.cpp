@@ -2,6 +2,7 @@
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
 #include "run/RunExecutor.h"
+#include "support/TestSupport.h"
 
 #include <atomic>
 #include <cerrno>
@@ -36,19 +37,14 @@ std::size_t openDescriptors() {
 
 TEST(RunExecutorConcurrency, CancellationFromAnotherThreadStopsTheRun) {
     std::stop_source source;
-    std::promise<void> ready;
-    std::atomic<bool> announced = false;
+    std::atomic<bool> ready = false;
     auto run = std::async(std::launch::async, [&] {
         return RunExecutor({0.5, 0.5, 0.5})
             .run(
-                shell("echo ready; exec sleep 30"), 60,
-                [&](std::string_view line) {
-                    if (line == "ready" && !announced.exchange(true))
-                        ready.set_value();
-                },
+                shell("echo ready; exec sleep 30"), 60, [&](std::string_view) { ready = true; },
                 source.get_token());
     });
-    ready.get_future().wait();
+    test::eventually([&] { return ready.load(); });
     source.request_stop();
     RunOutcome outcome = run.get();
     EXPECT_TRUE(outcome.cancelled);

@@ -91,12 +91,7 @@ TEST(RunHistoryConcurrency, KilledWhileRecordingTheFileStaysWholeWithEveryFlushe
     test::TempDir dir;
     fs::path file = dir / "runs.json";
     std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::string variable = std::string(childVariable) + "=" + file.string();
-    std::vector<char*> env;
-    for (char** e = environ; *e; ++e)
-        env.push_back(*e);
-    env.push_back(variable.data());
-    env.push_back(nullptr);
+    test::ScopedEnv child(childVariable, file.string()); // read by the child alone
 
     std::size_t lastFlushed = 0;
     for (int round = 0; round < 15; ++round) {
@@ -107,7 +102,7 @@ TEST(RunHistoryConcurrency, KilledWhileRecordingTheFileStaysWholeWithEveryFlushe
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         char* argv[] = {self.data(), nullptr};
         pid_t pid = -1;
-        ASSERT_EQ(posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, env.data()), 0);
+        ASSERT_EQ(posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
 
