@@ -4,6 +4,7 @@
 #include "harness/ChildProcess.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -96,6 +97,28 @@ int lockExclusively(const fs::path& path) {
 fs::path lockPath(const fs::path& worktree) {
     return worktree.string() + ".lock";
 }
+
+// git's worktree commands race each other in one repository: an `add` reads every
+// other worktree's entry and fails on one that another `add` is still writing. So
+// this system's worktree commands take turns, across its processes.
+class WorktreeCommandTurn {
+public:
+    WorktreeCommandTurn()
+        : fd_(::open((worktreesFolder() / "commands.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                     0600)) {
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~WorktreeCommandTurn() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    WorktreeCommandTurn(const WorktreeCommandTurn&) = delete;
+    WorktreeCommandTurn& operator=(const WorktreeCommandTurn&) = delete;
+
+private:
+    int fd_;
+};
 
 } // namespace
 
@@ -191,7 +214,8 @@ RunWorktree::Opening RunWorktree::open(const fs::path& folder, const std::string
     worktree->git_ = *executable;
     worktree->gitFolder_ = *gitFolder;
     worktree->branch_ = branchName(jobName, now);
-    if (!git(*executable, topLevel,
+    if (WorktreeCommandTurn turn;
+        !git(*executable, topLevel,
              {"worktree", "add", "-q", "--detach", worktree->root_.string(), commit})) {
         worktree->finished_ = true;
         return failed("git worktree add failed");
@@ -240,6 +264,7 @@ std::string RunWorktree::finish(const std::string& runDescription) {
         }
         sentence = "The changes are on the branch " + branch + ".";
     }
+    WorktreeCommandTurn turn;
     git(git_, gitFolder_, {"worktree", "remove", "--force", root_.string()});
     fs::remove_all(root_, error);
     git(git_, gitFolder_, {"worktree", "prune"});
