@@ -369,37 +369,30 @@ TEST(ProviderCatalogTest, ReadsConfiguredProvidersFromTheHarnessSettings) {
 
 // The shipped manifest, whole command lines per harness and level (Claude Code's
 // read-only line: the ctl preview test).
-struct ShippedCase {
-    const char* harness;
-    PermissionLevel permission;
-    const char* display;
-};
-
-class ShippedManifestTest : public testing::TestWithParam<ShippedCase> {};
-
-TEST_P(ShippedManifestTest, BuildsTheVerifiedCommandLine) {
-    const HarnessSpec spec = HarnessRegistry::bundled().spec(GetParam().harness);
-    RunRequest asked = request(GetParam().permission);
-    asked.model = "m1";
-    BuiltCommand command =
-        CommandBuilder().build(spec, "/usr/bin/" + spec.executableNames[0], asked);
-    EXPECT_EQ(command.displayString(), GetParam().display);
-    EXPECT_EQ(command.standardInput, "Tidy the notes");
-    EXPECT_TRUE(command.warnings.empty());
+TEST(ShippedManifestTest, BuildsTheVerifiedCommandLines) {
+    const HarnessRegistry registry = HarnessRegistry::bundled();
+    for (const auto& [id, permission, display] :
+         std::initializer_list<std::tuple<const char*, PermissionLevel, const char*>>{
+             {"claude", PermissionLevel::fullAccess,
+              "claude --print --output-format stream-json --verbose "
+              "--permission-mode bypassPermissions --model m1"},
+             {"codex", PermissionLevel::scopedWrite,
+              "codex exec --skip-git-repo-check --json --sandbox workspace-write "
+              "--cd /work/project --model m1"},
+             {"opencode", PermissionLevel::fullAccess,
+              "opencode run --format json --auto --model m1"},
+             {"pi", PermissionLevel::readOnly,
+              "pi --print --mode json --tools read,grep,find,ls --model m1"}}) {
+        const HarnessSpec& spec = registry.spec(id);
+        RunRequest asked = request(permission);
+        asked.model = "m1";
+        BuiltCommand command =
+            CommandBuilder().build(spec, "/usr/bin/" + spec.executableNames[0], asked);
+        EXPECT_EQ(command.displayString(), display);
+        EXPECT_EQ(command.standardInput, "Tidy the notes") << id;
+        EXPECT_TRUE(command.warnings.empty()) << id;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Harnesses, ShippedManifestTest,
-    testing::Values(ShippedCase{"claude", PermissionLevel::fullAccess,
-                                "claude --print --output-format stream-json --verbose "
-                                "--permission-mode bypassPermissions --model m1"},
-                    ShippedCase{"codex", PermissionLevel::scopedWrite,
-                                "codex exec --skip-git-repo-check --json --sandbox workspace-write "
-                                "--cd /work/project --model m1"},
-                    ShippedCase{"opencode", PermissionLevel::fullAccess,
-                                "opencode run --format json --auto --model m1"},
-                    ShippedCase{"pi", PermissionLevel::readOnly,
-                                "pi --print --mode json --tools read,grep,find,ls --model m1"}));
 
 TEST(ShippedManifestSandboxTest, OpencodeAndPiScopedWritesRunInTheSandbox) {
     HarnessRegistry registry = HarnessRegistry::bundled();
