@@ -1,0 +1,4 @@
+#pragma once
+
+// Kept so that existing includes keep working; the helper lives in tests/support.
+#include "support/JobFixture.h"
