@@ -96,15 +96,14 @@ TEST(SchedulePlanner, LongLapseOfAnEveryMinuteJobStopsAWeekOfSlotsIn) {
 }
 
 TEST(SchedulePlanner, ReadableDurationsTruncateToTheLargestUnit) {
-    const std::pair<double, const char*> cases[] = {
-        {59.9, "0m"},
-        {3599, "59m"},
-        {3600, "1h"},
-        {86399, "23h"},
-        {86400, "1d"},
-        {-30, "0m"},
-        {std::numeric_limits<double>::quiet_NaN(), "0m"}};
-    for (auto [seconds, text] : cases)
+    for (auto [seconds, text] : std::initializer_list<std::pair<double, const char*>>{
+             {59.9, "0m"},
+             {3599, "59m"},
+             {3600, "1h"},
+             {86399, "23h"},
+             {86400, "1d"},
+             {-30, "0m"},
+             {std::numeric_limits<double>::quiet_NaN(), "0m"}})
         EXPECT_EQ(SchedulePlanner::readable(seconds), text) << seconds;
     // Odd settings values read without undefined conversions.
     EXPECT_FALSE(SchedulePlanner::readable(std::numeric_limits<double>::infinity()).empty());
