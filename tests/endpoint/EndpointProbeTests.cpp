@@ -100,32 +100,19 @@ TEST(EndpointProbe, ModelsUrlAppendsOneComponentAndUnusableAddressesAreUnreachab
                   R::Case::unreachable);
 }
 
-struct ExplainCase {
-    int code;
-    int systemError;
-    const char* description;
-    const char* reason;
-};
-
-class Explain : public testing::TestWithParam<ExplainCase> {};
-
 // The refused port and the timeout: the real sockets above and the ctl check test (a
 // server closing without a reply is CURLE_GOT_NOTHING).
-
-TEST_P(Explain, MapsTransferErrorsToReasons) {
-    const ExplainCase& c = GetParam();
-    EXPECT_EQ(EndpointProbe::explain({c.code, c.systemError, c.description}), c.reason);
+TEST(EndpointProbe, ExplainMapsTransferErrorsToReasons) {
+    for (const auto& [code, systemError, description, reason] :
+         std::initializer_list<std::tuple<int, int, const char*, const char*>>{
+             {CURLE_COULDNT_RESOLVE_HOST, 0, "", "that host name does not resolve"},
+             {CURLE_RECV_ERROR, ECONNRESET, "", "the connection dropped"},
+             {CURLE_COULDNT_CONNECT, ENETUNREACH, "", "this computer is offline"},
+             {CURLE_PEER_FAILED_VERIFICATION, 0, "SSL: no alternative name matches 'x'.\n",
+              "ssl: no alternative name matches 'x'"},
+             {CURLE_SSL_CONNECT_ERROR, 0, "", "ssl connect error"}})
+        EXPECT_EQ(EndpointProbe::explain({code, systemError, description}), reason);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Errors, Explain,
-    testing::Values(
-        ExplainCase{CURLE_COULDNT_RESOLVE_HOST, 0, "", "that host name does not resolve"},
-        ExplainCase{CURLE_RECV_ERROR, ECONNRESET, "", "the connection dropped"},
-        ExplainCase{CURLE_COULDNT_CONNECT, ENETUNREACH, "", "this computer is offline"},
-        ExplainCase{CURLE_PEER_FAILED_VERIFICATION, 0, "SSL: no alternative name matches 'x'.\n",
-                    "ssl: no alternative name matches 'x'"},
-        ExplainCase{CURLE_SSL_CONNECT_ERROR, 0, "", "ssl connect error"}));
 
 } // namespace
 } // namespace marrowbell

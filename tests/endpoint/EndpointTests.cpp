@@ -60,15 +60,14 @@ TEST(Endpoint, ShortDescriptionShowsHostAndExplicitPortOnly) {
     EXPECT_EQ(shown("file:///tmp/models"), "file:///tmp/models");
 }
 
-// Refused: one per reason (not a URL, no web scheme, no host, not two slashes,
-// credentials).
+// Refused: one per reason (not a URL, no host, not two slashes); another scheme and
+// credentials: the endpoint service's refusals.
 TEST(Endpoint, ValidatedKeepsTheTextOfAWebAddressWithAHost) {
     for (const char* text :
          {"http://127.0.0.1:1234/v1", "HTTP://127.0.0.1:1234/v1", "hTTpS://[::1]:8080/api"})
         EXPECT_EQ(Endpoint::validated(text).value_or(Url{"-"}).absoluteString, text);
-    for (const char* text :
-         {"", "http://exa mple.com", "localhost:1234/v1", "ftp://files.example.com/v1",
-          "http://:8080/v1", "http:/example.com", "http:///v1", "http://me:pw@box.lan/v1"})
+    for (const char* text : {"", "http://exa mple.com", "localhost:1234/v1", "http://:8080/v1",
+                             "http:/example.com", "http:///v1"})
         EXPECT_EQ(Endpoint::validated(text), std::nullopt) << text;
 }
 

@@ -13,10 +13,8 @@ namespace {
 
 using Backend = SecretStore::Backend;
 
-mode_t modeOf(const std::filesystem::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
+unsigned modeOf(const std::filesystem::path& path) {
+    return unsigned(std::filesystem::status(path).permissions());
 }
 
 // Why the private Secret Service of ./dev test cannot be used; none when it can.

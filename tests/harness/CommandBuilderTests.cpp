@@ -172,66 +172,54 @@ LocalEndpointStyle::Configuration configurationStyle(Delivery delivery) {
     return style;
 }
 
-// One row per delivery: where the rendered configuration ends up.
-struct DeliveryCase {
-    Delivery delivery;
-    Strings extraArguments;
-    std::optional<std::string> environment;
-    std::optional<std::string> file;
-};
-
-class ConfigurationDeliveryTest : public testing::TestWithParam<DeliveryCase> {};
-
-TEST_P(ConfigurationDeliveryTest, RendersTheEndpointForThisRunAlone) {
-    const DeliveryCase& c = GetParam();
-    HarnessSpec spec = toolSpec();
-    spec.localEndpoint = {configurationStyle(c.delivery)};
-    spec.apiKeyVariables = {{EndpointProtocol::openAI, "TOOL_KEY"}};
-    spec.sandbox = SandboxSupport{{"~/.tool"}};
-    RunRequest asked = request(PermissionLevel::scopedWrite);
-    asked.endpoint = endpoint(EndpointKind::openAICompatible, "Gate \"A\"", "http://h:1/v1/");
-    asked.model = " m1 ";
-    asked.apiKey = "sk-secret";
-    asked.privateFolder = "/run/private";
-    BuiltCommand command = build(spec, asked);
-    Strings expected{"run", "--quiet", "--json", "--write", "--model", "mine/m1"};
-    expected.insert(expected.end(), c.extraArguments.begin(), c.extraArguments.end());
-    expected.push_back("Tidy the notes");
-    ASSERT_GE(command.arguments.size(), 3u);
-    EXPECT_EQ(Strings(command.arguments.begin() + 3, command.arguments.end()), expected);
-    EXPECT_EQ(command.environment.at("TOOL_KEY"), "sk-secret");
-    for (const std::string& argument : command.arguments)
-        EXPECT_EQ(argument.find("sk-secret"), std::string::npos);
-    if (c.environment)
-        EXPECT_EQ(Json::parse(command.environment.at("TOOL_CONFIG")), Json::parse(*c.environment));
-    if (c.file) {
-        EXPECT_EQ(command.environment.at("TOOL_CONFIG"), "/run/private");
-        EXPECT_EQ(Json::parse(command.privateFiles.at("models.json")), Json::parse(*c.file));
-        EXPECT_NE(command.arguments[1].find("/run/private"), std::string::npos)
-            << "the private folder is writable in the sandbox";
-    } else {
-        EXPECT_TRUE(command.privateFiles.empty());
-    }
-    EXPECT_TRUE(command.warnings.empty());
-}
-
-const char* renderedDocument =
-    R"({"provider": "mine", "providers": {"mine": {"url": "http://h:1/v1/chat",
+// One row per delivery: where the rendered configuration ends up, for this run alone.
+TEST(CommandBuilderTest, ConfigurationIsDeliveredAsOverridesInTheEnvironmentOrInAFile) {
+    const std::string rendered =
+        R"({"provider": "mine", "providers": {"mine": {"url": "http://h:1/v1/chat",
         "title": "Gate \"A\"", "key": "{env:TOOL_KEY}", "models": ["m1"], "m1": {"id": "m1"},
         "tries": 0}}})";
-
-INSTANTIATE_TEST_SUITE_P(
-    Deliveries, ConfigurationDeliveryTest,
-    testing::Values(
-        DeliveryCase{Delivery::overrides,
-                     {"-c", "provider=\"mine\"", "-c", "providers.mine.key=\"{env:TOOL_KEY}\"",
-                      "-c", "providers.mine.m1.id=\"m1\"", "-c", "providers.mine.models=[\"m1\"]",
-                      "-c", "providers.mine.title=\"Gate \\\"A\\\"\"", "-c",
-                      "providers.mine.tries=0", "-c", "providers.mine.url=\"http://h:1/v1/chat\""},
-                     std::nullopt,
-                     std::nullopt},
-        DeliveryCase{Delivery::environment, {}, renderedDocument, std::nullopt},
-        DeliveryCase{Delivery::file, {}, std::nullopt, renderedDocument}));
+    for (const auto& [delivery, extraArguments, environment, file] :
+         std::initializer_list<std::tuple<Delivery, Strings, std::string, std::string>>{
+             {Delivery::overrides,
+              {"-c", "provider=\"mine\"", "-c", "providers.mine.key=\"{env:TOOL_KEY}\"", "-c",
+               "providers.mine.m1.id=\"m1\"", "-c", "providers.mine.models=[\"m1\"]", "-c",
+               "providers.mine.title=\"Gate \\\"A\\\"\"", "-c", "providers.mine.tries=0", "-c",
+               "providers.mine.url=\"http://h:1/v1/chat\""},
+              "",
+              ""},
+             {Delivery::environment, {}, rendered, ""},
+             {Delivery::file, {}, "", rendered}}) {
+        HarnessSpec spec = toolSpec();
+        spec.localEndpoint = {configurationStyle(delivery)};
+        spec.apiKeyVariables = {{EndpointProtocol::openAI, "TOOL_KEY"}};
+        spec.sandbox = SandboxSupport{{"~/.tool"}};
+        RunRequest asked = request(PermissionLevel::scopedWrite);
+        asked.endpoint = endpoint(EndpointKind::openAICompatible, "Gate \"A\"", "http://h:1/v1/");
+        asked.model = " m1 ";
+        asked.apiKey = "sk-secret";
+        asked.privateFolder = "/run/private";
+        BuiltCommand command = build(spec, asked);
+        Strings expected{"run", "--quiet", "--json", "--write", "--model", "mine/m1"};
+        expected.insert(expected.end(), extraArguments.begin(), extraArguments.end());
+        expected.push_back("Tidy the notes");
+        ASSERT_GE(command.arguments.size(), 3u);
+        EXPECT_EQ(Strings(command.arguments.begin() + 3, command.arguments.end()), expected);
+        EXPECT_EQ(command.environment.at("TOOL_KEY"), "sk-secret");
+        for (const std::string& argument : command.arguments)
+            EXPECT_EQ(argument.find("sk-secret"), std::string::npos);
+        if (!environment.empty())
+            EXPECT_EQ(Json::parse(command.environment.at("TOOL_CONFIG")), Json::parse(environment));
+        if (!file.empty()) {
+            EXPECT_EQ(command.environment.at("TOOL_CONFIG"), "/run/private");
+            EXPECT_EQ(Json::parse(command.privateFiles.at("models.json")), Json::parse(file));
+            EXPECT_NE(command.arguments[1].find("/run/private"), std::string::npos)
+                << "the private folder is writable in the sandbox";
+        } else {
+            EXPECT_TRUE(command.privateFiles.empty());
+        }
+        EXPECT_TRUE(command.warnings.empty());
+    }
+}
 
 TEST(CommandBuilderTest, ConfigurationLeavesOutWhatHasNoValue) {
     LocalEndpointStyle::Configuration style = configurationStyle(Delivery::environment);
@@ -369,37 +357,30 @@ TEST(ProviderCatalogTest, ReadsConfiguredProvidersFromTheHarnessSettings) {
 
 // The shipped manifest, whole command lines per harness and level (Claude Code's
 // read-only line: the ctl preview test).
-struct ShippedCase {
-    const char* harness;
-    PermissionLevel permission;
-    const char* display;
-};
-
-class ShippedManifestTest : public testing::TestWithParam<ShippedCase> {};
-
-TEST_P(ShippedManifestTest, BuildsTheVerifiedCommandLine) {
-    const HarnessSpec spec = HarnessRegistry::bundled().spec(GetParam().harness);
-    RunRequest asked = request(GetParam().permission);
-    asked.model = "m1";
-    BuiltCommand command =
-        CommandBuilder().build(spec, "/usr/bin/" + spec.executableNames[0], asked);
-    EXPECT_EQ(command.displayString(), GetParam().display);
-    EXPECT_EQ(command.standardInput, "Tidy the notes");
-    EXPECT_TRUE(command.warnings.empty());
+TEST(ShippedManifestTest, BuildsTheVerifiedCommandLines) {
+    const HarnessRegistry registry = HarnessRegistry::bundled();
+    for (const auto& [id, permission, display] :
+         std::initializer_list<std::tuple<const char*, PermissionLevel, const char*>>{
+             {"claude", PermissionLevel::fullAccess,
+              "claude --print --output-format stream-json --verbose "
+              "--permission-mode bypassPermissions --model m1"},
+             {"codex", PermissionLevel::scopedWrite,
+              "codex exec --skip-git-repo-check --json --sandbox workspace-write "
+              "--cd /work/project --model m1"},
+             {"opencode", PermissionLevel::fullAccess,
+              "opencode run --format json --auto --model m1"},
+             {"pi", PermissionLevel::readOnly,
+              "pi --print --mode json --tools read,grep,find,ls --model m1"}}) {
+        const HarnessSpec& spec = registry.spec(id);
+        RunRequest asked = request(permission);
+        asked.model = "m1";
+        BuiltCommand command =
+            CommandBuilder().build(spec, "/usr/bin/" + spec.executableNames[0], asked);
+        EXPECT_EQ(command.displayString(), display);
+        EXPECT_EQ(command.standardInput, "Tidy the notes") << id;
+        EXPECT_TRUE(command.warnings.empty()) << id;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Harnesses, ShippedManifestTest,
-    testing::Values(ShippedCase{"claude", PermissionLevel::fullAccess,
-                                "claude --print --output-format stream-json --verbose "
-                                "--permission-mode bypassPermissions --model m1"},
-                    ShippedCase{"codex", PermissionLevel::scopedWrite,
-                                "codex exec --skip-git-repo-check --json --sandbox workspace-write "
-                                "--cd /work/project --model m1"},
-                    ShippedCase{"opencode", PermissionLevel::fullAccess,
-                                "opencode run --format json --auto --model m1"},
-                    ShippedCase{"pi", PermissionLevel::readOnly,
-                                "pi --print --mode json --tools read,grep,find,ls --model m1"}));
 
 TEST(ShippedManifestSandboxTest, OpencodeAndPiScopedWritesRunInTheSandbox) {
     HarnessRegistry registry = HarnessRegistry::bundled();

@@ -1,3 +1,4 @@
+#include "base/Files.h"
 #include "harness/CommandBuilder.h"
 #include "harness/HarnessSummary.h"
 #include "harness/ModelCatalog.h"
@@ -5,7 +6,6 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 using namespace marrowbell;
 namespace fs = std::filesystem;
@@ -13,10 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string fixture(const std::string& name) {
-    std::ifstream in(std::string(MARROWBELL_TEST_DATA_DIR) + "/harness/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return files::read(std::string(MARROWBELL_TEST_DATA_DIR) + "/harness/" + name).value();
 }
 
 using Ids = std::vector<std::string>;

@@ -136,41 +136,35 @@ TEST(JobStore, FailedSaveLeavesMemoryAndDiskAsTheyWere) {
     EXPECT_EQ(leftovers, 0u) << "temporary files left behind";
 }
 
-// File names; "ID" stands for the job's own name. The job in `kept` wins.
-struct DuplicateCase {
-    const char *label, *first, *second, *kept;
-};
-
-class DuplicateJobFiles : public testing::TestWithParam<DuplicateCase> {};
-
 // Two files holding one job (a synchroniser's copy): one is kept, the same one every
-// time, the other reported; deleting the job removes both.
-TEST_P(DuplicateJobFiles, LoadOneReportTheOtherAndDeleteBoth) {
-    const DuplicateCase& c = GetParam();
-    test::TempDir folder;
-    Job job = makeJob("One"), twin = job;
-    twin.name = "Two";
-    auto file = [&](std::string name) { return name == "ID" ? job.id.text() + ".json" : name; };
-    const bool firstKept = std::string(c.kept) == c.first;
-    writeJob(folder / file(c.first), job);
-    writeJob(folder / file(c.second), twin);
-
-    JobStore store(folder.path());
-    ASSERT_EQ(store.jobs().size(), 1u);
-    EXPECT_EQ(store.jobs()[0].name, firstKept ? "One" : "Two");
-    ASSERT_EQ(store.loadProblems().size(), 1u);
-    EXPECT_NE(store.loadProblems()[0].find(file(firstKept ? c.second : c.first)), std::string::npos)
-        << store.loadProblems()[0];
-    store.remove(job.id);
-    EXPECT_EQ(jobFilesIn(folder.path()), 0u);
+// time, the other reported; deleting the job removes both. "ID" stands for the job's own
+// file name; the own name wins wherever it is listed, else the first by name.
+TEST(JobStore, OfTwoFilesHoldingOneJobOneIsLoadedTheOtherReportedAndBothDeleted) {
+    for (const auto& [first, second, kept] :
+         std::initializer_list<std::tuple<std::string, std::string, std::string>>{
+             {"ID", "mycopy.json", "ID"},
+             {"0-copy.json", "ID", "ID"},
+             {"a.json", "b.json", "a.json"}}) {
+        SCOPED_TRACE(first + " " + second);
+        test::TempDir folder;
+        Job job = makeJob("One"), twin = job;
+        twin.name = "Two";
+        auto file = [&](const std::string& name) {
+            return name == "ID" ? job.id.text() + ".json" : name;
+        };
+        writeJob(folder / file(first), job);
+        writeJob(folder / file(second), twin);
+        JobStore store(folder.path());
+        ASSERT_EQ(store.jobs().size(), 1u);
+        EXPECT_EQ(store.jobs()[0].name, kept == first ? "One" : "Two");
+        ASSERT_EQ(store.loadProblems().size(), 1u);
+        EXPECT_NE(store.loadProblems()[0].find(file(kept == first ? second : first)),
+                  std::string::npos)
+            << store.loadProblems()[0];
+        store.remove(job.id);
+        EXPECT_EQ(jobFilesIn(folder.path()), 0u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    JobStore, DuplicateJobFiles,
-    testing::Values(DuplicateCase{"OwnNameWins", "ID", "mycopy.json", "ID"},
-                    DuplicateCase{"OwnNameWinsListedLater", "0-copy.json", "ID", "ID"},
-                    DuplicateCase{"ElseFirstByName", "a.json", "b.json", "a.json"}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(JobStore, RemoveThatCannotDeleteEveryFileSaysWhichAndKeepsTheJob) {
     test::SmallFilesystem disk;

@@ -30,17 +30,17 @@ struct Decision {
     Instant now;
     ScheduleAction expected;
     Instant createdAt = at(1, 0, 0);
-    bool paused = false;
     std::optional<Instant> resumedAt = std::nullopt;
     const char* zone = "UTC";
 };
 
+// A paused job: the scheduler service's timer tests; a lapse beyond the grace and a
+// slot taken by the last run: the scheduler's missed slots test.
 class SchedulePlannerDecides : public testing::TestWithParam<Decision> {};
 
 TEST_P(SchedulePlannerDecides, TheLatestOwedSlot) {
     const Decision& d = GetParam();
     Job j = job(d.cron, d.createdAt);
-    j.isPaused = d.paused;
     j.resumedAt = d.resumedAt;
     j.timeZoneIdentifier = d.zone;
     EXPECT_EQ(SchedulePlanner{d.grace}.decide(j, d.lastRun, d.now), d.expected);
@@ -52,37 +52,30 @@ std::string late(const char* elapsed, const char* grace) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rule, SchedulePlannerDecides,
-    testing::Values(
-        Decision{"pausedWhateverItsHistory", "* * * * *", 900, at(10, 11, 59), at(10, 12, 0),
-                 A::paused(), at(1, 0, 0), true},
-        Decision{"neverFiresIsPaused", "0 0 31 2 *", 3600, std::nullopt, at(10, 12, 0),
-                 A::paused()},
-        Decision{"noSlotBeforeCreation", "0 9 * * *", 14400, std::nullopt, at(10, 9, 45),
-                 A::wait(at(11, 9, 0)), at(10, 9, 30)},
-        Decision{"exactlyTheGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 15),
-                 A::run(at(10, 12, 0))},
-        Decision{"aSecondPastTheGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 15, 1),
-                 A::skipMissed(at(10, 12, 0), late("15m", "15m"))},
-        Decision{"beyondTheGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 20),
-                 A::skipMissed(at(10, 12, 0), late("20m", "15m"))},
-        Decision{"zeroGraceOnTime", "0 * * * *", 0, at(10, 11, 0), at(10, 12, 0),
-                 A::run(at(10, 12, 0))},
-        Decision{"zeroGraceByAFraction", "0 * * * *", 0, at(10, 11, 0), at(10, 12, 0, 0.25),
-                 A::skipMissed(at(10, 12, 0), late("0m", "0m"))},
-        Decision{"skipRecordedAtTheSlotMovesOn", "0 * * * *", 900, at(10, 12, 0), at(10, 12, 20),
-                 A::wait(at(10, 13, 0))},
-        Decision{"resumedOwesNothingBeforeResuming", "0 * * * *", 3600, at(3, 9, 0), at(10, 14, 30),
-                 A::wait(at(10, 15, 0)), at(1, 0, 0), false, at(10, 14, 0)},
-        Decision{"resumedOwesSlotsAfterResuming", "0 * * * *", 3600, at(3, 9, 0), at(10, 15, 5),
-                 A::run(at(10, 15, 0)), at(1, 0, 0), false, at(10, 14, 0)},
-        // The clock was set back: nothing between now and the last run is owed.
-        Decision{"lastRunAfterNow", "0 * * * *", 900, at(10, 18, 0), at(10, 12, 30),
-                 A::wait(at(10, 19, 0))},
-        // UTC-5 in early March, UTC-4 from the 8th.
-        Decision{"inTheJobsZoneBefore", "0 9 * * *", 900, std::nullopt, at(5, 12, 0),
-                 A::wait(at(5, 14, 0)), at(5, 0, 0), false, std::nullopt, "America/New_York"},
-        Decision{"inTheJobsZoneAfter", "0 9 * * *", 900, at(5, 14, 0), at(10, 13, 10),
-                 A::run(at(10, 13, 0)), at(5, 0, 0), false, std::nullopt, "America/New_York"}),
+    testing::Values(Decision{"neverFiresIsPaused", "0 0 31 2 *", 3600, std::nullopt, at(10, 12, 0),
+                             A::paused()},
+                    Decision{"noSlotBeforeCreation", "0 9 * * *", 14400, std::nullopt,
+                             at(10, 9, 45), A::wait(at(11, 9, 0)), at(10, 9, 30)},
+                    Decision{"exactlyTheGrace", "0 * * * *", 900, at(10, 8, 0), at(10, 12, 15),
+                             A::run(at(10, 12, 0))},
+                    Decision{"aSecondPastTheGrace", "0 * * * *", 900, at(10, 8, 0),
+                             at(10, 12, 15, 1), A::skipMissed(at(10, 12, 0), late("15m", "15m"))},
+                    Decision{"zeroGraceOnTime", "0 * * * *", 0, at(10, 11, 0), at(10, 12, 0),
+                             A::run(at(10, 12, 0))},
+                    Decision{"zeroGraceByAFraction", "0 * * * *", 0, at(10, 11, 0),
+                             at(10, 12, 0, 0.25), A::skipMissed(at(10, 12, 0), late("0m", "0m"))},
+                    Decision{"resumedOwesNothingBeforeResuming", "0 * * * *", 3600, at(3, 9, 0),
+                             at(10, 14, 30), A::wait(at(10, 15, 0)), at(1, 0, 0), at(10, 14, 0)},
+                    Decision{"resumedOwesSlotsAfterResuming", "0 * * * *", 3600, at(3, 9, 0),
+                             at(10, 15, 5), A::run(at(10, 15, 0)), at(1, 0, 0), at(10, 14, 0)},
+                    // The clock was set back: nothing between now and the last run is owed.
+                    Decision{"lastRunAfterNow", "0 * * * *", 900, at(10, 18, 0), at(10, 12, 30),
+                             A::wait(at(10, 19, 0))},
+                    // UTC-5 in early March, UTC-4 from the 8th.
+                    Decision{"inTheJobsZoneBefore", "0 9 * * *", 900, std::nullopt, at(5, 12, 0),
+                             A::wait(at(5, 14, 0)), at(5, 0, 0), std::nullopt, "America/New_York"},
+                    Decision{"inTheJobsZoneAfter", "0 9 * * *", 900, at(5, 14, 0), at(10, 13, 10),
+                             A::run(at(10, 13, 0)), at(5, 0, 0), std::nullopt, "America/New_York"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SchedulePlanner, LongLapseOfAnEveryMinuteJobStopsAWeekOfSlotsIn) {
@@ -96,15 +89,14 @@ TEST(SchedulePlanner, LongLapseOfAnEveryMinuteJobStopsAWeekOfSlotsIn) {
 }
 
 TEST(SchedulePlanner, ReadableDurationsTruncateToTheLargestUnit) {
-    const std::pair<double, const char*> cases[] = {
-        {59.9, "0m"},
-        {3599, "59m"},
-        {3600, "1h"},
-        {86399, "23h"},
-        {86400, "1d"},
-        {-30, "0m"},
-        {std::numeric_limits<double>::quiet_NaN(), "0m"}};
-    for (auto [seconds, text] : cases)
+    for (auto [seconds, text] : std::initializer_list<std::pair<double, const char*>>{
+             {59.9, "0m"},
+             {3599, "59m"},
+             {3600, "1h"},
+             {86399, "23h"},
+             {86400, "1d"},
+             {-30, "0m"},
+             {std::numeric_limits<double>::quiet_NaN(), "0m"}})
         EXPECT_EQ(SchedulePlanner::readable(seconds), text) << seconds;
     // Odd settings values read without undefined conversions.
     EXPECT_FALSE(SchedulePlanner::readable(std::numeric_limits<double>::infinity()).empty());
