@@ -164,25 +164,22 @@ TEST_F(JobEditorTest, SavingMakesTheJobTheSharedChecksMake) {
     EXPECT_FALSE(job->isPaused || job->hasOverriddenLimits() || job->resumedAt);
 }
 
-struct FolderCase {
-    const char* folder; // none: no folder chosen
-    std::optional<bool> landsInWorktree;
-    const char* description; // a part of it that tells the cases apart
-    bool worktreeTitle;
-};
+// {folder (none: not chosen), lands in a worktree, a part of the description telling the
+// cases apart, worktree title}
+using FolderCase = std::tuple<const char*, std::optional<bool>, const char*, bool>;
 
 class JobEditorFolder : public JobEditorTest, public testing::WithParamInterface<FolderCase> {};
 
 TEST_P(JobEditorFolder, DescribesWhereScopedWritesLand) {
+    const auto& [chosen, landsInWorktree, description, worktreeTitle] = GetParam();
     JobEditor editor = complete();
     editor.draft.workingDirectory.reset();
-    if (GetParam().folder)
-        editor.draft.workingDirectory = FileUrl::fromPath(folder / GetParam().folder, true);
-    EXPECT_THAT(editor.folderDescription(GetParam().landsInWorktree),
-                testing::HasSubstr(GetParam().description));
-    EXPECT_EQ(editor.permissionTitle(PermissionLevel::scopedWrite, GetParam().landsInWorktree),
-              GetParam().worktreeTitle ? "Write in a worktree (scoped write)"
-                                       : "Write in this folder only (scoped write)");
+    if (chosen)
+        editor.draft.workingDirectory = FileUrl::fromPath(folder / chosen, true);
+    EXPECT_THAT(editor.folderDescription(landsInWorktree), testing::HasSubstr(description));
+    EXPECT_EQ(editor.permissionTitle(PermissionLevel::scopedWrite, landsInWorktree),
+              worktreeTitle ? "Write in a worktree (scoped write)"
+                            : "Write in this folder only (scoped write)");
 }
 
 INSTANTIATE_TEST_SUITE_P(
