@@ -97,26 +97,21 @@ INSTANTIATE_TEST_SUITE_P(
         DotCase{"a skip carries a failure message", false, false, skipped(), State::failed},
         DotCase{"clean run", false, false, record(), State::succeeded}));
 
-struct NextCase {
-    const char* cron;
-    bool paused, running;
-    const char* expected;
-};
-
-class NextText : public InUTC, public testing::WithParamInterface<NextCase> {};
+// {cron, paused, text}; "running" is the panel's Run now test.
+class NextText : public InUTC,
+                 public testing::WithParamInterface<std::tuple<const char*, bool, const char*>> {};
 
 TEST_P(NextText, SaysWhenTheJobRunsNext) {
-    const auto& c = GetParam();
-    Job job = test::makeJob("Nightly review", c.cron, monday - 86400);
-    job.isPaused = c.paused;
-    EXPECT_EQ(JobRow::make(job, c.running, std::nullopt, monday).next.toStdString(), c.expected);
+    const auto& [cron, paused, expected] = GetParam();
+    Job job = test::makeJob("Nightly review", cron, monday - 86400);
+    job.isPaused = paused;
+    EXPECT_EQ(JobRow::make(job, false, std::nullopt, monday).next.toStdString(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, NextText,
-                         testing::Values(NextCase{"5 14 * * *", false, true, "running"},
-                                         NextCase{"5 14 * * *", false, false, "in 2h 5m"},
-                                         NextCase{"0 9 * * 2", true, false, "paused · Tue 9:00 AM"},
-                                         NextCase{"0 0 30 2 *", true, false, "paused"}));
+                         testing::Values(std::tuple("5 14 * * *", false, "in 2h 5m"),
+                                         std::tuple("0 9 * * 2", true, "paused · Tue 9:00 AM"),
+                                         std::tuple("0 0 30 2 *", true, "paused")));
 
 using JobRowTest = InUTC;
 
@@ -165,27 +160,23 @@ TEST_F(TimelineStripTest, TicksStandInProportionToTimeAndRunsWithinTheHourStandO
     EXPECT_EQ(TimelineStrip::tickToolTip(marks[1]).toStdString(), "Sweep — Mon 2:30 PM");
 }
 
-struct WindowCase {
-    const char* objectName;
-    const char* title;
-    bool isSettings;
-};
-
-class SettingsWindowPredicate : public testing::TestWithParam<WindowCase> {};
+// {object name, title, is settings}
+class SettingsWindowPredicate
+    : public testing::TestWithParam<std::tuple<const char*, const char*, bool>> {};
 
 TEST_P(SettingsWindowPredicate, ByNameInAnyCaseOrByATabTitle) {
     QWidget window;
-    window.setObjectName(QString::fromUtf8(GetParam().objectName));
-    window.setWindowTitle(QString::fromUtf8(GetParam().title));
-    EXPECT_EQ(WindowLifter::isSettings(window), GetParam().isSettings);
+    window.setObjectName(QString::fromUtf8(std::get<0>(GetParam())));
+    window.setWindowTitle(QString::fromUtf8(std::get<1>(GetParam())));
+    EXPECT_EQ(WindowLifter::isSettings(window), std::get<2>(GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, SettingsWindowPredicate,
-                         testing::Values(WindowCase{"preferences", "Harnesses", true},
-                                         WindowCase{"app-SETTINGS-window", "", true},
-                                         WindowCase{"main", "Settings", true},
-                                         WindowCase{"main", "Settings…", false},
-                                         WindowCase{"job-editor", "Scheduled Job", false}));
+                         testing::Values(std::tuple("preferences", "Harnesses", true),
+                                         std::tuple("app-SETTINGS-window", "", true),
+                                         std::tuple("main", "Settings", true),
+                                         std::tuple("main", "Settings…", false),
+                                         std::tuple("job-editor", "Scheduled Job", false)));
 
 TEST(WindowLifter, LiftsTheFirstShownMatchAndNothingWithoutOne) {
     QWidget closed, other, settings;

@@ -72,7 +72,7 @@ namespace {
 const QString watcherName = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 
-QVariant itemProperty(const QDBusConnection& bus, const QString& service, const QString& name) {
+QVariant itemProperty(const QString& service, const QString& name) {
     // Items may register as "service/path".
     const qsizetype slash = service.indexOf(QLatin1Char('/'));
     auto call = QDBusMessage::createMethodCall(
@@ -80,7 +80,7 @@ QVariant itemProperty(const QDBusConnection& bus, const QString& service, const 
         slash > 0 ? service.mid(slash) : QStringLiteral("/StatusNotifierItem"),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call.setArguments({QStringLiteral("org.kde.StatusNotifierItem"), name});
-    QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
+    QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return {};
     return reply.arguments().first().value<QDBusVariant>().variant();
@@ -88,37 +88,25 @@ QVariant itemProperty(const QDBusConnection& bus, const QString& service, const 
 
 } // namespace
 
-TestStatusNotifierWatcher::TestStatusNotifierWatcher(QDBusConnection bus)
-    : bus_(std::move(bus)) {
-    bus_.registerObject(watcherPath, this,
-                        QDBusConnection::ExportScriptableContents |
-                            QDBusConnection::ExportAllProperties);
-    serving_ = bus_.registerService(watcherName);
+TestStatusNotifierWatcher::TestStatusNotifierWatcher() {
+    auto bus = QDBusConnection::sessionBus();
+    bus.registerObject(watcherPath, this,
+                       QDBusConnection::ExportScriptableContents |
+                           QDBusConnection::ExportAllProperties);
+    serving_ = bus.registerService(watcherName);
 }
 
 TestStatusNotifierWatcher::~TestStatusNotifierWatcher() {
     if (serving_)
-        bus_.unregisterService(watcherName);
-    bus_.unregisterObject(watcherPath);
-}
-
-QStringList TestStatusNotifierWatcher::registeredItems() const {
-    std::lock_guard lock(mutex_);
-    return items_;
-}
-
-void TestStatusNotifierWatcher::RegisterStatusNotifierItem(const QString& service) {
-    {
-        std::lock_guard lock(mutex_);
-        if (!items_.contains(service))
-            items_ << service;
-    }
-    emit StatusNotifierItemRegistered(service);
+        QDBusConnection::sessionBus().unregisterService(watcherName);
+    QDBusConnection::sessionBus().unregisterObject(watcherPath);
 }
 
 QString TestStatusNotifierWatcher::iconOf(const QString& service) const {
-    QString name = itemProperty(bus_, service, QStringLiteral("IconName")).toString();
-    QVariant pixmaps = itemProperty(bus_, service, QStringLiteral("IconPixmap"));
+    const QString name = itemProperty(service, QStringLiteral("IconName")).toString();
+    const QVariant pixmaps = itemProperty(service, QStringLiteral("IconPixmap"));
+    if (name.isEmpty() && !pixmaps.isValid())
+        return {};
     QCryptographicHash digest(QCryptographicHash::Sha1);
     if (pixmaps.canConvert<QDBusArgument>()) {
         const auto argument = pixmaps.value<QDBusArgument>();
@@ -133,8 +121,6 @@ QString TestStatusNotifierWatcher::iconOf(const QString& service) const {
         }
         argument.endArray();
     }
-    if (name.isEmpty() && !pixmaps.isValid())
-        return {};
     return name + QLatin1Char(':') + QString::fromLatin1(digest.result().toHex());
 }
 

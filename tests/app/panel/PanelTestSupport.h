@@ -7,8 +7,6 @@
 #include <QStringList>
 #include <QThread>
 
-#include <mutex>
-
 namespace marrowbell::app::test {
 
 // Some tests need a session bus (and a display) of their own: a tray host or the
@@ -35,29 +33,32 @@ private:
     QProcess process_;
 };
 
-// A tray host as desktops provide it: "org.kde.StatusNotifierWatcher" on the bus with
-// a host registered, keeping the items that register, so a test can read what an
-// item shows.
+// A tray host as desktops provide it: "org.kde.StatusNotifierWatcher" with a host
+// registered, keeping the items that register, so a test can read what an item shows.
+// Only the thread it lives on touches the items.
 class TestStatusNotifierWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredItems)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER items_)
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
     Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 public:
-    explicit TestStatusNotifierWatcher(QDBusConnection bus = QDBusConnection::sessionBus());
+    TestStatusNotifierWatcher();
     ~TestStatusNotifierWatcher() override;
-
     bool isServing() const { return serving_; } // whether the name was taken
-    QStringList registeredItems() const;
+    const QStringList& registeredItems() const { return items_; }
     bool isHostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
-    // What the item `service` shows as its icon now: its icon name and a digest of
-    // its pixmaps; empty when it cannot be read.
+    // What the item `service` shows as its icon now: its icon name and a digest of its
+    // pixmaps; empty when it cannot be read.
     QString iconOf(const QString& service) const;
 
 public slots:
-    Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString& service);
+    Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString& service) {
+        if (!items_.contains(service))
+            items_ << service;
+        emit StatusNotifierItemRegistered(service);
+    }
     Q_SCRIPTABLE void RegisterStatusNotifierHost(const QString&) {
         emit StatusNotifierHostRegistered();
     }
@@ -67,9 +68,7 @@ signals:
     Q_SCRIPTABLE void StatusNotifierHostRegistered();
 
 private:
-    QDBusConnection bus_;
     bool serving_ = false;
-    mutable std::mutex mutex_;
     QStringList items_;
 };
 

@@ -101,25 +101,19 @@ TEST_F(HarnessesTab, SaysWhereEachHarnessIsAndFindsOneInstalledSince) {
         << line("codex").toStdString();
 }
 
+// More than four: the endpoints tab's test.
 TEST(SettingsText, ModelsLineShowsFourAndCountsTheRest) {
     EXPECT_EQ(SettingsText::modelsLine({"a"}), "a");
     EXPECT_EQ(SettingsText::modelsLine({"a", "b", "c", "d"}), "a, b, c, d");
-    // More than four: the endpoints tab's test.
-}
-
-HarnessSpec harness(std::string name, LocalEndpointStyle style) {
-    HarnessSpec spec;
-    spec.id = name;
-    spec.displayName = std::move(name);
-    spec.localEndpoint = std::move(style);
-    return spec;
 }
 
 TEST(SettingsText, ApiKeyHintNamesTheStoreInUseAndTheHarnessesThatCannotTakeAnEndpoint) {
-    const std::vector<HarnessSpec> harnesses{
-        harness("Claude Code", {LocalEndpointStyle::Environment{"ANTHROPIC_BASE_URL"}}),
-        harness("Codex", {LocalEndpointStyle::Unsupported{}}),
-        harness("Pi", {LocalEndpointStyle::Unsupported{}})};
+    std::vector<HarnessSpec> harnesses(3);
+    for (int i = 0; i < 3; ++i)
+        harnesses[i].displayName = std::vector{"Claude Code", "Codex", "Pi"}[i];
+    harnesses[0].localEndpoint.style = LocalEndpointStyle::Environment{"ANTHROPIC_BASE_URL"};
+    harnesses[1].localEndpoint.style = harnesses[2].localEndpoint.style =
+        LocalEndpointStyle::Unsupported{};
     EXPECT_EQ(SettingsText::apiKeyHint(SecretStore::Backend::secretService, harnesses),
               "Stored in your keyring, never in the endpoint file. Codex, Pi cannot be pointed at "
               "an endpoint for a single run, so a job on it will not use this.");
