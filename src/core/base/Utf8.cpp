@@ -55,6 +55,12 @@ bool isAscii(std::string_view bytes) {
         if ((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ULL)
             return false;
     }
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
     for (; i < n; ++i)
         if (p[i] & 0x80)
             return false;
