@@ -33,8 +33,9 @@ TEST_P(ProbeClassification, ClassifiesTheServersReply) {
     Endpoint endpoint = endpointAt(server.url("/v1"));
     EndpointStatus status = EndpointProbe(c.reply ? 5 : 0.3).check(endpoint, std::nullopt);
     EXPECT_EQ(status.reachability, c.expected);
-    if (c.summary)
+    if (c.summary) {
         EXPECT_EQ(status.summary(), c.summary);
+    }
     EXPECT_EQ(status.endpointID, endpoint.id);
     EXPECT_EQ(status.models(), c.expected.models);
 }

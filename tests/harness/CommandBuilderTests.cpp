@@ -207,8 +207,9 @@ TEST(CommandBuilderTest, ConfigurationIsDeliveredAsOverridesInTheEnvironmentOrIn
         EXPECT_EQ(command.environment.at("TOOL_KEY"), "sk-secret");
         for (const std::string& argument : command.arguments)
             EXPECT_EQ(argument.find("sk-secret"), std::string::npos);
-        if (!environment.empty())
+        if (!environment.empty()) {
             EXPECT_EQ(Json::parse(command.environment.at("TOOL_CONFIG")), Json::parse(environment));
+        }
         if (!file.empty()) {
             EXPECT_EQ(command.environment.at("TOOL_CONFIG"), "/run/private");
             EXPECT_EQ(Json::parse(command.privateFiles.at("models.json")), Json::parse(file));

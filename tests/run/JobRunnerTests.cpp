@@ -252,8 +252,8 @@ TEST(JobRunner, StoppedRunsAreRecordedAsTimedOutOrCancelled) {
 TEST(JobRunner, RecordTextsAreCappedWithAVisibleMark) {
     const std::string result =
         "printf '{\"type\":\"result\",\"is_error\":%s,\"result\":\"%0500000d\"}\\n' ";
-    for (const std::string script : {result + "false 0", result + "true 0",
-                                     std::string("printf '%0500000d\\n' 0 >&2\nexit 1")}) {
+    for (const std::string& script : {result + "false 0", result + "true 0",
+                                      std::string("printf '%0500000d\\n' 0 >&2\nexit 1")}) {
         RunnerFixture f("cat >/dev/null\n" + script + "\n");
         RunRecord r = runOnce(f, f.job());
         const std::optional<std::string>& text = r.resultText ? r.resultText : r.failureMessage;

@@ -2,7 +2,6 @@
 
 #include "base/Utf8.h"
 #include "run/DurationText.h"
-#include "base/Utf8.h"
 
 #include <cmath>
 #include <limits>
