@@ -82,12 +82,16 @@ fs::path worktreesFolder() {
     return fs::path(cacheFolder()) / "worktrees";
 }
 
-// Holds an exclusive lock on `path` (created if need be); -1 when another holds it.
-int lockExclusively(const fs::path& path) {
+// Holds an exclusive lock on `path` (created if need be); -1 when it cannot be opened
+// or, unless told to wait for it, another holds it.
+int lockExclusively(const fs::path& path, bool wait = false) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int locked;
+    while ((locked = ::flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
         ::close(fd);
         return -1;
     }
@@ -104,11 +108,7 @@ fs::path lockPath(const fs::path& worktree) {
 class WorktreeCommandTurn {
 public:
     WorktreeCommandTurn()
-        : fd_(::open((worktreesFolder() / "commands.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
-                     0600)) {
-        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
+        : fd_(lockExclusively(worktreesFolder() / "commands.lock", /*wait=*/true)) {}
     ~WorktreeCommandTurn() {
         if (fd_ >= 0)
             ::close(fd_);
