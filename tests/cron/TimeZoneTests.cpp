@@ -1,6 +1,9 @@
+#include "base/Files.h"
 #include "base/TimeZone.h"
+#include "base/ZoneRules.h"
 #include "support/TestSupport.h"
 
+#include <ctime>
 #include <gtest/gtest.h>
 
 namespace marrowbell {
@@ -40,6 +43,61 @@ TEST(TimeZone, LocalFieldsRoundTripAndWallTimesMapToTheFirstOccurrence) {
         EXPECT_EQ(civil::daysFromDate(y, m, d), days);
     }
 }
+
+// The C library reads the same zone files with code of its own: every half hour of
+// some years, and a day less a second apart over three centuries, both must agree.
+// The POSIX rules (given as $TZ) cover daylight time across the new year, a negative
+// saving, half-hour zones and daylight time all year.
+class ZoneOffsets : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ZoneOffsets, AgreeWithTheCLibrary) {
+    const TimeZone zone = [] {
+        test::ScopedEnv tz("TZ", GetParam());
+        return TimeZone::system();
+    }();
+    test::ScopedEnv tz("TZ", GetParam());
+    ::tzset();
+    auto check = [&](std::int64_t from, std::int64_t to, std::int64_t step) {
+        for (std::int64_t t = from; t < to; t += step) {
+            const std::time_t time = t;
+            std::tm fields{};
+            ASSERT_TRUE(::localtime_r(&time, &fields));
+            const Instant instant = Instant::fromUnix(static_cast<double>(t));
+            ASSERT_EQ(zone.offsetSeconds(instant), fields.tm_gmtoff) << t;
+            // Back from the wall time: this instant, or an earlier one showing the same.
+            const auto back = zone.instant(zone.local(instant));
+            ASSERT_TRUE(back && *back <= instant && zone.local(*back) == zone.local(instant)) << t;
+        }
+    };
+    check(1704067200, 1861920000, 1800); // 2024 to 2029
+    // The C library applies a POSIX rule to no year before 1970.
+    const bool rule = std::string_view(GetParam()).find(',') != std::string_view::npos;
+    check(rule ? 31536000 : -2208988800, 7258118400, 86399); // 1900 (1971) to 2200
+}
+
+TEST(TimeZone, ARuleOfDaylightTimeAllYearHasNoHourOfStandardTime) {
+    // The C library, reckoning the rule's year in UTC, gives its first hours standard time.
+    test::ScopedEnv tz("TZ", "EST5EDT4,0/0,J365/25");
+    const TimeZone zone = TimeZone::system();
+    for (double unix : {1704067200.0, 1704085200.0, 1735671600.0})
+        EXPECT_EQ(zone.offsetSeconds(Instant::fromUnix(unix)), -4 * 3600) << unix;
+}
+
+TEST(TimeZone, AZoneFileCutShortIsRefusedAndNeverReadPastItsEnd) {
+    const auto bytes = files::read("/usr/share/zoneinfo/Europe/London").value();
+    int accepted = 0;
+    for (std::size_t length = 0; length < bytes.size(); ++length)
+        accepted += ZoneRules::fromTzif(std::string_view(bytes).substr(0, length)).has_value();
+    EXPECT_LE(accepted, 1); // only without its last line, the rule for times after the table
+    ASSERT_TRUE(ZoneRules::fromTzif(bytes));
+    EXPECT_EQ(ZoneRules::fromTzif(bytes)->offsetAt(1782909296), 3600);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ZoneOffsets,
+    ::testing::Values("Europe/London", "America/New_York", "Australia/Lord_Howe", "Europe/Dublin",
+                      "Africa/Casablanca", "Pacific/Apia", "AEST-10AEDT,M10.1.0,M4.1.0/3",
+                      "IST-1GMT0,M10.5.0,M3.5.0/1", "<+0330>-3:30", "XXX3:30YYY,J60/-1,300/26"));
 
 } // namespace
 } // namespace marrowbell

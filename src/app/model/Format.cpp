@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <unicode/locid.h>
+#include <unicode/simpletz.h>
 #include <unicode/smpdtfmt.h>
 
 namespace marrowbell::app::Format {
@@ -40,7 +41,10 @@ std::string date(Instant when, std::string_view pattern, const char* locale,
                                  where, status);
     if (U_FAILURE(status))
         return {};
-    format.setTimeZone((zone ? *zone : TimeZone::system()).icu());
+    // The wall time comes from our zone; ICU is given its offset at that instant.
+    const TimeZone& inZone = zone ? *zone : TimeZone::system();
+    format.adoptTimeZone(new icu::SimpleTimeZone(
+        inZone.offsetSeconds(when) * 1000, icu::UnicodeString::fromUTF8(inZone.identifier())));
     icu::UnicodeString text;
     format.format(when.unixMilliseconds(), text);
     std::string result;

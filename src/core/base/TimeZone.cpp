@@ -1,11 +1,13 @@
 #include "base/TimeZone.h"
 
+#include "base/Files.h"
+#include "base/ZoneRules.h"
+
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
-#include <unicode/basictz.h>
-#include <unicode/timezone.h>
-#include <unicode/ucal.h>
 
 namespace marrowbell {
 
@@ -44,38 +46,63 @@ int weekdayFromDays(std::int64_t days) {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr double msPerDay = 86400000.0;
+constexpr std::size_t largestZoneFile = 1 << 20;
 
-std::shared_ptr<const icu::BasicTimeZone> adopt(icu::TimeZone* zone) {
-    if (!zone)
+fs::path zoneFolder() {
+    const char* folder = std::getenv("TZDIR");
+    return folder && *folder ? folder : "/usr/share/zoneinfo";
+}
+
+// A tz identifier names a file below the zone folder, and nothing outside it.
+bool isIdentifier(std::string_view id) {
+    if (id.empty() || id.size() > 255)
+        return false;
+    for (char c : id)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '/' || c == '_' || c == '-' || c == '+' || c == '.'))
+            return false;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = id.find('/', start);
+        const std::string_view step = id.substr(start, end - start);
+        if (step.empty() || step == "." || step == "..")
+            return false;
+        if (end == std::string_view::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+std::shared_ptr<const ZoneRules> load(const fs::path& file) {
+    files::Content content = files::readBounded(file, largestZoneFile);
+    if (content.state != files::Content::State::read)
         return nullptr;
-    if (auto* basic = dynamic_cast<icu::BasicTimeZone*>(zone))
-        return std::shared_ptr<const icu::BasicTimeZone>(basic);
-    delete zone;
-    return nullptr;
+    auto rules = ZoneRules::fromTzif(content.bytes);
+    return rules ? std::make_shared<const ZoneRules>(std::move(*rules)) : nullptr;
 }
 
-std::string idOf(const icu::TimeZone& zone) {
-    icu::UnicodeString id;
-    zone.getID(id);
-    std::string text;
-    id.toUTF8String(text);
-    return text;
-}
-
-bool isUnknown(const icu::TimeZone& zone) {
-    return zone == icu::TimeZone::getUnknown();
+// The identifier a zone file's path shows: what follows ".../zoneinfo/".
+std::string identifierOfPath(std::string_view path) {
+    const std::size_t folder = path.rfind("zoneinfo/");
+    if (folder == std::string_view::npos)
+        return std::string(path);
+    std::string_view id = path.substr(folder + 9);
+    if (id.starts_with("posix/"))
+        id.remove_prefix(6);
+    return std::string(id);
 }
 
 } // namespace
 
-TimeZone::TimeZone(std::shared_ptr<const icu::BasicTimeZone> zone, std::string identifier)
-    : zone_(std::move(zone))
+TimeZone::TimeZone(std::shared_ptr<const ZoneRules> rules, std::string identifier)
+    : rules_(std::move(rules))
     , identifier_(std::move(identifier)) {}
 
 std::optional<TimeZone> TimeZone::named(std::string_view identifier) {
-    // Zones are looked up often (every next-run question of a job), and creating one
-    // from ICU's data is far slower than the search itself, so known names are kept.
+    // Zones are looked up often (every next-run question of a job), and reading a zone
+    // file is far slower than the search itself, so known names are kept.
     static std::mutex mutex;
     static std::map<std::string, std::optional<TimeZone>, std::less<>> cache;
     {
@@ -84,10 +111,9 @@ std::optional<TimeZone> TimeZone::named(std::string_view identifier) {
             return it->second;
     }
     std::optional<TimeZone> result;
-    auto zone = adopt(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(
-        icu::StringPiece(identifier.data(), static_cast<int32_t>(identifier.size())))));
-    if (zone && !isUnknown(*zone) && identifier != "Etc/Unknown")
-        result = TimeZone(std::move(zone), std::string(identifier));
+    if (isIdentifier(identifier))
+        if (auto rules = load(zoneFolder() / identifier))
+            result = TimeZone(std::move(rules), std::string(identifier));
     std::lock_guard lock(mutex);
     if (cache.size() < 1024) // bounded: identifiers may come from hand-edited files
         cache.emplace(std::string(identifier), result);
@@ -101,29 +127,44 @@ TimeZone TimeZone::namedOrSystem(std::string_view identifier) {
 }
 
 TimeZone TimeZone::system() {
-    auto zone = adopt(icu::TimeZone::detectHostTimeZone());
-    if (!zone || isUnknown(*zone))
+    if (const char* variable = std::getenv("TZ")) {
+        std::string_view tz = variable;
+        if (tz.starts_with(':'))
+            tz.remove_prefix(1);
+        if (tz.starts_with('/')) {
+            if (auto rules = load(fs::path(tz)))
+                return TimeZone(std::move(rules), identifierOfPath(tz));
+        } else if (auto zone = named(tz)) {
+            return *zone;
+        }
+        if (auto rules = ZoneRules::fromPosix(tz))
+            return TimeZone(std::make_shared<const ZoneRules>(std::move(*rules)), std::string(tz));
         return utc();
-    std::string id = idOf(*zone);
-    return TimeZone(std::move(zone), std::move(id));
+    }
+    // Usually a link into the zone folder, whose path names the zone.
+    std::error_code error;
+    const fs::path target = fs::read_symlink("/etc/localtime", error);
+    if (!error)
+        if (auto zone = named(identifierOfPath(target.native())))
+            return *zone;
+    if (auto rules = load("/etc/localtime")) {
+        std::string name;
+        if (auto text = files::read("/etc/timezone"))
+            name = text->substr(0, text->find('\n'));
+        return TimeZone(std::move(rules), isIdentifier(name) ? name : "localtime");
+    }
+    return utc();
 }
 
 TimeZone TimeZone::utc() {
-    static const TimeZone zone(adopt(icu::TimeZone::getGMT()->clone()), "UTC");
+    static const TimeZone zone(std::make_shared<const ZoneRules>(ZoneRules::fixed(0)), "UTC");
     return zone;
 }
 
-const icu::TimeZone& TimeZone::icu() const {
-    return *zone_;
-}
-
 int TimeZone::offsetSeconds(Instant instant) const {
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t raw = 0, dst = 0;
-    zone_->getOffset(instant.unixMilliseconds(), false, raw, dst, status);
-    if (U_FAILURE(status))
-        return 0;
-    return (raw + dst) / 1000;
+    // Clamped far beyond any date a schedule reaches, so the conversion stays defined.
+    const double seconds = std::floor(std::clamp(instant.unixSeconds(), -1e15, 1e15));
+    return rules_->offsetAt(std::isnan(seconds) ? 0 : static_cast<std::int64_t>(seconds));
 }
 
 LocalDateTime TimeZone::local(Instant instant) const {
@@ -146,18 +187,24 @@ std::optional<Instant> TimeZone::instant(const LocalDateTime& f) const {
         f.minute < 0 || f.minute > 59 || !(f.second >= 0 && f.second < 60))
         return std::nullopt;
     const std::int64_t days = civil::daysFromDate(f.year, f.month, f.day);
-    const double localMs = static_cast<double>(days) * msPerDay + f.hour * 3600000.0 +
-                           f.minute * 60000.0 + f.second * 1000.0;
-    if (!std::isfinite(localMs))
+    const double wall = static_cast<double>(days) * 86400.0 + f.hour * 3600.0 + f.minute * 60.0 +
+                        f.second; // the wall time read as if it were UTC
+    if (!std::isfinite(wall))
         return std::nullopt;
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t raw = 0, dst = 0;
-    zone_->getOffsetFromLocal(localMs, UCAL_TZ_LOCAL_FORMER, UCAL_TZ_LOCAL_FORMER, raw, dst,
-                              status);
-    if (U_FAILURE(status))
-        return std::nullopt;
-    const Instant result = Instant::fromUnixMilliseconds(localMs - (raw + dst));
-    // A skipped wall time (or a 31st of a short month) reads back differently.
+    // The offset in force is one of those a day either side (no zone changes twice in
+    // two days); each that maps back to this wall time is an occurrence, the earliest
+    // wins.
+    std::optional<double> earliest;
+    for (double probe : {wall - 86400.0, wall, wall + 86400.0}) {
+        const int offset = offsetSeconds(Instant::fromUnix(probe));
+        const double unix = wall - offset;
+        if (offsetSeconds(Instant::fromUnix(unix)) == offset && (!earliest || unix < *earliest))
+            earliest = unix;
+    }
+    if (!earliest)
+        return std::nullopt; // skipped when the clocks went forward
+    const Instant result = Instant::fromUnix(*earliest);
+    // A 31st of a short month reads back as another day.
     const LocalDateTime back = local(result);
     if (back.year != f.year || back.month != f.month || back.day != f.day || back.hour != f.hour ||
         back.minute != f.minute)

@@ -7,14 +7,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unicode/uversion.h>
-
-U_NAMESPACE_BEGIN
-class BasicTimeZone;
-class TimeZone;
-U_NAMESPACE_END
 
 namespace marrowbell {
+
+class ZoneRules;
 
 // Wall-clock fields of the proleptic Gregorian calendar. `weekday` is 0 = Sunday …
 // 6 = Saturday; it is filled in by `TimeZone::local` and ignored on conversion.
@@ -30,21 +26,23 @@ struct LocalDateTime {
     friend bool operator==(const LocalDateTime&, const LocalDateTime&) = default;
 };
 
-// A time zone of the tz database (by ICU), an immutable value that is cheap to copy
-// and safe to share between threads.
+// A time zone of the tz database, read from the system's compiled zone files
+// ($TZDIR, else /usr/share/zoneinfo): an immutable value that is cheap to copy and
+// safe to share between threads.
 class TimeZone {
 public:
-    // The zone named by a tz identifier ("Europe/London", "UTC"); none when ICU does
-    // not know the name.
+    // The zone named by a tz identifier ("Europe/London", "UTC"); none when the
+    // system has no such zone.
     static std::optional<TimeZone> named(std::string_view identifier);
     // The named zone, or the system's current zone when the name is unknown.
     static TimeZone namedOrSystem(std::string_view identifier);
-    // The system's current zone ($TZ, else /etc/localtime), read afresh on each call.
+    // The system's current zone, read afresh on each call: $TZ as the C library reads
+    // it (a zone name, a file, or a POSIX rule; UTC when it is none of them), else
+    // /etc/localtime.
     static TimeZone system();
     static TimeZone utc();
 
     const std::string& identifier() const { return identifier_; }
-    const icu::TimeZone& icu() const;
 
     // Seconds east of UTC in effect at `instant` (daylight saving included).
     int offsetSeconds(Instant instant) const;
@@ -59,9 +57,9 @@ public:
     }
 
 private:
-    TimeZone(std::shared_ptr<const icu::BasicTimeZone> zone, std::string identifier);
+    TimeZone(std::shared_ptr<const ZoneRules> rules, std::string identifier);
 
-    std::shared_ptr<const icu::BasicTimeZone> zone_;
+    std::shared_ptr<const ZoneRules> rules_;
     std::string identifier_;
 };
 

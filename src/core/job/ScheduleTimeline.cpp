@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 #include <unicode/locid.h>
+#include <unicode/simpletz.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
@@ -62,8 +63,6 @@ ScheduleTimeline::gridLabels(int count, const char* locale,
     UErrorCode status = U_ZERO_ERROR;
     icu::SimpleDateFormat format(icu::UnicodeString(u"h a"), where, status);
     const bool formatted = U_SUCCESS(status);
-    if (formatted)
-        format.setTimeZone(inZone.icu());
 
     std::vector<GridLabel> labels;
     labels.reserve(static_cast<std::size_t>(count) + 1);
@@ -74,6 +73,8 @@ ScheduleTimeline::gridLabels(int count, const char* locale,
         std::string title;
         if (formatted) {
             icu::UnicodeString text;
+            format.adoptTimeZone(
+                new icu::SimpleTimeZone(inZone.offsetSeconds(instant) * 1000, "zone"));
             format.format(instant.unixMilliseconds(), text);
             text.toUpper(where).toUTF8String(title);
         } else {
