@@ -327,6 +327,7 @@ struct ProcessSample {
     long librariesKiB = 0;      // resident pages of the shared libraries' files
     bool httpMapped = false;    // libcurl, loaded only when an endpoint is probed
     bool secretsMapped = false; // libsecret, loaded only when a key is needed
+    bool textMapped = false;    // ICU, loaded only when text needs a locale's rules
 };
 
 ProcessSample sample(pid_t pid) {
@@ -381,6 +382,7 @@ ProcessSample sample(pid_t pid) {
             result.httpMapped = result.httpMapped || path.find("libcurl") != std::string::npos;
             result.secretsMapped =
                 result.secretsMapped || path.find("libsecret") != std::string::npos;
+            result.textMapped = result.textMapped || path.find("libicu") != std::string::npos;
         } else if (line.starts_with("Rss:")) {
             fileKiB += std::stol(line.substr(4));
         } else if (line.starts_with("Anonymous:")) {
@@ -394,10 +396,10 @@ ProcessSample sample(pid_t pid) {
 // The daemon with 1,000 jobs none of which is due for a while, watched for a minute:
 // counters are the thread wake-ups (context switches) and CPU ticks over that minute
 // (target: none), the resident memory at its end (target: at most 8 MiB) — its own
-// (anonymous) pages, the program file's and the shared libraries' (C and C++ runtime,
-// ICU: a floor any process using them pays, shared with the others) — and whether the
-// HTTP and credential-store libraries were mapped (they should not be: nothing needed
-// them).
+// (anonymous) pages, the program file's and the shared libraries' (the C and C++
+// runtimes: a floor any process using them pays, shared with the others) — and whether
+// the HTTP, credential-store and ICU libraries were mapped (they should not be:
+// nothing needed them).
 void BM_IdleDaemonMinute(benchmark::State& state) {
     ScratchFolder scratch;
     JobStore store(scratch.path / "data" / "Marrowbell" / "Jobs");
@@ -439,6 +441,7 @@ void BM_IdleDaemonMinute(benchmark::State& state) {
         state.counters["librariesMiB"] = after.librariesKiB / 1024.0;
         state.counters["httpLibraryMapped"] = after.httpMapped;
         state.counters["secretLibraryMapped"] = after.secretsMapped;
+        state.counters["icuMapped"] = after.textMapped;
     }
 }
 BENCHMARK(BM_IdleDaemonMinute)->Iterations(1)->Repetitions(1)->Unit(benchmark::kSecond);

@@ -1,5 +1,7 @@
+#include "cron/CronExpression.h"
 #include "endpoint/EndpointProbe.h"
 #include "endpoint/SecretStore.h"
+#include "job/JobOrder.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +59,18 @@ TEST(LazyLibraries, CredentialStoreLibraryIsLoadedByTheFirstKeyLookup) {
         store.secret(Uuid::random());
     };
     EXPECT_EQ(mappedOnlyBy("libsecret-1.so", lookUp), 0);
+}
+
+// Planning, zone arithmetic included, is all an idle scheduler does: it never needs ICU.
+TEST(LazyLibraries, TextLibraryIsLoadedBySortingNamesNotByPlanning) {
+    auto sort = [] {
+        const auto zone = TimeZone::named("America/New_York");
+        if (!zone || !CronExpression("30 2 * * *").nextDate(Instant::now(), *zone) ||
+            mapped("libicu"))
+            ::_exit(3);
+        JobOrder::nameComesBefore("Job 2", "Job 10");
+    };
+    EXPECT_EQ(mappedOnlyBy("libicui18n.so", sort), 0);
 }
 
 } // namespace

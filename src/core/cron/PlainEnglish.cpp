@@ -3,40 +3,58 @@
 #include "cron/CronExpression.h"
 #include "cron/ScheduleWords.h"
 
-#include <memory>
-#include <unicode/dtfmtsym.h>
-#include <unicode/rbnf.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/timezone.h>
+#include "base/IcuLibrary.h"
+
+#include <cstdio>
+#include <cstdlib>
 #include <variant>
 
 namespace marrowbell {
 
 namespace {
 
-const icu::Locale& posix() {
-    static const icu::Locale locale("en_US_POSIX");
-    return locale;
-}
+constexpr const char* posix = "en_US_POSIX";
 
-std::string utf8(const icu::UnicodeString& text) {
-    std::string out;
-    text.toUTF8String(out);
-    return out;
-}
-
-std::vector<std::string> weekdayNames(icu::DateFormatSymbols::DtWidthType width) {
+// A formatter of "h:mm a" in GMT, which also holds the locale's names of days; null
+// without ICU or its data.
+IcuLibrary::Owned<UDateFormat> timeFormat() {
+    const IcuLibrary* icu = IcuLibrary::get();
+    if (!icu)
+        return {nullptr, nullptr};
     UErrorCode status = U_ZERO_ERROR;
-    icu::DateFormatSymbols symbols(posix(), status);
+    IcuLibrary::Owned<UDateFormat> format(
+        icu->udat_open(UDAT_PATTERN, UDAT_PATTERN, posix, u"GMT", -1, u"h:mm a", -1, &status),
+        icu->udat_close);
     if (U_FAILURE(status))
-        return {};
-    int32_t count = 0;
-    const icu::UnicodeString* names =
-        symbols.getWeekdays(count, icu::DateFormatSymbols::STANDALONE, width);
-    // ICU's list is indexed by UCAL_SUNDAY (1) … UCAL_SATURDAY (7); index 0 is empty.
+        return {nullptr, nullptr};
+    return format;
+}
+
+// `type` is UDAT_STANDALONE_WEEKDAYS or UDAT_STANDALONE_SHORT_WEEKDAYS.
+std::vector<std::string> weekdayNames(UDateFormatSymbolType type) {
     std::vector<std::string> out;
-    for (int32_t i = 1; names && i < count; ++i)
-        out.push_back(utf8(names[i]));
+    if (auto format = timeFormat()) {
+        const IcuLibrary* icu = IcuLibrary::get();
+        // ICU's list is indexed by UCAL_SUNDAY (1) … UCAL_SATURDAY (7); index 0 is empty.
+        const int32_t count = icu->udat_countSymbols(format.get(), type);
+        for (int32_t i = 1; i < count; ++i) {
+            UErrorCode status = U_ZERO_ERROR;
+            std::u16string name = IcuLibrary::written(
+                [&](UChar* buffer, int32_t capacity, UErrorCode& error) {
+                    return icu->udat_getSymbols(format.get(), type, i, buffer, capacity, &error);
+                },
+                status);
+            if (U_FAILURE(status))
+                break;
+            out.push_back(icu->utf8(name));
+        }
+        if (out.size() == 7)
+            return out;
+    }
+    out.clear();
+    for (const char* day :
+         {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"})
+        out.push_back(type == UDAT_STANDALONE_WEEKDAYS ? std::string(day) : std::string(day, 3));
     return out;
 }
 
@@ -95,33 +113,35 @@ template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 namespace words {
 
 std::string timeOfDay(int hour, int minute) {
-    const std::string plain = std::to_string(hour) + ":" + std::to_string(minute);
     if (hour < 0 || hour > 23 || minute < 0 || minute > 59)
-        return plain;
+        return std::to_string(hour) + ":" + std::to_string(minute);
     // Formatters are costly to make and not safe to share, so each thread keeps one.
-    thread_local std::unique_ptr<icu::SimpleDateFormat> format = [] {
+    thread_local const IcuLibrary::Owned<UDateFormat> format = timeFormat();
+    if (format) {
+        const IcuLibrary* icu = IcuLibrary::get();
         UErrorCode status = U_ZERO_ERROR;
-        auto f =
-            std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(u"h:mm a"), posix(), status);
-        if (U_FAILURE(status))
-            return std::unique_ptr<icu::SimpleDateFormat>();
-        f->adoptTimeZone(icu::TimeZone::getGMT()->clone());
-        return f;
-    }();
-    if (!format)
-        return plain;
-    icu::UnicodeString text;
-    format->format((hour * 60.0 + minute) * 60000.0, text);
-    return utf8(text);
+        std::u16string text = IcuLibrary::written(
+            [&](UChar* buffer, int32_t capacity, UErrorCode& error) {
+                return icu->udat_format(format.get(), (hour * 60.0 + minute) * 60000.0, buffer,
+                                        capacity, nullptr, &error);
+            },
+            status);
+        if (U_SUCCESS(status))
+            return icu->utf8(text);
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%d:%02d %s", hour % 12 == 0 ? 12 : hour % 12, minute,
+                  hour < 12 ? "AM" : "PM");
+    return text;
 }
 
 const std::vector<std::string>& fullWeekdayNames() {
-    static const std::vector<std::string> names = weekdayNames(icu::DateFormatSymbols::WIDE);
+    static const std::vector<std::string> names = weekdayNames(UDAT_STANDALONE_WEEKDAYS);
     return names;
 }
 
 const std::vector<std::string>& shortWeekdayNames() {
-    static const std::vector<std::string> names = weekdayNames(icu::DateFormatSymbols::ABBREVIATED);
+    static const std::vector<std::string> names = weekdayNames(UDAT_STANDALONE_SHORT_WEEKDAYS);
     return names;
 }
 
@@ -132,16 +152,36 @@ std::optional<std::string> name(int index, const std::vector<std::string>& names
 }
 
 std::string ordinal(int number) {
-    thread_local std::unique_ptr<icu::RuleBasedNumberFormat> format = [] {
+    thread_local const IcuLibrary::Owned<UNumberFormat> format =
+        []() -> IcuLibrary::Owned<UNumberFormat> {
+        const IcuLibrary* icu = IcuLibrary::get();
+        if (!icu)
+            return {nullptr, nullptr};
         UErrorCode status = U_ZERO_ERROR;
-        auto f = std::make_unique<icu::RuleBasedNumberFormat>(icu::URBNF_ORDINAL, posix(), status);
-        return U_SUCCESS(status) ? std::move(f) : nullptr;
+        IcuLibrary::Owned<UNumberFormat> f(
+            icu->unum_open(UNUM_ORDINAL, nullptr, 0, posix, nullptr, &status), icu->unum_close);
+        if (U_FAILURE(status))
+            return {nullptr, nullptr};
+        return f;
     }();
-    if (!format)
-        return std::to_string(number);
-    icu::UnicodeString text;
-    format->format(static_cast<int32_t>(number), text);
-    return utf8(text);
+    if (format) {
+        const IcuLibrary* icu = IcuLibrary::get();
+        UErrorCode status = U_ZERO_ERROR;
+        std::u16string text = IcuLibrary::written(
+            [&](UChar* buffer, int32_t capacity, UErrorCode& error) {
+                return icu->unum_format(format.get(), number, buffer, capacity, nullptr, &error);
+            },
+            status);
+        if (U_SUCCESS(status))
+            return icu->utf8(text);
+    }
+    const int lastTwo = std::abs(number % 100), last = lastTwo % 10;
+    const char* suffix = lastTwo >= 11 && lastTwo <= 13 ? "th"
+                         : last == 1                    ? "st"
+                         : last == 2                    ? "nd"
+                         : last == 3                    ? "rd"
+                                                        : "th";
+    return std::to_string(number) + suffix;
 }
 
 } // namespace words

@@ -1,43 +1,51 @@
 #include "job/JobOrder.h"
 
+#include "base/IcuLibrary.h"
+
 #include <algorithm>
-#include <memory>
 #include <numeric>
-#include <unicode/coll.h>
-#include <unicode/locid.h>
 
 namespace marrowbell::JobOrder {
 
 namespace {
 
+using Collator = IcuLibrary::Owned<UCollator>;
+
 // The user's locale (ICU reads LC_ALL / LC_COLLATE / LANG), secondary strength so
 // case does not count but accents do, and digit runs compared as numbers. The C
 // locale maps to en_US_POSIX, whose byte order would put "Zebra" before "apple", so
-// it gets the root order instead.
-std::unique_ptr<icu::Collator> nameCollator() {
+// it gets the root order instead. Null without ICU.
+Collator nameCollator() {
+    const IcuLibrary* icu = IcuLibrary::get();
+    if (!icu)
+        return {nullptr, nullptr};
     UErrorCode status = U_ZERO_ERROR;
-    icu::Locale locale = icu::Locale::getDefault();
-    if (std::string_view(locale.getVariant()) == "POSIX")
-        locale = icu::Locale::getRoot();
-    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
+    const char* locale = icu->uloc_getDefault();
+    char variant[ULOC_FULLNAME_CAPACITY] = {};
+    icu->uloc_getVariant(locale, variant, sizeof variant, &status);
+    if (U_SUCCESS(status) && std::string_view(variant) == "POSIX")
+        locale = "";
+    status = U_ZERO_ERROR;
+    Collator collator(icu->ucol_open(locale, &status), icu->ucol_close);
     if (U_FAILURE(status) || !collator) {
         status = U_ZERO_ERROR;
-        collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status))
-            return nullptr;
+        collator.reset(icu->ucol_open("", &status));
+        if (U_FAILURE(status) || !collator)
+            return {nullptr, nullptr};
     }
-    collator->setStrength(icu::Collator::SECONDARY);
-    collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+    icu->ucol_setStrength(collator.get(), UCOL_SECONDARY);
+    icu->ucol_setAttribute(collator.get(), UCOL_NUMERIC_COLLATION, UCOL_ON, &status);
     return collator;
 }
 
-bool before(const icu::Collator* collator, std::string_view a, std::string_view b) {
+// Byte order when there is no collator.
+bool before(const UCollator* collator, std::string_view a, std::string_view b) {
     if (!collator)
         return a < b;
     UErrorCode status = U_ZERO_ERROR;
     auto order =
-        collator->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
-                              icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+        IcuLibrary::get()->ucol_strcollUTF8(collator, a.data(), static_cast<int32_t>(a.size()),
+                                            b.data(), static_cast<int32_t>(b.size()), &status);
     return U_SUCCESS(status) && order == UCOL_LESS;
 }
 

@@ -1,8 +1,6 @@
 #include "job/PanelEmptyState.h"
 
-#include <memory>
-#include <unicode/listformatter.h>
-#include <unicode/locid.h>
+#include "base/IcuLibrary.h"
 
 namespace marrowbell {
 
@@ -26,28 +24,40 @@ std::string PanelEmptyState::message(const char* locale) const {
 }
 
 std::string orList(const std::vector<std::string>& items, const char* locale) {
-    icu::Locale where = locale ? icu::Locale(locale) : icu::Locale::getDefault();
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::ListFormatter> formatter(
-        icu::ListFormatter::createInstance(where, ULISTFMT_TYPE_OR, ULISTFMT_WIDTH_WIDE, status));
-    std::vector<icu::UnicodeString> strings;
-    for (const std::string& item : items)
-        strings.push_back(icu::UnicodeString::fromUTF8(item));
-    icu::UnicodeString joined;
-    if (U_SUCCESS(status) && formatter)
-        formatter->format(strings.data(), static_cast<int32_t>(strings.size()), joined, status);
-    if (U_FAILURE(status) || !formatter) {
-        // Without locale data, fall back to the English form.
-        std::string text;
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (i > 0)
-                text += items.size() == 2 ? " or " : (i + 1 == items.size() ? ", or " : ", ");
-            text += items[i];
+    if (const IcuLibrary* icu = IcuLibrary::get()) {
+        // A null locale is ICU's default one.
+        UErrorCode status = U_ZERO_ERROR;
+        IcuLibrary::Owned<UListFormatter> formatter(
+            icu->ulistfmt_openForType(locale, ULISTFMT_TYPE_OR, ULISTFMT_WIDTH_WIDE, &status),
+            icu->ulistfmt_close);
+        if (U_SUCCESS(status) && formatter) {
+            std::vector<std::u16string> strings;
+            for (const std::string& item : items)
+                strings.push_back(icu->utf16(item));
+            std::vector<const UChar*> pointers;
+            std::vector<int32_t> lengths;
+            for (const std::u16string& string : strings) {
+                pointers.push_back(string.data());
+                lengths.push_back(static_cast<int32_t>(string.size()));
+            }
+            std::u16string joined = IcuLibrary::written(
+                [&](UChar* buffer, int32_t capacity, UErrorCode& error) {
+                    return icu->ulistfmt_format(formatter.get(), pointers.data(), lengths.data(),
+                                                static_cast<int32_t>(pointers.size()), buffer,
+                                                capacity, &error);
+                },
+                status);
+            if (U_SUCCESS(status))
+                return icu->utf8(joined);
         }
-        return text;
     }
+    // Without ICU or its locale data, the English form.
     std::string text;
-    joined.toUTF8String(text);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0)
+            text += items.size() == 2 ? " or " : (i + 1 == items.size() ? ", or " : ", ");
+        text += items[i];
+    }
     return text;
 }
 

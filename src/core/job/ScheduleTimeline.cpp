@@ -1,12 +1,9 @@
 #include "job/ScheduleTimeline.h"
 
+#include "base/IcuLibrary.h"
+
 #include <algorithm>
 #include <cmath>
-#include <memory>
-#include <unicode/locid.h>
-#include <unicode/simpletz.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/timezone.h>
 
 namespace marrowbell {
 
@@ -58,11 +55,41 @@ ScheduleTimeline::gridLabels(int count, const char* locale,
     const Seconds length = duration();
     if (count < 1 || !(length > 0) || !std::isfinite(length))
         return {};
-    const icu::Locale where = locale ? icu::Locale(locale) : icu::Locale::getDefault();
     const TimeZone inZone = zone ? *zone : TimeZone::system();
-    UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat format(icu::UnicodeString(u"h a"), where, status);
-    const bool formatted = U_SUCCESS(status);
+    const IcuLibrary* icu = IcuLibrary::get();
+    IcuLibrary::Owned<UDateFormat> format(nullptr, nullptr);
+    if (icu) {
+        // A null locale is ICU's default one. It formats the wall time our zone shows,
+        // as if in UTC: ICU need not know the zone.
+        UErrorCode status = U_ZERO_ERROR;
+        format = {
+            icu->udat_open(UDAT_PATTERN, UDAT_PATTERN, locale, u"UTC", -1, u"h a", -1, &status),
+            icu->udat_close};
+        if (U_FAILURE(status))
+            format.reset();
+    }
+    // The hour in the locale's form, in capitals; none without ICU or its data.
+    auto formatted = [&](Instant instant) -> std::optional<std::string> {
+        if (!format)
+            return std::nullopt;
+        UErrorCode status = U_ZERO_ERROR;
+        const std::u16string text = IcuLibrary::written(
+            [&](UChar* buffer, int32_t capacity, UErrorCode& error) {
+                const double wall =
+                    instant.unixMilliseconds() + inZone.offsetSeconds(instant) * 1000.0;
+                return icu->udat_format(format.get(), wall, buffer, capacity, nullptr, &error);
+            },
+            status);
+        const std::u16string upper = IcuLibrary::written(
+            [&](UChar* buffer, int32_t capacity, UErrorCode& error) {
+                return icu->u_strToUpper(buffer, capacity, text.data(),
+                                         static_cast<int32_t>(text.size()), locale, &error);
+            },
+            status);
+        if (U_FAILURE(status))
+            return std::nullopt;
+        return icu->utf8(upper);
+    };
 
     std::vector<GridLabel> labels;
     labels.reserve(static_cast<std::size_t>(count) + 1);
@@ -70,20 +97,14 @@ ScheduleTimeline::gridLabels(int count, const char* locale,
     for (int i = 1; i <= count; ++i) {
         const double fraction = static_cast<double>(i) / count;
         const Instant instant = start + fraction * length;
-        std::string title;
-        if (formatted) {
-            icu::UnicodeString text;
-            format.adoptTimeZone(
-                new icu::SimpleTimeZone(inZone.offsetSeconds(instant) * 1000, "zone"));
-            format.format(instant.unixMilliseconds(), text);
-            text.toUpper(where).toUTF8String(title);
-        } else {
+        std::optional<std::string> title = formatted(instant);
+        if (!title) {
             // Without locale data: the English form in the zone.
             const LocalDateTime local = inZone.local(instant);
             const int hour12 = local.hour % 12 == 0 ? 12 : local.hour % 12;
             title = std::to_string(hour12) + (local.hour < 12 ? " AM" : " PM");
         }
-        labels.push_back({fraction, std::move(title)});
+        labels.push_back({fraction, std::move(*title)});
     }
     return labels;
 }

@@ -1,14 +1,12 @@
 #include "run/RunRecord.h"
 
+#include "base/IcuLibrary.h"
 #include "base/Utf8.h"
 #include "run/DurationText.h"
 
 #include <cmath>
 #include <limits>
-#include <memory>
-#include <unicode/brkiter.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
+#include <unicode/utf16.h>
 
 namespace marrowbell {
 
@@ -51,43 +49,44 @@ std::string RunRecord::summary() const {
 
 namespace {
 
-bool isWhiteSpace(UChar32 c) {
-    return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE);
-}
-
-void trimEnd(icu::UnicodeString& text) {
-    int32_t end = text.length();
-    while (end > 0) {
-        int32_t before = text.moveIndex32(end, -1);
-        if (!isWhiteSpace(text.char32At(before)))
-            break;
-        end = before;
-    }
-    text.truncate(end);
-}
-
 // The UTF-16 offset just past the first `count` grapheme clusters, or none when the
 // text has no more than `count` of them.
-std::optional<int32_t> endOfClusters(const icu::UnicodeString& text, int32_t count) {
+std::optional<std::size_t> endOfClusters(const IcuLibrary& icu, const std::u16string& text,
+                                         int32_t count) {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> clusters(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    IcuLibrary::Owned<UBreakIterator> clusters(
+        icu.ubrk_open(UBRK_CHARACTER, "", text.data(), static_cast<int32_t>(text.size()), &status),
+        icu.ubrk_close);
     if (U_FAILURE(status)) {
         // Without break data, code points are the closest measure left.
-        if (text.countChar32() <= count)
+        std::size_t offset = 0;
+        for (int32_t i = 0; i < count && offset < text.size(); ++i)
+            U16_FWD_1(text.data(), offset, text.size());
+        if (offset >= text.size())
             return std::nullopt;
-        return text.moveIndex32(0, count);
+        return offset;
     }
-    clusters->setText(text);
-    int32_t offset = clusters->first();
+    int32_t offset = icu.ubrk_first(clusters.get());
     for (int32_t i = 0; i < count; ++i) {
-        offset = clusters->next();
-        if (offset == icu::BreakIterator::DONE)
+        offset = icu.ubrk_next(clusters.get());
+        if (offset == UBRK_DONE)
             return std::nullopt;
     }
-    if (offset >= text.length())
+    if (static_cast<std::size_t>(offset) >= text.size())
         return std::nullopt;
-    return offset;
+    return static_cast<std::size_t>(offset);
+}
+
+// `text`, well-formed, cut after its first `count` code points; none when it has no more.
+std::optional<std::string> firstCodePoints(const std::string& text, int32_t count) {
+    std::size_t offset = 0;
+    for (int32_t i = 0; i < count && offset < text.size(); ++i)
+        do
+            ++offset;
+        while (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80);
+    if (offset >= text.size())
+        return std::nullopt;
+    return text.substr(0, offset);
 }
 
 } // namespace
@@ -96,17 +95,28 @@ std::string RunRecord::notificationDetail(int limit) const {
     std::string head = failureMessage ? *failureMessage : resultText ? *resultText : "Finished.";
     if (warning)
         head += "\n\n" + *warning;
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(std::string(utf8::trimmed(head, true)));
-    std::optional<int32_t> cut = endOfClusters(text, std::max(limit, 0));
-    std::string out;
-    if (!cut)
-        return text.toUTF8String(out);
-    text.truncate(*cut);
-    if (int32_t space = text.lastIndexOf(u' '); space >= 0)
-        text.truncate(space);
-    trimEnd(text);
-    text.toUTF8String(out);
-    return out + "\u2026";
+    const std::string_view body = utf8::trimmed(head, true);
+    const int32_t count = std::max(limit, 0);
+    std::string kept;
+    if (const IcuLibrary* icu = IcuLibrary::get()) {
+        std::u16string text = icu->utf16(body);
+        std::optional<std::size_t> cut = endOfClusters(*icu, text, count);
+        if (!cut)
+            return icu->utf8(text);
+        text.resize(*cut);
+        kept = icu->utf8(text);
+    } else {
+        // Without ICU, code points stand in for grapheme clusters.
+        std::string text = utf8::repaired(body);
+        std::optional<std::string> cut = firstCodePoints(text, count);
+        if (!cut)
+            return text;
+        kept = std::move(*cut);
+    }
+    if (std::size_t space = kept.rfind(' '); space != std::string::npos)
+        kept.resize(space);
+    // The start is trimmed already; this drops the blanks the cut left at the end.
+    return std::string(utf8::trimmed(kept, true)) + "\u2026";
 }
 
 static double finiteOrZero(double value) {

@@ -1,17 +1,32 @@
 #include "service/NameLookup.h"
 
-#include <unicode/unistr.h>
+#include "base/IcuLibrary.h"
 
 namespace marrowbell {
 
 namespace {
 
+// Case folded (Unicode's full folding), for matching names without regard to case;
+// only ASCII letters are folded when ICU cannot be loaded.
 std::string folded(std::string_view text) {
-    std::string out;
-    return icu::UnicodeString::fromUTF8(
-               icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
-        .foldCase()
-        .toUTF8String(out);
+    const IcuLibrary* icu = IcuLibrary::get();
+    if (!icu) {
+        std::string out(text);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    }
+    const std::u16string wide = icu->utf16(text);
+    UErrorCode status = U_ZERO_ERROR;
+    const std::u16string fold = IcuLibrary::written(
+        [&](UChar* buffer, int32_t capacity, UErrorCode& error) {
+            return icu->u_strFoldCase(buffer, capacity, wide.data(),
+                                      static_cast<int32_t>(wide.size()), U_FOLD_CASE_DEFAULT,
+                                      &error);
+        },
+        status);
+    return icu->utf8(U_SUCCESS(status) ? fold : wide);
 }
 
 std::string inQuotes(std::string_view text) {
