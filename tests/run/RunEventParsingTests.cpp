@@ -8,6 +8,7 @@
 #include "run/RunEventParsers.h"
 #include "run/RunEventStream.h"
 
+#include <array>
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
@@ -60,6 +61,47 @@ TEST(RunSummary, KeepsTheNewest500WhenReaching1000EventsAndCutsLongTexts) {
     summary.append(Kind::message, "1000");
     EXPECT_EQ(summary.events.size(), 501u);
     EXPECT_NE(summary.events[0].id, summary.events[1].id);
+}
+
+// Plain lines read together make only the events that remain, which must be just
+// what reading them one by one leaves, across the drops at 1000 events.
+TEST(RunSummary, LinesReadTogetherLeaveWhatReadingThemOneByOneLeaves) {
+    std::mt19937 random(7);
+    for (EventFormat format : formats) {
+        const RunEventParsing& parser = RunEventParsers::parser(format);
+        RunSummary oneByOne, together;
+        std::vector<std::string> batch;
+        std::size_t batchSize = 1;
+        for (int i = 0; i < 6000; ++i) {
+            // Objects break the plain lines into runs; the big batches have none.
+            switch (batchSize >= 700 ? random() % 3 : random() % 6) {
+            case 0:
+                batch.push_back("  ");
+                break;
+            case 1:
+                batch.push_back("bad \xFF " + std::to_string(i));
+                break;
+            case 2:
+                batch.push_back(std::string(5000, 'y') + std::to_string(i));
+                break;
+            case 3:
+                batch.push_back(random() % 2 ? "{\"type\":\"other\"}" : "{\"cut\": ");
+                break;
+            default:
+                batch.push_back(" line " + std::to_string(i));
+                break;
+            }
+            if (batch.size() < batchSize && i != 5999)
+                continue;
+            batchSize = std::array<std::size_t, 4>{1, 97, 700, 1600}[random() % 4];
+            std::vector<std::string_view> lines(batch.begin(), batch.end());
+            for (std::string_view line : lines)
+                parser.read(line, oneByOne);
+            parser.readLines(lines, together);
+            batch.clear();
+            ASSERT_EQ(described(together), described(oneByOne)) << i;
+        }
+    }
 }
 
 TEST(OutputLine, BlankLinesChangeNothingAndNonObjectsBecomeMessages) {

@@ -81,6 +81,13 @@ SniffedType sniffType(std::string_view text) {
 
 } // namespace
 
+std::optional<std::string_view> plainText(std::string_view line) {
+    std::string_view trimmed = utf8::trimmed(line, false);
+    if (!trimmed.empty() && trimmed.front() == '{')
+        return std::nullopt;
+    return trimmed;
+}
+
 std::optional<Json> decode(std::string_view line, RunSummary& summary,
                            std::initializer_list<std::string_view> types) {
     std::string_view trimmed = utf8::trimmed(line, false);
@@ -95,7 +102,7 @@ std::optional<Json> decode(std::string_view line, RunSummary& summary,
             if (sniffed.sure && !wanted) {
                 if (Json::accept(trimmed))
                     return std::nullopt; // an object of a type the caller ignores
-                summary.append(RunEvent::Kind::message, utf8::repaired(trimmed));
+                summary.append(RunEvent::Kind::message, trimmed);
                 return std::nullopt;
             }
         }
@@ -103,7 +110,7 @@ std::optional<Json> decode(std::string_view line, RunSummary& summary,
         if (value.is_object())
             return value;
     }
-    summary.append(RunEvent::Kind::message, utf8::repaired(trimmed));
+    summary.append(RunEvent::Kind::message, trimmed);
     return std::nullopt;
 }
 

@@ -21,4 +21,8 @@ namespace marrowbell::OutputLine {
 std::optional<Json> decode(std::string_view line, RunSummary& summary,
                            std::initializer_list<std::string_view> types = {});
 
+// The text `decode` records of a line that does not open like an object (empty for a
+// blank line); none for one that does.
+std::optional<std::string_view> plainText(std::string_view line);
+
 } // namespace marrowbell::OutputLine

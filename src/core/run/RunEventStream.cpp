@@ -9,8 +9,7 @@ void RunEventStream::ingest(std::string_view line) {
 
 void RunEventStream::ingest(std::span<const std::string_view> lines) {
     std::lock_guard guard(lock_);
-    for (std::string_view line : lines)
-        parser_.read(line, accumulated_);
+    parser_.readLines(lines, accumulated_);
 }
 
 RunSummary RunEventStream::summary() const {

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace marrowbell {
@@ -31,13 +33,19 @@ struct RunSummary {
     std::string streamedText;                  // assistant text as it streamed (opencode)
 
     void append(RunEvent event);
+    // As above, the text repaired where it is not UTF-8, and copied into the storage of
+    // events dropped earlier on this thread where it fits.
+    void append(RunEvent::Kind kind, std::string_view text);
+    // As appending an event of each text in turn, making only those that remain: of a
+    // flood of plain lines, only the newest can.
+    void append(RunEvent::Kind kind, std::span<const std::string_view> texts);
     // Adds one model call's report to the totals; a count it leaves out adds nothing.
     void addTokens(std::optional<std::int64_t> input, std::optional<std::int64_t> output);
-    void append(RunEvent::Kind kind, std::string text) {
-        append(RunEvent::make(kind, std::move(text)));
-    }
 
     friend bool operator==(const RunSummary&, const RunSummary&) = default;
+
+private:
+    void dropOldest(std::size_t count);
 };
 
 } // namespace marrowbell

@@ -79,7 +79,7 @@ void RunTranscript::append(OutputChannel channel, std::span<const std::string_vi
         buffer_.append(text);
         buffer_.push_back('\n');
         // Whole lines only, and the buffer stays bounded whatever the batch holds.
-        if (buffer_.size() >= bufferLimit)
+        if (buffer_.size() >= bufferLimit && (!busy_ || buffer_.size() >= bufferCap))
             handOver(lock);
     }
     // Lines that waited long enough go now, unless the writer is still busy: then

@@ -24,11 +24,13 @@ namespace marrowbell {
 //
 // A thread of its own writes the file while the caller fills the next buffer, so the
 // kernel's copy into the page cache does not hold up the reading of a harness that
-// prints as fast as it can. At most two buffers exist: a caller that fills one while
-// the other is still being written waits for it.
+// prints as fast as it can. At most two buffers exist: one that is full goes to the
+// writer when it is free, and grows meanwhile up to `bufferCap`, where the caller
+// waits for the writer.
 class RunTranscript {
 public:
     static constexpr std::size_t bufferLimit = 64 * 1024;
+    static constexpr std::size_t bufferCap = 1024 * 1024;
     // Buffered lines older than this are written at the next line or `flush`.
     static constexpr std::chrono::milliseconds flushInterval{100};
 
