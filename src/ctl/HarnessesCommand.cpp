@@ -18,9 +18,9 @@ namespace {
 struct HarnessReport {
     HarnessSpec spec;
     bool installed = false;
-    std::optional<std::filesystem::path> executable; // past shims
-    std::optional<std::vector<ModelOption>> models;  // none when not installed
-    std::optional<std::vector<Skill>> skills;        // none without skills or not installed
+    std::optional<std::filesystem::path> executable = {}; // past shims
+    std::optional<std::vector<ModelOption>> models = {};  // none when not installed
+    std::optional<std::vector<Skill>> skills = {};        // none without skills or not installed
 
     std::optional<int> modelCount() const {
         return models ? std::optional<int>(static_cast<int>(models->size())) : std::nullopt;
@@ -31,7 +31,7 @@ struct HarnessReport {
 };
 
 HarnessReport report(const HarnessRegistry& registry, const HarnessSpec& spec) {
-    HarnessReport report{spec};
+    HarnessReport report{.spec = spec};
     report.installed = registry.isInstalled(spec);
     if (!report.installed)
         return report;
