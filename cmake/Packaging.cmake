@@ -25,10 +25,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Opened at run time (an endpoint probe, a stored key, text in the user's language), so
-# dpkg-shlibdeps cannot see them; the zone files are read for every schedule.
-string(REGEX MATCH "^[0-9]+" icu_major "${ICU_VERSION}")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4, libsecret-1-0, libicu${icu_major}, tzdata")
+# Opened at run time (an endpoint probe, a stored key), so dpkg-shlibdeps cannot see
+# them (ICU it finds through the app, which links it); the zone files are read for
+# every schedule.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4, libsecret-1-0, tzdata")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | kwalletmanager | keepassxc, git")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
