@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes through the output line splitter into one of the four event
 // parsers. Byte 0 picks the parser, byte 1 the read size; the rest is the stream.
 // Checks what must hold for any input: no crash, the same lines whatever the read
-// size, valid UTF-8 everywhere in the summary, and the bound on events.
+// size, the same events whether the lines go one by one or together, valid UTF-8
+// everywhere in the summary, and the bound on events.
 
 #include "base/Utf8.h"
 #include "harness/EventFormat.h"
@@ -58,6 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RunSummary summary = events.summary();
     if (summary.events.size() >= RunSummary::eventLimit)
         std::abort();
+    RunEventStream together(RunEventParsers::parser(format));
+    together.ingest(std::vector<std::string_view>(lines.begin(), lines.end()));
+    RunSummary other = together.summary();
+    if (other.events.size() != summary.events.size() || other.resultText != summary.resultText ||
+        other.failureMessage != summary.failureMessage)
+        std::abort();
+    for (std::size_t i = 0; i < other.events.size(); ++i)
+        if (other.events[i].kind != summary.events[i].kind ||
+            other.events[i].text != summary.events[i].text)
+            std::abort();
     for (const RunEvent& event : summary.events)
         if (!utf8::isValid(event.text))
             std::abort();

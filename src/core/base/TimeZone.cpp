@@ -3,6 +3,7 @@
 #include "base/Files.h"
 #include "base/ZoneRules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
