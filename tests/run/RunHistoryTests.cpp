@@ -159,9 +159,10 @@ TEST_P(DamagedHistoryFile, IsMovedAsideAndTheNextRecordWritesWhatDecodes) {
     RunHistory history(file);
     EXPECT_EQ(history.allRuns().size(), GetParam().kept);
     ASSERT_EQ(history.loadProblems().size(), 1u);
-    if (GetParam().kept)
+    if (GetParam().kept) {
         EXPECT_NE(history.loadProblems()[0].find("1 entry"), std::string::npos)
             << history.loadProblems()[0];
+    }
     auto aside = test::setAside(file);
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(files::read(aside[0]), GetParam().content);

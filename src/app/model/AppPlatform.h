@@ -18,7 +18,7 @@ struct AppPlatform {
     NotificationCenter* notifications = nullptr;
     LoginItem* loginItem = nullptr;
     Termination* termination = nullptr;
-    std::function<Instant()> clock;
+    std::function<Instant()> clock = {};
 };
 
 } // namespace marrowbell::app

@@ -51,8 +51,8 @@ public:
         std::shared_ptr<LiveRuns> live;
         std::string kind; // "daemon", "app" or "run": what holds the lock
         // Followed for the subscribers' "changed" events, when given.
-        std::shared_ptr<EndpointStore> endpoints;
-        std::shared_ptr<SettingsStore> settings;
+        std::shared_ptr<EndpointStore> endpoints = {};
+        std::shared_ptr<SettingsStore> settings = {};
     };
     struct Limits {
         std::size_t queueBytes = 8u << 20; // per connection, for output lines

@@ -32,9 +32,9 @@ public:
 
     // What a person changes of an endpoint; none leaves that field as it is.
     struct Edit {
-        std::optional<std::string> name;
-        std::optional<std::string> address; // as typed; see Endpoint::acceptedAddress
-        std::optional<EndpointKind> kind;
+        std::optional<std::string> name = {};
+        std::optional<std::string> address = {}; // as typed; see Endpoint::acceptedAddress
+        std::optional<EndpointKind> kind = {};
     };
 
     // Saves the endpoint with the edit applied, by the rules of `add` (the name is

@@ -200,7 +200,8 @@ TEST_F(PanelTest, PauseResumeEditAndDeleteFromTheMenu) {
     EXPECT_EQ(edits, (std::vector<Uuid>{nightly.id, nightly.id}));
     QObject::connect(&view, &JobListView::menuRequested,
                      [&](const Job& job, const QPoint&) { menus.push_back(job.id); });
-    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                               view.mapToGlobal(QPoint(0, 0)));
     // The menu opens modally; close it as soon as it shows.
     QTimer::singleShot(0, [] {
         if (QWidget* popup = QApplication::activePopupWidget())

@@ -201,9 +201,10 @@ TEST_F(EndpointsPaneTest, TheKeyIsKeptOnlyInTheKeyringAndGoesWithItsEndpoint) {
     EXPECT_EQ(SecretStore::shared().secret(id), "sk-secret-4711");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
     for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.root.path())) {
-        if (entry.is_regular_file())
+        if (entry.is_regular_file()) {
             EXPECT_EQ(files::read(entry.path()).value_or("").find("sk-secret"), std::string::npos)
                 << entry.path();
+        }
     }
 
     choose(find<QComboBox>("endpointKind"), "LM Studio");
