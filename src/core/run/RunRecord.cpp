@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <limits>
-#include <unicode/utf16.h>
 
 namespace marrowbell {
 
@@ -49,36 +48,25 @@ std::string RunRecord::summary() const {
 
 namespace {
 
-// The UTF-16 offset just past the first `count` grapheme clusters, or none when the
-// text has no more than `count` of them.
-std::optional<std::size_t> endOfClusters(const IcuLibrary& icu, const std::u16string& text,
-                                         int32_t count) {
-    UErrorCode status = U_ZERO_ERROR;
-    IcuLibrary::Owned<UBreakIterator> clusters(
-        icu.ubrk_open(UBRK_CHARACTER, "", text.data(), static_cast<int32_t>(text.size()), &status),
-        icu.ubrk_close);
-    if (U_FAILURE(status)) {
-        // Without break data, code points are the closest measure left.
-        std::size_t offset = 0;
-        for (int32_t i = 0; i < count && offset < text.size(); ++i)
-            U16_FWD_1(text.data(), offset, text.size());
-        if (offset >= text.size())
-            return std::nullopt;
-        return offset;
+// `text`, well-formed, cut after its first `count` grapheme clusters (code points where
+// ICU or its break data is missing); none when it has no more than that.
+std::optional<std::string> firstClusters(const std::string& text, int32_t count) {
+    if (const IcuLibrary* icu = IcuLibrary::get()) {
+        std::u16string units = icu->utf16(text);
+        const auto size = static_cast<int32_t>(units.size());
+        UErrorCode status = U_ZERO_ERROR;
+        IcuLibrary::Owned<UBreakIterator> clusters(
+            icu->ubrk_open(UBRK_CHARACTER, "", units.data(), size, &status), icu->ubrk_close);
+        if (U_SUCCESS(status)) {
+            int32_t offset = icu->ubrk_first(clusters.get());
+            for (int32_t i = 0; i < count && offset != UBRK_DONE; ++i)
+                offset = icu->ubrk_next(clusters.get());
+            if (offset == UBRK_DONE || offset >= size)
+                return std::nullopt;
+            units.resize(static_cast<std::size_t>(offset));
+            return icu->utf8(units);
+        }
     }
-    int32_t offset = icu.ubrk_first(clusters.get());
-    for (int32_t i = 0; i < count; ++i) {
-        offset = icu.ubrk_next(clusters.get());
-        if (offset == UBRK_DONE)
-            return std::nullopt;
-    }
-    if (static_cast<std::size_t>(offset) >= text.size())
-        return std::nullopt;
-    return static_cast<std::size_t>(offset);
-}
-
-// `text`, well-formed, cut after its first `count` code points; none when it has no more.
-std::optional<std::string> firstCodePoints(const std::string& text, int32_t count) {
     std::size_t offset = 0;
     for (int32_t i = 0; i < count && offset < text.size(); ++i)
         do
@@ -95,28 +83,14 @@ std::string RunRecord::notificationDetail(int limit) const {
     std::string head = failureMessage ? *failureMessage : resultText ? *resultText : "Finished.";
     if (warning)
         head += "\n\n" + *warning;
-    const std::string_view body = utf8::trimmed(head, true);
-    const int32_t count = std::max(limit, 0);
-    std::string kept;
-    if (const IcuLibrary* icu = IcuLibrary::get()) {
-        std::u16string text = icu->utf16(body);
-        std::optional<std::size_t> cut = endOfClusters(*icu, text, count);
-        if (!cut)
-            return icu->utf8(text);
-        text.resize(*cut);
-        kept = icu->utf8(text);
-    } else {
-        // Without ICU, code points stand in for grapheme clusters.
-        std::string text = utf8::repaired(body);
-        std::optional<std::string> cut = firstCodePoints(text, count);
-        if (!cut)
-            return text;
-        kept = std::move(*cut);
-    }
-    if (std::size_t space = kept.rfind(' '); space != std::string::npos)
-        kept.resize(space);
+    const std::string body = utf8::repaired(utf8::trimmed(head, true));
+    std::optional<std::string> kept = firstClusters(body, std::max(limit, 0));
+    if (!kept)
+        return body;
+    if (std::size_t space = kept->rfind(' '); space != std::string::npos)
+        kept->resize(space);
     // The start is trimmed already; this drops the blanks the cut left at the end.
-    return std::string(utf8::trimmed(kept, true)) + "\u2026";
+    return std::string(utf8::trimmed(*kept, true)) + "\u2026";
 }
 
 static double finiteOrZero(double value) {
