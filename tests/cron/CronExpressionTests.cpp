@@ -36,6 +36,7 @@ TEST(CronParse, ReadsEachFieldsValues) {
     EXPECT_EQ(weekdays("7"), ValueSet{0});
     EXPECT_EQ(weekdays("5-7"), (ValueSet{0, 5, 6}));
     EXPECT_EQ(weekdays("1/3"), (ValueSet{0, 1, 4}));
+    EXPECT_EQ(weekdays("*/1").size(), 7u);
     // Steps this large stop after their first value instead of overflowing.
     EXPECT_EQ(CronExpression("59/9223372036854775807 * * * *").minute().values, ValueSet{59});
     EXPECT_EQ(CronExpression("0-59/9223372036854775807 * * * *").minute().values, ValueSet{0});

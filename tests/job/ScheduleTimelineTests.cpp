@@ -121,6 +121,7 @@ TEST(ScheduleTimelineGrid, LabelsTheHoursInTheZoneAndLocaleInCapitals) {
         EXPECT_EQ(label.title, upper);
     }
     EXPECT_TRUE(timeline.gridLabels(0, "en_US", TimeZone::utc()).empty());
+    EXPECT_EQ(timeline.gridLabels(1, "en_US", TimeZone::utc()).size(), 2u);
     EXPECT_TRUE(
         (ScheduleTimeline{midnight, midnight, {}}).gridLabels(4, "en_US", TimeZone::utc()).empty());
 }

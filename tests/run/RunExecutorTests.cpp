@@ -85,12 +85,16 @@ TEST(RunExecutor, StartsWithExactlyTheArgumentsEnvironmentAndFolderInItsOwnSessi
 // Standard error is kept apart: only standard output's lines (the last one even
 // unterminated) reach the callback.
 TEST(RunExecutor, ReportsExitStatusOrEndingSignalAndBothStreams) {
-    Lines lines;
-    RunOutcome outcome = run(shell("echo out; echo err >&2; printf 'c'; exit 7"), 10, &lines);
+    Lines lines, errors;
+    auto into = [](Lines& to) { return [&to](std::string_view line) { to.emplace_back(line); }; };
+    RunOutcome outcome =
+        RunExecutor().run(shell("echo out; echo err >&2; printf 'c'; printf 'e' >&2; exit 7"), 10,
+                          into(lines), {}, into(errors));
     EXPECT_EQ(outcome.exitCode, 7);
     EXPECT_EQ(lines, (Lines{"out", "c"}));
+    EXPECT_EQ(errors, (Lines{"err", "e"}));
     EXPECT_EQ(outcome.standardOutput, "out\nc");
-    EXPECT_EQ(outcome.standardError, "err\n");
+    EXPECT_EQ(outcome.standardError, "err\ne");
     EXPECT_FALSE(outcome.timedOut || outcome.cancelled);
     EXPECT_EQ(outcome.terminationSummary().substr(0, 7), "Exit 7 ");
     EXPECT_EQ(run(shell("kill -USR1 $$"), 10).exitCode, SIGUSR1);
