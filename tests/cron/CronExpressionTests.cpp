@@ -68,7 +68,7 @@ TEST(CronParse, RefusalNamesTheFirstBadFieldAndTerm) {
          {"0 9 * *||4", "0 0 0 0 0 0||6", "0 24 * * *|hour|24", "0 0 0 * *|day of month|0",
           "0 0 * 13 *|month|13", "0 9 * * 8|weekday|8", "0 0 1,32 * *|day of month|32",
           "1,,2 * * * *|minute|", "*/0 * * * *|minute|*/0", "*/ * * * *|minute|*/",
-          "1/2/3 * * * *|minute|1/2/3", "1-2-3 * * * *|minute|1-2-3", "5-1 * * * *|minute|5-1",
+          "1,1/2/3 * * * *|minute|1/2/3", "1-2-3 * * * *|minute|1-2-3", "5-1 * * * *|minute|5-1",
           "-5 * * * *|minute|-5", "0 1 2 3 4-|weekday|4-", "0 9 * jan *|month|jan",
           "0 9 * * *\n|weekday|*\n", "60 24 32 13 8|minute|60", "0 x,24 * * *|hour|x"})
         expectRefused(row);

@@ -87,17 +87,19 @@ TEST(SchedulerFollowsDisk, EndpointsAndSettingsFromAnotherProcess) {
     EXPECT_EQ(files::read(f.settings->fileURL()), "{\"catchUpGraceSeconds\": \"soon\"}");
 }
 
-// Following begins with a look at every file, which reports only the jobs changed since
-// the store read them. What the store writes itself is reported once, when it writes it,
-// and not again when the folder reports the file.
+// Following begins with a look at every file, which reports only the jobs changed or
+// removed since the store read them. What the store writes itself is reported once, when it writes
+// it, and not again when the folder reports the file.
 TEST(JobStoreFollowing, TheFirstLookCatchesUpAndOwnWritesDoNotEchoBack) {
     test::TempDir folder;
     JobStore store(folder / "Jobs");
     Job mine = test::makeJob("mine"), theirs = test::makeJob("theirs"), edited = mine;
-    store.save(test::makeJob("kept"));
-    store.save(mine);
+    Job gone = test::makeJob("gone");
+    for (const Job& job : {test::makeJob("kept"), mine, gone})
+        store.save(job);
     edited.name = "edited";
     test::writeFile(store.fileFor(mine.id), text(edited));
+    fs::remove(store.fileFor(gone.id));
     std::mutex mutex;
     std::vector<std::pair<std::vector<Uuid>, std::vector<Uuid>>> heard; // saved, removed
     auto sub = store.subscribe([&](const IdChanges& c) {
@@ -107,6 +109,7 @@ TEST(JobStoreFollowing, TheFirstLookCatchesUpAndOwnWritesDoNotEchoBack) {
     FileWatcher watcher;
     store.follow(watcher);
     ASSERT_TRUE(eventually([&] { return store.job(mine.id)->name == "edited"; }));
+    EXPECT_FALSE(store.job(gone.id));
     store.save(mine);
     store.remove(mine.id);
     store.save(mine);
@@ -114,8 +117,8 @@ TEST(JobStoreFollowing, TheFirstLookCatchesUpAndOwnWritesDoNotEchoBack) {
     test::writeFile(folder / "Jobs" / "theirs.json", text(theirs));
     ASSERT_TRUE(eventually([&] { return store.job(theirs.id).has_value(); }));
     std::lock_guard lock(mutex);
-    std::vector<Uuid> none, m{mine.id}, t{theirs.id};
-    EXPECT_EQ(heard, (decltype(heard){{m, none}, {m, none}, {none, m}, {m, none}, {t, none}}));
+    std::vector<Uuid> none, m{mine.id}, t{theirs.id}, g{gone.id};
+    EXPECT_EQ(heard, (decltype(heard){{m, g}, {m, none}, {none, m}, {m, none}, {t, none}}));
 }
 
 // Two files holding one job: the one named after it is kept; removing it hands the job
