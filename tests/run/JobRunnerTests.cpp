@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, JobRunnerFailure,
     testing::Values(Failure{"lastErrorLine", "printf 'first\\nthe real reason\\n\\n' >&2\nexit 3\n",
                             3, "Exit 3 after 0s — the real reason"},
-                    Failure{"noErrorOutput", "exit 2\n", 2, "Exit 2 after 0s"},
+                    Failure{"noErrorText", "printf '\\n\\n' >&2\nexit 2\n", 2, "Exit 2 after 0s"},
                     Failure{"streamFailureOnCleanExit",
                             "echo '{\"type\":\"result\",\"is_error\":true,\"result\":\"Invalid "
                             "API key\"}'\n",
